@@ -1,0 +1,492 @@
+#include "app/Mainfrm.h"
+
+#include "app/Prompter.h"
+#include "app/WorkerThread.h"
+#include "discovery/Sipdlg.h"
+#include "firmware/Upgradefwdlg.h"
+#include "firmware/Upgradepsswddlg.h"
+#include "protocol/Passworddlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStyle>
+#include <QThread>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <cstring>
+
+namespace tvx {
+
+namespace {
+const QString kRoot = QStringLiteral("Configurate");
+const QString kBroadcast = QStringLiteral("Broadcast");
+const QString kSearchByIp = QStringLiteral("Search by IP");
+const QString kUpgrade = QStringLiteral("Upgrade");
+const QString kReboot = QStringLiteral("Reboot");
+const QColor kOpenRowColour(0, 0, 255);
+} // namespace
+
+TmainForm::TmainForm(const AppEnvironment& env, QWidget* parent) : QMainWindow(parent), env_(env)
+{
+    setObjectName(QStringLiteral("mainForm"));
+    hostNetwork_ = std::make_unique<HostNetwork>(*env_.netTables,
+                                                 [this](const QString& line) { appendLog(line); });
+    createControls();
+}
+
+TmainForm::~TmainForm()
+{
+    FormDestroy();
+}
+
+void TmainForm::createControls()
+{
+    setWindowTitle(QStringLiteral("Tarvanix Utility v1.05"));
+    resize(785, 552);
+    move(337, 203);
+
+    File1 = menuBar()->addMenu(QStringLiteral("File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    Exit1 = File1->addAction(QStringLiteral("Exit"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+    connect(Exit1, &QAction::triggered, this, &TmainForm::Exit1Click);
+
+    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFixedHeight(36);
+    exitBtn = new QToolButton(ToolBar1);
+    exitBtn->setObjectName(QStringLiteral("exitBtn"));
+    exitBtn->setText(QStringLiteral("Exit"));
+    exitBtn->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    exitBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    exitBtn->setFixedSize(88, 24);
+    ToolBar1->addWidget(exitBtn);
+    connect(exitBtn, &QToolButton::clicked, this, &TmainForm::exitBtnClick);
+
+    mainPanel = new QWidget(this);
+    mainPanel->setObjectName(QStringLiteral("mainPanel"));
+    setCentralWidget(mainPanel);
+    auto* mainLayout = new QHBoxLayout(mainPanel);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+
+    mainSplitter = new QSplitter(Qt::Horizontal, mainPanel);
+    mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
+    mainSplitter->setChildrenCollapsible(false);
+    mainLayout->addWidget(mainSplitter);
+
+    leftPanel = new QWidget(mainSplitter);
+    leftPanel->setObjectName(QStringLiteral("leftPanel"));
+    leftPanel->setMinimumWidth(10);
+    auto* leftLayout = new QVBoxLayout(leftPanel);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    funcTreeView = new QTreeWidget(leftPanel);
+    funcTreeView->setObjectName(QStringLiteral("funcTreeView"));
+    funcTreeView->setHeaderHidden(true);
+    funcTreeView->setIndentation(19);
+    funcTreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    funcTreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    leftLayout->addWidget(funcTreeView);
+    connect(funcTreeView, &QTreeWidget::itemClicked, this, [this] { funcTreeViewClick(); });
+
+    rightPanel = new QWidget(mainSplitter);
+    rightPanel->setObjectName(QStringLiteral("rightPanel"));
+    rightPanel->setMinimumWidth(10);
+    auto* rightLayout = new QVBoxLayout(rightPanel);
+    rightLayout->setContentsMargins(0, 0, 0, 0);
+    gridSplitter = new QSplitter(Qt::Vertical, rightPanel);
+    gridSplitter->setObjectName(QStringLiteral("gridSplitter"));
+    gridSplitter->setChildrenCollapsible(false);
+    rightLayout->addWidget(gridSplitter);
+
+    deviceListView = new QTreeWidget(gridSplitter);
+    deviceListView->setObjectName(QStringLiteral("deviceListView"));
+    deviceListView->setRootIsDecorated(false);
+    deviceListView->setItemsExpandable(false);
+    deviceListView->setUniformRowHeights(true);
+    deviceListView->setAllColumnsShowFocus(true);
+    deviceListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    deviceListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    deviceListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    deviceListView->setStyleSheet(QStringLiteral(
+        "QTreeView::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }"));
+    deviceListView->setHeaderLabels({QStringLiteral("Number"), QStringLiteral("Device Name"),
+                                     QStringLiteral("MAC Address"), QStringLiteral("IP Address"),
+                                     QStringLiteral("Password"), QStringLiteral("Model Name"),
+                                     QStringLiteral("Device Mode")});
+    const int widths[] = {50, 82, 106, 95, 60, 82, 80};
+    for (int i = 0; i < 7; ++i)
+        deviceListView->setColumnWidth(i, widths[i]);
+    connect(deviceListView, &QTreeWidget::itemDoubleClicked, this,
+            [this] { deviceListViewDblClick(); });
+
+    msgMemo = new QPlainTextEdit(gridSplitter);
+    msgMemo->setObjectName(QStringLiteral("msgMemo"));
+    msgMemo->setReadOnly(true);
+    msgMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    gridSplitter->setSizes({552 - 36 - 109 - 60, 109});
+    gridSplitter->setStretchFactor(0, 1);
+    gridSplitter->setStretchFactor(1, 0);
+
+    mainSplitter->setSizes({118, 785 - 118});
+    mainSplitter->setStretchFactor(0, 0);
+    mainSplitter->setStretchFactor(1, 1);
+}
+
+void TmainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        FormShow();
+    }
+}
+
+void TmainForm::FormShow()
+{
+    msgMemo->clear();
+    buildFunctionTree();
+    clearDevices();
+
+    if (!env_.startSockets || !env_.startSockets()) {
+        env_.prompter->showError(QStringLiteral("winsock startup failed"));
+        networkReady_ = false;
+        return;
+    }
+    hostNetwork_->clearLocalAddresses();
+    if (hostNetwork_->refreshLocalAddresses() != 0) {
+        env_.prompter->showError(QStringLiteral("get local ip failed"));
+        networkReady_ = false;
+        return;
+    }
+    if (env_.registerAddressControl && !env_.registerAddressControl()) {
+        env_.prompter->showError(QStringLiteral("import common control failed"));
+        networkReady_ = false;
+        return;
+    }
+    networkReady_ = true;
+    std::memset(openDeviceMacs, 0, sizeof openDeviceMacs);
+    searchBusy_ = false;
+}
+
+void TmainForm::buildFunctionTree()
+{
+    funcTreeView->clear();
+    auto* root = new QTreeWidgetItem(funcTreeView, {kRoot});
+    new QTreeWidgetItem(root, {kBroadcast});
+    new QTreeWidgetItem(root, {kSearchByIp});
+    funcTreeView->expandAll();
+}
+
+void TmainForm::showDeviceActions(bool show)
+{
+    const auto find = [this](const QString& text) {
+        const auto found = funcTreeView->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? nullptr : found.first();
+    };
+    if (show) {
+        if (find(kUpgrade))
+            return;
+        QTreeWidgetItem* root = funcTreeView->topLevelItem(0);
+        if (!root)
+            return;
+        new QTreeWidgetItem(root, {kUpgrade});
+        new QTreeWidgetItem(root, {kReboot});
+        root->setExpanded(true);
+    } else {
+        delete find(kUpgrade);
+        delete find(kReboot);
+    }
+}
+
+void TmainForm::appendLog(const QString& text)
+{
+    if (QThread::currentThread() != thread()) {
+        WorkerLink::postToUiThread([this, text] { appendLog(text); });
+        return;
+    }
+    msgMemo->appendPlainText(text);
+}
+
+void TmainForm::selectRoot()
+{
+    if (QTreeWidgetItem* root = funcTreeView->topLevelItem(0)) {
+        funcTreeView->clearSelection();
+        funcTreeView->setCurrentItem(root);
+        root->setSelected(true);
+    }
+}
+
+void TmainForm::funcTreeViewClick()
+{
+    if (!networkReady_) {
+        env_.prompter->showError(QStringLiteral("some error occur during network startup"));
+        return;
+    }
+    const auto selected = funcTreeView->selectedItems();
+    const QString text = selected.isEmpty() ? QString() : selected.first()->text(0);
+
+    if (text == kBroadcast) {
+        if (!searchBusy_)
+            startSearch(true, nullptr);
+    } else if (text == kSearchByIp) {
+        if (!searchBusy_ && windows_.sIPDlg) {
+            if (windows_.sIPDlg->exec() == QDialog::Accepted) {
+                char target[20] = {};
+                const char* text = windows_.sIPDlg->ipAddressText();
+                std::memcpy(target, text, strnlen(text, 19));
+                if (target[0])
+                    startSearch(false, target);
+            }
+        }
+    } else if (text == kUpgrade) {
+        dispatchUpgrade();
+    } else if (text == kReboot) {
+        dispatchReboot();
+    }
+    selectRoot();
+}
+
+namespace {
+void copyCell(char* out, size_t room, const QString& cell, size_t maxChars)
+{
+    const QByteArray bytes = cell.toLatin1();
+    std::memset(out, 0, room);
+    std::memcpy(out, bytes.constData(), std::min<size_t>({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
+}
+} // namespace
+
+void TmainForm::dispatchUpgrade()
+{
+    const int row = firstSelectedRow();
+    if (row < 0) {
+        env_.prompter->showError(QStringLiteral("please select a device first"));
+        return;
+    }
+    DeviceRequest request;
+    std::memset(&request, 0, sizeof request);
+    copyCell(request.ipText, sizeof request.ipText, deviceCell(row, CellIp), 20);
+    copyCell(request.macText, sizeof request.macText, deviceCell(row, CellMac), 17);
+    if (!request.ipText[0] || !request.macText[0])
+        return;
+    if (isDeviceOpen(request.macText)) {
+        env_.prompter->showError(QStringLiteral("please exit from configuration utility"));
+        return;
+    }
+    if (deviceCell(row, CellPassword) == QStringLiteral("Yes")) {
+        auto* dialog = windows_.upgradePsswdDlg;
+        if (!dialog)
+            return;
+        dialog->clearPassword();
+        if (dialog->exec() != QDialog::Accepted)
+            return;
+        copyCell(request.password, sizeof request.password, dialog->firmwarePassword(), 8);
+        copyCell(request.firmwarePath, sizeof request.firmwarePath, dialog->firmwareFile(), 255);
+    } else {
+        auto* dialog = windows_.upgradeFWDlg;
+        if (!dialog || dialog->exec() != QDialog::Accepted)
+            return;
+        copyCell(request.firmwarePath, sizeof request.firmwarePath, dialog->firmwareFile(), 255);
+    }
+    runUpgrade(request);
+}
+
+void TmainForm::dispatchReboot()
+{
+    const int row = firstSelectedRow();
+    if (row < 0) {
+        env_.prompter->showError(QStringLiteral("please select a device first"));
+        return;
+    }
+    DeviceRequest request;
+    std::memset(&request, 0, sizeof request);
+    copyCell(request.ipText, sizeof request.ipText, deviceCell(row, CellIp), 20);
+    copyCell(request.macText, sizeof request.macText, deviceCell(row, CellMac), 17);
+    if (!request.ipText[0] || !request.macText[0])
+        return;
+    if (isDeviceOpen(request.macText)) {
+        env_.prompter->showError(QStringLiteral("please exit from configuration utility"));
+        return;
+    }
+    if (deviceCell(row, CellPassword) == QStringLiteral("Yes")) {
+        auto* dialog = windows_.PasswordDlg;
+        if (!dialog)
+            return;
+        dialog->clearPassword();
+        if (dialog->exec() != QDialog::Accepted)
+            return;
+        const QString typed = dialog->password();
+        if (typed.isEmpty()) {
+            env_.prompter->showError(QStringLiteral("Password can't be blank"));
+            return;
+        }
+        copyCell(request.password, sizeof request.password, typed, 8);
+    }
+    if (!env_.prompter->askConfirm(QStringLiteral("Are you sure to reboot device?")))
+        return;
+    runReboot(request);
+}
+
+void TmainForm::exitBtnClick()
+{
+    close();
+}
+
+void TmainForm::Exit1Click()
+{
+    close();
+}
+
+void TmainForm::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    QMainWindow::closeEvent(event);
+    // Configuration windows are separate top-level windows: closing the main
+    // window ends the program even while they are open.
+    QApplication::closeAllWindows();
+    QApplication::quit();
+}
+
+void TmainForm::FormClose()
+{
+    // The sockets layer needs no clean-up here; what matters is that no worker
+    // still holds a temporary ARP entry or route when the program ends.
+    drainWorkers(30000);
+}
+
+void TmainForm::FormDestroy()
+{
+}
+
+void TmainForm::drainWorkers(int maxMilliseconds)
+{
+    WorkerThread::stopAll();
+    QElapsedTimer timer;
+    timer.start();
+    while (WorkerThread::liveCount() > 0 && timer.elapsed() < maxMilliseconds) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    QCoreApplication::processEvents();
+}
+
+WorkerLink TmainForm::makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view,
+                               int barMaximum)
+{
+    return WorkerLink(token, view, env_.prompter, [this](const QString& line) { appendLog(line); },
+                      barMaximum);
+}
+
+// ---- device table ----
+
+void TmainForm::clearDevices()
+{
+    deviceListView->clear();
+}
+
+int TmainForm::deviceCount() const
+{
+    return deviceListView->topLevelItemCount();
+}
+
+void TmainForm::addDevice(const DiscoveryRecord& record)
+{
+    const QString mac = QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
+    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
+        const QString cell = deviceListView->topLevelItem(i)->text(1 + CellMac).left(17);
+        if (cell == mac)
+            return;
+    }
+    const auto text = [](const char* field, size_t room) {
+        return QString::fromLatin1(field, static_cast<int>(strnlen(field, room)));
+    };
+    auto* item = new QTreeWidgetItem(deviceListView);
+    item->setText(0, QString::number(deviceListView->topLevelItemCount()));
+    item->setText(1 + CellDeviceName, text(record.deviceName, sizeof record.deviceName));
+    item->setText(1 + CellMac, text(record.macText, sizeof record.macText));
+    item->setText(1 + CellIp, text(record.ipText, sizeof record.ipText));
+    item->setText(1 + CellPassword, text(record.passwordState, sizeof record.passwordState));
+    item->setText(1 + CellModel, text(record.modelName, sizeof record.modelName));
+    item->setText(1 + CellMode, text(record.deviceMode, sizeof record.deviceMode));
+    repaintDeviceList();
+}
+
+int TmainForm::firstSelectedRow() const
+{
+    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
+        if (deviceListView->topLevelItem(i)->isSelected())
+            return i;
+    }
+    return -1;
+}
+
+QString TmainForm::deviceCell(int row, DeviceCell cell) const
+{
+    const QTreeWidgetItem* item = deviceListView->topLevelItem(row);
+    return item ? item->text(1 + cell) : QString();
+}
+
+int TmainForm::markDeviceOpen(const char* mac, bool open)
+{
+    int found = -1;
+    for (int i = 0; i < 100; ++i) {
+        if (openDeviceMacs[i][0] && std::strncmp(openDeviceMacs[i], mac, 17) == 0) {
+            found = i;
+            break;
+        }
+    }
+    if (open) {
+        if (found >= 0)
+            return -1;
+        for (auto& slot : openDeviceMacs) {
+            if (!slot[0]) {
+                std::memset(slot, 0, sizeof slot);
+                std::strncpy(slot, mac, 17);
+                break;
+            }
+        }
+    } else if (found >= 0) {
+        openDeviceMacs[found][0] = '\0';
+    }
+    repaintDeviceList();
+    return 0;
+}
+
+int TmainForm::isDeviceOpen(const char* mac) const
+{
+    for (const auto& slot : openDeviceMacs) {
+        if (slot[0] && std::strncmp(slot, mac, 17) == 0)
+            return -1;
+    }
+    return 0;
+}
+
+bool TmainForm::rowIsOpen(int row) const
+{
+    const QByteArray mac = deviceCell(row, CellMac).toLatin1();
+    return !mac.isEmpty() && isDeviceOpen(mac.constData()) != 0;
+}
+
+void TmainForm::repaintDeviceList()
+{
+    const QBrush normal = deviceListView->palette().brush(QPalette::Text);
+    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = deviceListView->topLevelItem(i);
+        const bool open = item->columnCount() >= 7 && rowIsOpen(i);
+        for (int c = 0; c < item->columnCount(); ++c)
+            item->setForeground(c, open ? QBrush(kOpenRowColour) : normal);
+    }
+}
+
+} // namespace tvx

@@ -1,0 +1,157 @@
+#pragma once
+
+#include "app/DeviceRecords.h"
+#include "app/RunToken.h"
+#include "app/WorkerLink.h"
+#include "net/HostNetwork.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QToolBar;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+
+namespace tvx {
+
+class NetTables;
+class ProgressView;
+class Prompter;
+class TudpPrgForm;
+class TtcpPrgForm;
+class TPasswordDlg;
+class TupgradeFWDlg;
+class TsIPDlg;
+class TupgradePsswdDlg;
+class TupgradePrgForm;
+struct SettingsRecord;
+
+// What the main window needs from outside: the prompts, the host's tables and
+// the start-up steps whose failure paths are kept although they cannot fail
+// here (tests make them fail).
+struct AppEnvironment {
+    Prompter* prompter = nullptr;
+    NetTables* netTables = nullptr;
+    std::function<bool()> startSockets = [] { return true; };
+    std::function<bool()> registerAddressControl = [] { return true; };
+};
+
+// Device list sub-items (cells after the row caption).
+enum DeviceCell { CellDeviceName = 0, CellMac = 1, CellIp = 2, CellPassword = 3, CellModel = 4,
+                  CellMode = 5 };
+
+// The main window: function tree, device list and message log, the dispatcher
+// of the tree and the table of modules whose configuration window is open.
+// The operations it starts are implemented beside their workers
+// (search, read, upgrade and reboot), each in its own source file.
+class TmainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    TmainForm(const AppEnvironment& env, QWidget* parent = nullptr);
+    ~TmainForm() override;
+
+    // The other start-up windows, created after this one.
+    struct Windows {
+        TudpPrgForm* udpPrgForm = nullptr;
+        TtcpPrgForm* tcpPrgForm = nullptr;
+        TPasswordDlg* PasswordDlg = nullptr;
+        TupgradeFWDlg* upgradeFWDlg = nullptr;
+        TsIPDlg* sIPDlg = nullptr;
+        TupgradePsswdDlg* upgradePsswdDlg = nullptr;
+        TupgradePrgForm* upgradePrgForm = nullptr;
+    };
+    void attachWindows(const Windows& windows) { windows_ = windows; }
+    const Windows& windows() const { return windows_; }
+
+    // Start-up initialisation, run when the window is first shown.
+    void FormShow();
+    void funcTreeViewClick();
+    void exitBtnClick();
+    void Exit1Click();
+
+    void buildFunctionTree();
+    void showDeviceActions(bool show);
+    // Any thread: lines from workers are handed to the UI thread in order.
+    void appendLog(const QString& text);
+
+    // Device table.
+    void addDevice(const DiscoveryRecord& record);
+    void clearDevices();
+    int deviceCount() const;
+    int firstSelectedRow() const; // -1 when none
+    QString deviceCell(int row, DeviceCell cell) const;
+    int markDeviceOpen(const char* mac, bool open);
+    int isDeviceOpen(const char* mac) const;
+
+    // Operations implemented beside their workers.
+    void startSearch(bool broadcast, const char* target);
+    void deviceListViewDblClick();
+    void runUpgrade(const DeviceRequest& request);
+    void runReboot(const DeviceRequest& request);
+    // Opens a new configuration window for a module whose settings were read.
+    void openConfigWindow(const char* macText, const SettingsRecord& record);
+
+    // A hand-over for one run of a worker that drives `view`.
+    WorkerLink makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view,
+                        int barMaximum);
+
+    HostNetwork& hostNetwork() { return *hostNetwork_; }
+    Prompter& prompter() { return *env_.prompter; }
+    bool networkReady() const { return networkReady_; }
+    bool searchBusy() const { return searchBusy_; }
+    void setSearchBusy(bool busy) { searchBusy_ = busy; }
+
+    QTreeWidget* funcTree() const { return funcTreeView; }
+    QTreeWidget* deviceList() const { return deviceListView; }
+    QPlainTextEdit* messageLog() const { return msgMemo; }
+
+    // Waits, processing events, until every worker has ended (bounded), after
+    // asking them all to stop. Used on exit so no temporary entry outlives us.
+    static void drainWorkers(int maxMilliseconds);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void FormClose();
+    void FormDestroy();
+    void selectRoot();
+    void dispatchUpgrade();
+    void dispatchReboot();
+    void repaintDeviceList();
+    bool rowIsOpen(int row) const;
+
+    AppEnvironment env_;
+    std::unique_ptr<HostNetwork> hostNetwork_;
+    Windows windows_;
+
+    QMenu* File1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* exitBtn = nullptr;
+    QWidget* mainPanel = nullptr;
+    QWidget* leftPanel = nullptr;
+    QTreeWidget* funcTreeView = nullptr;
+    QSplitter* mainSplitter = nullptr;
+    QWidget* rightPanel = nullptr;
+    QTreeWidget* deviceListView = nullptr;
+    QSplitter* gridSplitter = nullptr;
+    QPlainTextEdit* msgMemo = nullptr;
+
+    bool shownOnce_ = false;
+    bool networkReady_ = false;
+    bool searchBusy_ = false;
+    char openDeviceMacs[100][20] = {};
+};
+
+} // namespace tvx

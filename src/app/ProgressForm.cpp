@@ -1,0 +1,106 @@
+#include "app/ProgressForm.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+
+#include <algorithm>
+
+namespace tvx {
+
+ProgressForm::ProgressForm(const ProgressFormLayout& layout, QWidget* parent)
+    : QDialog(parent), step_(layout.barStep)
+{
+    setWindowTitle(layout.caption);
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (layout.keepAbove)
+        flags |= Qt::WindowStaysOnTopHint;
+    setWindowFlags(flags);
+    if (layout.sizeable)
+        resize(layout.size);
+    else
+        setFixedSize(layout.size);
+    if (layout.screenPos.x() >= 0)
+        move(layout.screenPos);
+
+    prgMsg = new QLabel(QStringLiteral("  "), this);
+    prgMsg->setObjectName(QStringLiteral("prgMsg"));
+    prgMsg->move(layout.labelPos);
+    prgMsg->resize(layout.size.width() - layout.labelPos.x() - 8, 16);
+
+    prgBar = new QProgressBar(this);
+    prgBar->setObjectName(QStringLiteral("prgBar"));
+    prgBar->setGeometry(layout.barRect);
+    prgBar->setRange(layout.barMinimum, layout.barMaximum);
+    prgBar->setValue(10);
+    prgBar->setTextVisible(false);
+
+    cancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelBtn->setObjectName(QStringLiteral("cancelBtn"));
+    cancelBtn->setGeometry(layout.buttonRect);
+    connect(cancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ProgressForm::prepare()
+{
+    setMessage(QString());
+    setPosition(10);
+    stepIt();
+}
+
+void ProgressForm::runModal(const RunToken& token)
+{
+    // A worker that ended before the wait began has already applied its close
+    // (for instance while a message box pumped events): waiting now would
+    // never end.
+    if (token.finished)
+        return;
+    exec();
+}
+
+int ProgressForm::barMaximum() const
+{
+    return prgBar->maximum();
+}
+
+int ProgressForm::barPosition() const
+{
+    return prgBar->value();
+}
+
+QString ProgressForm::message() const
+{
+    return prgMsg->text();
+}
+
+void ProgressForm::setMessage(const QString& text)
+{
+    prgMsg->setText(text);
+}
+
+void ProgressForm::setPosition(int position)
+{
+    prgBar->setValue(std::clamp(position, prgBar->minimum(), prgBar->maximum()));
+}
+
+void ProgressForm::stepIt()
+{
+    stepBy(step_);
+}
+
+void ProgressForm::stepBy(int delta)
+{
+    const long long next = static_cast<long long>(prgBar->value()) + delta;
+    prgBar->setValue(static_cast<int>(
+        std::clamp<long long>(next, prgBar->minimum(), prgBar->maximum())));
+}
+
+void ProgressForm::closeProgress()
+{
+    if (isVisible())
+        done(QDialog::Rejected);
+}
+
+} // namespace tvx

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/ProgressView.h"
+#include "app/RunToken.h"
+
+#include <QDialog>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace tvx {
+
+// Geometry and bar range of one progress window.
+struct ProgressFormLayout {
+    QString caption;
+    QSize size;
+    QPoint labelPos;
+    QRect barRect;
+    QRect buttonRect;
+    int barMinimum = 0;
+    int barMaximum = 100;
+    int barStep = 10;
+    bool sizeable = false;
+    bool keepAbove = false;
+    QPoint screenPos = QPoint(-1, -1); // (-1, -1): centred
+};
+
+// A modal progress window with a label `prgMsg`, a bar `prgBar` and a button
+// `cancelBtn` that ends the modal wait with Cancel, as does the close box.
+// A plain dialog rather than QProgressDialog, whose setValue pumps events.
+class ProgressForm : public QDialog, public ProgressView {
+    Q_OBJECT
+public:
+    ProgressForm(const ProgressFormLayout& layout, QWidget* parent);
+
+    // Label empty, bar at 10, one step: how every operation prepares it.
+    void prepare();
+    // Shows the window modally unless the run's worker has already closed it.
+    void runModal(const RunToken& token);
+
+    int barMaximum() const;
+    int barPosition() const;
+    QString message() const;
+
+    void setMessage(const QString& text) override;
+    void setPosition(int position) override;
+    void stepIt() override;
+    void stepBy(int delta) override;
+    void closeProgress() override;
+
+protected:
+    QLabel* prgMsg;
+    QProgressBar* prgBar;
+    QPushButton* cancelBtn;
+
+private:
+    int step_;
+};
+
+} // namespace tvx

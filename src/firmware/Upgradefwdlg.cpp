@@ -1,0 +1,10 @@
+#include "firmware/Upgradefwdlg.h"
+
+namespace tvx {
+
+TupgradeFWDlg::TupgradeFWDlg(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("upgradeFWDlg"));
+}
+
+} // namespace tvx

@@ -1,0 +1,112 @@
+#include "net/HostNetwork.h"
+
+#include "net/Ipv4.h"
+
+#include <cerrno>
+#include <vector>
+
+namespace tvx {
+
+HostNetwork::HostNetwork(NetTables& tables, LogFn log) : tables_(tables), log_(std::move(log)) {}
+
+void HostNetwork::log(const QString& text) const
+{
+    if (log_)
+        log_(text);
+}
+
+void HostNetwork::clearLocalAddresses()
+{
+    std::lock_guard lock(addressTableLock_);
+    table_ = LocalAddressTable{};
+}
+
+LocalAddressTable HostNetwork::snapshot() const
+{
+    std::lock_guard lock(addressTableLock_);
+    return table_;
+}
+
+int HostNetwork::refreshLocalAddresses(LocalAddressTable* snapshot)
+{
+    std::vector<InterfaceAddress> found;
+    int error = 0;
+    int result = 0;
+    std::lock_guard lock(addressTableLock_);
+    if (!tables_.listAddresses(found, error)) {
+        log(QStringLiteral("GetIpAddrTable failed, %1").arg(error));
+        result = -1;
+    } else if (found.empty()) {
+        // As the host-name lookup answers on a host without a network: the
+        // loopback address alone, so start-up succeeds and a later search
+        // finds the network once it is up.
+        table_.count = 1;
+        table_.addresses[0] = parseIpv4("127.0.0.1", false);
+        table_.ifIndexes[0] = 1;
+    } else {
+        table_.count = 0;
+        for (const auto& entry : found) {
+            if (table_.count == kMaxLocalAddresses)
+                break;
+            table_.addresses[table_.count] = entry.address;
+            table_.ifIndexes[table_.count] = entry.ifIndex;
+            ++table_.count;
+        }
+    }
+    if (snapshot)
+        *snapshot = table_;
+    return result;
+}
+
+int HostNetwork::addArpEntry(uint32_t address, const uint8_t mac[6], uint32_t ifIndex)
+{
+    bool ok;
+    {
+        std::lock_guard lock(arpLock_);
+        ok = tables_.pinNeighbour(address, mac, ifIndex);
+    }
+    if (!ok) {
+        const std::string problem = tables_.lastChangeProblem();
+        if (!problem.empty() && !privilegeNoted_.exchange(true))
+            log(QString::fromStdString(problem));
+    }
+    return ok ? 0 : -1;
+}
+
+void HostNetwork::deleteArpEntries(const uint8_t mac[6])
+{
+    std::lock_guard lock(arpLock_);
+    int error = 0;
+    if (!tables_.unpinNeighbours(mac, error))
+        log(QStringLiteral("GetIpNetTable failed, %1").arg(error));
+}
+
+int HostNetwork::addHostRoute(uint32_t address, uint32_t localAddress, uint32_t ifIndex)
+{
+    if (address == kInaddrNone) {
+        log(QStringLiteral("INADDR_NONE"));
+        return -1;
+    }
+    if (localAddress == kInaddrNone || localAddress == 0) {
+        log(QStringLiteral("INADDR_NONE"));
+        return -1;
+    }
+    std::lock_guard lock(routeLock_);
+    return tables_.addHostRoute(address, localAddress, ifIndex) ? 0 : -1;
+}
+
+void HostNetwork::deleteHostRoute(uint32_t address)
+{
+    std::lock_guard lock(routeLock_);
+    tables_.deleteHostRoute(address);
+}
+
+std::unique_lock<std::mutex> HostNetwork::lockModule(const uint8_t mac[6])
+{
+    unsigned hash = 0;
+    for (int i = 0; i < 6; ++i)
+        hash = hash * 31u + mac[i];
+    return std::unique_lock(moduleLocks_[hash % kModuleLocks]);
+}
+
+} // namespace tvx

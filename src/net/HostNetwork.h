@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/NetTables.h"
+
+#include <QString>
+
+#include <atomic>
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+namespace tvx {
+
+constexpr int kMaxLocalAddresses = 32;
+
+// A copy of the host's local addresses, taken under the address-table lock,
+// that one operation reads while another thread may refresh the shared table.
+struct LocalAddressTable {
+    int count = 0;
+    uint32_t addresses[kMaxLocalAddresses] = {}; // network byte order
+    uint32_t ifIndexes[kMaxLocalAddresses] = {};
+};
+
+// The host network state and the operations on the host's own tables: local
+// addresses, temporary ARP entries and host routes. Every operation may be
+// called from any thread; each table has its own lock and no operation holds
+// two of them. Failure texts go to the log function, never to a message box.
+class HostNetwork {
+public:
+    using LogFn = std::function<void(const QString&)>;
+
+    HostNetwork(NetTables& tables, LogFn log);
+
+    // Rebuilds the shared table; when `snapshot` is given it receives a copy of
+    // the table as this call left it (also after a failure). 0 or -1.
+    int refreshLocalAddresses(LocalAddressTable* snapshot = nullptr);
+    // Zero-fills the shared table (start-up).
+    void clearLocalAddresses();
+    LocalAddressTable snapshot() const;
+
+    int addArpEntry(uint32_t address, const uint8_t mac[6], uint32_t ifIndex);
+    void deleteArpEntries(const uint8_t mac[6]);
+    int addHostRoute(uint32_t address, uint32_t localAddress, uint32_t ifIndex);
+    void deleteHostRoute(uint32_t address);
+
+    // Serialises the use of the host's tables for one module, from reaching it
+    // to closing its connection, so a worker that still finishes after a cancel
+    // cannot remove what a newer operation on the same module has just added.
+    std::unique_lock<std::mutex> lockModule(const uint8_t mac[6]);
+
+    void log(const QString& text) const;
+
+private:
+    NetTables& tables_;
+    LogFn log_;
+    mutable std::mutex addressTableLock_;
+    std::mutex routeLock_;
+    std::mutex arpLock_;
+    LocalAddressTable table_;
+    std::atomic<bool> privilegeNoted_{false};
+
+    static constexpr int kModuleLocks = 64;
+    std::mutex moduleLocks_[kModuleLocks];
+};
+
+} // namespace tvx

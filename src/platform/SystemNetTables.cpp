@@ -1,0 +1,140 @@
+#include "platform/SystemNetTables.h"
+
+#include "net/Ipv4.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+
+extern char** environ;
+
+namespace tvx {
+
+SystemNetTables::SystemNetTables(std::string helperPath) : helperPath_(std::move(helperPath)) {}
+
+std::string SystemNetTables::defaultHelperPath(const std::string& executableDir)
+{
+    const std::string beside = executableDir + "/tarvanix-netpin";
+    if (::access(beside.c_str(), F_OK) == 0)
+        return beside;
+    return TARVANIX_NETPIN_INSTALL_PATH;
+}
+
+bool SystemNetTables::listAddresses(std::vector<InterfaceAddress>& out, int& error)
+{
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) {
+        error = errno;
+        return false;
+    }
+    out.clear();
+    for (ifaddrs* a = list; a; a = a->ifa_next) {
+        if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET)
+            continue;
+        const unsigned flags = a->ifa_flags;
+        if (!(flags & IFF_UP) || !(flags & IFF_RUNNING) || (flags & IFF_LOOPBACK))
+            continue;
+        InterfaceAddress entry;
+        entry.address = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr.s_addr;
+        entry.ifIndex = ::if_nametoindex(a->ifa_name);
+        out.push_back(entry);
+    }
+    ::freeifaddrs(list);
+    // Interface-index order, keeping the kernel's order within one interface.
+    std::stable_sort(out.begin(), out.end(),
+                     [](const InterfaceAddress& x, const InterfaceAddress& y) {
+                         return x.ifIndex < y.ifIndex;
+                     });
+    return true;
+}
+
+int SystemNetTables::runHelper(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(helperPath_.c_str()));
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, helperPath_.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        std::lock_guard lock(problemLock_);
+        problem_ = "cannot run " + helperPath_ + ": " + std::strerror(spawned) +
+                   " (see README: the privileged helper)";
+        return -1;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == NoPrivilege || code == 126) {
+        std::lock_guard lock(problemLock_);
+        problem_ = "tarvanix-netpin lacks the privilege to change the ARP and route tables; "
+                   "install it with cap_net_admin and join the netdev group (see README)";
+    }
+    return code;
+}
+
+static std::string ipText(uint32_t address)
+{
+    char text[16];
+    formatIpv4(address, text);
+    return text;
+}
+
+static std::string macText(const uint8_t mac[6])
+{
+    char text[18];
+    formatMac(mac, text);
+    return text;
+}
+
+bool SystemNetTables::pinNeighbour(uint32_t address, const uint8_t mac[6], uint32_t ifIndex)
+{
+    return runHelper({"pin", ipText(address), macText(mac), std::to_string(ifIndex)}) == Ok;
+}
+
+bool SystemNetTables::unpinNeighbours(const uint8_t mac[6], int& error)
+{
+    const int code = runHelper({"unpin", macText(mac)});
+    if (code == TableUnreadable) {
+        error = code;
+        return false;
+    }
+    return true;
+}
+
+bool SystemNetTables::addHostRoute(uint32_t address, uint32_t localAddress, uint32_t ifIndex)
+{
+    return runHelper({"route-add", ipText(address), ipText(localAddress), std::to_string(ifIndex)}) ==
+           Ok;
+}
+
+bool SystemNetTables::deleteHostRoute(uint32_t address)
+{
+    return runHelper({"route-del", ipText(address)}) == Ok;
+}
+
+std::string SystemNetTables::lastChangeProblem() const
+{
+    std::lock_guard lock(problemLock_);
+    return problem_;
+}
+
+} // namespace tvx

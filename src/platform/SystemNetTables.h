@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/NetTables.h"
+
+#include <mutex>
+#include <string>
+
+namespace tvx {
+
+// The host's real tables. Addresses are listed in-process (no privilege
+// needed); every change runs the small privileged helper `tarvanix-netpin`,
+// without a shell, because this program must not hold CAP_NET_ADMIN itself.
+class SystemNetTables : public NetTables {
+public:
+    explicit SystemNetTables(std::string helperPath);
+
+    // The helper beside the running executable if there is one, else the
+    // installed one.
+    static std::string defaultHelperPath(const std::string& executableDir);
+
+    bool listAddresses(std::vector<InterfaceAddress>& out, int& error) override;
+    bool pinNeighbour(uint32_t address, const uint8_t mac[6], uint32_t ifIndex) override;
+    bool unpinNeighbours(const uint8_t mac[6], int& error) override;
+    bool addHostRoute(uint32_t address, uint32_t localAddress, uint32_t ifIndex) override;
+    bool deleteHostRoute(uint32_t address) override;
+    std::string lastChangeProblem() const override;
+
+    // Exit codes of the helper.
+    enum HelperExit { Ok = 0, BadArguments = 1, NoPrivilege = 2, KernelRefused = 3,
+                      TableUnreadable = 4 };
+
+private:
+    int runHelper(const std::vector<std::string>& args);
+
+    std::string helperPath_;
+    mutable std::mutex problemLock_;
+    std::string problem_;
+};
+
+} // namespace tvx

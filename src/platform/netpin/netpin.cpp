@@ -1,0 +1,5 @@
+// Placeholder until the helper lands: refuses every change.
+int main()
+{
+    return 2;
+}

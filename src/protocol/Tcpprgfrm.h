@@ -1,0 +1,14 @@
+#pragma once
+
+#include "app/ProgressForm.h"
+
+namespace tvx {
+
+// The read/write progress window, kept above other windows.
+class TtcpPrgForm : public ProgressForm {
+    Q_OBJECT
+public:
+    explicit TtcpPrgForm(QWidget* parent);
+};
+
+} // namespace tvx

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/NetTables.h"
+
+#include <array>
+#include <mutex>
+#include <vector>
+
+namespace tvx::test {
+
+// An in-memory stand-in for the host's tables, for tests that must not touch
+// the kernel: it lists scripted addresses and records every change.
+class FakeNetTables : public NetTables {
+public:
+    struct Neighbour {
+        uint32_t address;
+        std::array<uint8_t, 6> mac;
+        uint32_t ifIndex;
+    };
+    struct Route {
+        uint32_t address;
+        uint32_t localAddress;
+        uint32_t ifIndex;
+    };
+
+    bool listAddresses(std::vector<InterfaceAddress>& out, int& error) override;
+    bool pinNeighbour(uint32_t address, const uint8_t mac[6], uint32_t ifIndex) override;
+    bool unpinNeighbours(const uint8_t mac[6], int& error) override;
+    bool addHostRoute(uint32_t address, uint32_t localAddress, uint32_t ifIndex) override;
+    bool deleteHostRoute(uint32_t address) override;
+
+    std::mutex lock;
+    std::vector<InterfaceAddress> addresses;
+    bool listFails = false;
+    int listError = 0;
+    bool refuseChanges = false;
+    bool neighbourTableUnreadable = false;
+    std::vector<Neighbour> neighbours;
+    std::vector<Route> routes;
+    int pinCalls = 0;
+    int routeCalls = 0;
+};
+
+} // namespace tvx::test

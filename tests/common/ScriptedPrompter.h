@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/Prompter.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <mutex>
+
+namespace tvx::test {
+
+// Records every prompt instead of showing it and answers questions from a
+// script (default: Yes). Thread-safe, as workers prompt through the UI thread.
+class ScriptedPrompter : public Prompter {
+public:
+    struct Shown {
+        QString kind;    // "error", "confirm", "finished", "finishedQuestion", "exception"
+        QString caption; // as the real box would show it
+        QString text;
+    };
+
+    void showError(const QString& text) override;
+    bool askConfirm(const QString& text) override;
+    void showFinished(const QString& text) override;
+    bool askFinished(const QString& text) override;
+    void showException(const QString& text) override;
+
+    // Next answers to questions, in order; when empty, questions get Yes.
+    void queueAnswer(bool yes);
+
+    QList<Shown> shown() const;
+    QStringList texts() const;
+    int count() const;
+    void clear();
+
+private:
+    bool nextAnswer();
+    void record(const QString& kind, const QString& caption, const QString& text);
+
+    mutable std::mutex lock_;
+    QList<Shown> shown_;
+    std::deque<bool> answers_;
+};
+
+} // namespace tvx::test
