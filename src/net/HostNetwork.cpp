@@ -33,6 +33,9 @@ int HostNetwork::refreshLocalAddresses(LocalAddressTable* snapshot)
     int error = 0;
     int result = 0;
     std::lock_guard lock(addressTableLock_);
+    // Each operation that may change the tables starts here: it may say once
+    // that the privilege is missing.
+    privilegeNoted_.store(false);
     if (!tables_.listAddresses(found, error)) {
         log(QStringLiteral("GetIpAddrTable failed, %1").arg(error));
         result = -1;
@@ -42,7 +45,7 @@ int HostNetwork::refreshLocalAddresses(LocalAddressTable* snapshot)
         // finds the network once it is up.
         table_.count = 1;
         table_.addresses[0] = parseIpv4("127.0.0.1", false);
-        table_.ifIndexes[0] = 1;
+        table_.ifIndexes[0] = kLoopbackIfIndex;
     } else {
         table_.count = 0;
         for (const auto& entry : found) {
@@ -65,12 +68,18 @@ int HostNetwork::addArpEntry(uint32_t address, const uint8_t mac[6], uint32_t if
         std::lock_guard lock(arpLock_);
         ok = tables_.pinNeighbour(address, mac, ifIndex);
     }
-    if (!ok) {
-        const std::string problem = tables_.lastChangeProblem();
-        if (!problem.empty() && !privilegeNoted_.exchange(true))
-            log(QString::fromStdString(problem));
-    }
+    if (!ok)
+        noteChangeProblem();
     return ok ? 0 : -1;
+}
+
+void HostNetwork::noteChangeProblem()
+{
+    // The table's own failure is silent; what is said here is the one thing
+    // the user can act on: the helper missing or without its privilege.
+    const std::string problem = tables_.lastChangeProblem();
+    if (!problem.empty() && !privilegeNoted_.exchange(true))
+        log(QString::fromStdString(problem));
 }
 
 void HostNetwork::deleteArpEntries(const uint8_t mac[6])
@@ -91,8 +100,14 @@ int HostNetwork::addHostRoute(uint32_t address, uint32_t localAddress, uint32_t 
         log(QStringLiteral("INADDR_NONE"));
         return -1;
     }
-    std::lock_guard lock(routeLock_);
-    return tables_.addHostRoute(address, localAddress, ifIndex) ? 0 : -1;
+    bool ok;
+    {
+        std::lock_guard lock(routeLock_);
+        ok = tables_.addHostRoute(address, localAddress, ifIndex);
+    }
+    if (!ok)
+        noteChangeProblem();
+    return ok ? 0 : -1;
 }
 
 void HostNetwork::deleteHostRoute(uint32_t address)

@@ -13,6 +13,8 @@
 namespace tvx {
 
 constexpr int kMaxLocalAddresses = 32;
+// Linux gives the loopback interface index 1 in every network namespace.
+constexpr uint32_t kLoopbackIfIndex = 1;
 
 // A copy of the host's local addresses, taken under the address-table lock,
 // that one operation reads while another thread may refresh the shared table.
@@ -52,6 +54,8 @@ public:
     void log(const QString& text) const;
 
 private:
+    void noteChangeProblem();
+
     NetTables& tables_;
     LogFn log_;
     mutable std::mutex addressTableLock_;

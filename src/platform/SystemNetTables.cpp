@@ -1,6 +1,7 @@
 #include "platform/SystemNetTables.h"
 
 #include "net/Ipv4.h"
+#include "platform/netpin/NetpinArguments.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>
@@ -14,9 +15,14 @@
 #include <cstring>
 #include <fcntl.h>
 
-extern char** environ;
-
 namespace tvx {
+
+// The helper's exit codes, as it defines them.
+static_assert(int(SystemNetTables::Ok) == netpin::Ok &&
+              int(SystemNetTables::BadArguments) == netpin::BadArguments &&
+              int(SystemNetTables::NoPrivilege) == netpin::NoPrivilege &&
+              int(SystemNetTables::KernelRefused) == netpin::KernelRefused &&
+              int(SystemNetTables::TableUnreadable) == netpin::TableUnreadable);
 
 SystemNetTables::SystemNetTables(std::string helperPath) : helperPath_(std::move(helperPath)) {}
 
@@ -56,25 +62,46 @@ bool SystemNetTables::listAddresses(std::vector<InterfaceAddress>& out, int& err
     return true;
 }
 
+namespace {
+// The problem of the last change made by this thread: the ARP and route
+// changes run under different locks, possibly at the same time.
+thread_local std::string lastProblem;
+
+std::string privilegeText(const std::string& helper)
+{
+    return "no privilege to change the ARP and route tables: " + helper +
+           " needs cap_net_admin and the user the group netdev (see README, "
+           "\"The privileged helper\")";
+}
+} // namespace
+
 int SystemNetTables::runHelper(const std::vector<std::string>& args)
 {
+    lastProblem.clear();
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(helperPath_.c_str()));
     for (const auto& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    // The helper needs nothing from our environment, and a program with file
+    // capabilities is best started without one.
+    char* noEnvironment[] = {nullptr};
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, helperPath_.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned = ::posix_spawn(&pid, helperPath_.c_str(), &actions, nullptr, argv.data(),
+                                      noEnvironment);
     posix_spawn_file_actions_destroy(&actions);
+    if (spawned == EACCES || spawned == EPERM) {
+        lastProblem = privilegeText(helperPath_);
+        return NoPrivilege;
+    }
     if (spawned != 0) {
-        std::lock_guard lock(problemLock_);
-        problem_ = "cannot run " + helperPath_ + ": " + std::strerror(spawned) +
-                   " (see README: the privileged helper)";
+        lastProblem = "cannot run " + helperPath_ + ": " + std::strerror(spawned) +
+                      " (see README, \"The privileged helper\")";
         return -1;
     }
     int status = 0;
@@ -83,11 +110,8 @@ int SystemNetTables::runHelper(const std::vector<std::string>& args)
             return -1;
     }
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (code == NoPrivilege || code == 126) {
-        std::lock_guard lock(problemLock_);
-        problem_ = "tarvanix-netpin lacks the privilege to change the ARP and route tables; "
-                   "install it with cap_net_admin and join the netdev group (see README)";
-    }
+    if (code == NoPrivilege)
+        lastProblem = privilegeText(helperPath_);
     return code;
 }
 
@@ -133,8 +157,7 @@ bool SystemNetTables::deleteHostRoute(uint32_t address)
 
 std::string SystemNetTables::lastChangeProblem() const
 {
-    std::lock_guard lock(problemLock_);
-    return problem_;
+    return lastProblem;
 }
 
 } // namespace tvx

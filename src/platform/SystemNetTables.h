@@ -2,7 +2,6 @@
 
 #include "platform/NetTables.h"
 
-#include <mutex>
 #include <string>
 
 namespace tvx {
@@ -23,6 +22,7 @@ public:
     bool unpinNeighbours(const uint8_t mac[6], int& error) override;
     bool addHostRoute(uint32_t address, uint32_t localAddress, uint32_t ifIndex) override;
     bool deleteHostRoute(uint32_t address) override;
+    // Of the calling thread's last change.
     std::string lastChangeProblem() const override;
 
     // Exit codes of the helper.
@@ -33,8 +33,6 @@ private:
     int runHelper(const std::vector<std::string>& args);
 
     std::string helperPath_;
-    mutable std::mutex problemLock_;
-    std::string problem_;
 };
 
 } // namespace tvx

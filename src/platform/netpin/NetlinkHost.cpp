@@ -1,0 +1,309 @@
+#include "NetlinkHost.h"
+
+#include <netlink/addr.h>
+#include <netlink/cache.h>
+#include <netlink/errno.h>
+#include <netlink/handlers.h>
+#include <netlink/netlink.h>
+#include <netlink/route/addr.h>
+#include <netlink/route/link.h>
+#include <netlink/route/neighbour.h>
+#include <netlink/route/nexthop.h>
+#include <netlink/route/route.h>
+#include <netlink/socket.h>
+
+#include <arpa/inet.h>
+#include <linux/neighbour.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace tvx::netpin {
+
+namespace {
+
+struct CacheFree {
+    void operator()(nl_cache* c) const { nl_cache_free(c); }
+};
+struct AddrPut {
+    void operator()(nl_addr* a) const { nl_addr_put(a); }
+};
+struct NeighPut {
+    void operator()(rtnl_neigh* n) const { rtnl_neigh_put(n); }
+};
+struct RoutePut {
+    void operator()(rtnl_route* r) const { rtnl_route_put(r); }
+};
+struct LinkPut {
+    void operator()(rtnl_link* l) const { rtnl_link_put(l); }
+};
+using Cache = std::unique_ptr<nl_cache, CacheFree>;
+using Addr = std::unique_ptr<nl_addr, AddrPut>;
+using Neigh = std::unique_ptr<rtnl_neigh, NeighPut>;
+using Route = std::unique_ptr<rtnl_route, RoutePut>;
+using Link = std::unique_ptr<rtnl_link, LinkPut>;
+
+Addr ipv4Addr(uint32_t address, unsigned prefixLength)
+{
+    Addr a(nl_addr_build(AF_INET, &address, 4));
+    if (a)
+        nl_addr_set_prefixlen(a.get(), static_cast<int>(prefixLength));
+    return a;
+}
+
+// The address of an IPv4 nl_addr, or nothing for another family or length.
+bool ipv4Of(nl_addr* a, uint32_t& out)
+{
+    if (!a || nl_addr_get_family(a) != AF_INET || nl_addr_get_len(a) != 4)
+        return false;
+    std::memcpy(&out, nl_addr_get_binary_addr(a), 4);
+    return true;
+}
+
+// Link-layer addresses are compared by their bytes: the family libnl gives a
+// neighbour's lladdr is not the one a parsed MAC text gets.
+bool sameMac(nl_addr* a, const uint8_t mac[6])
+{
+    return a && nl_addr_get_len(a) == 6 && std::memcmp(nl_addr_get_binary_addr(a), mac, 6) == 0;
+}
+
+} // namespace
+
+NetlinkHost::NetlinkHost() = default;
+
+NetlinkHost::~NetlinkHost()
+{
+    if (sock_)
+        nl_socket_free(sock_);
+}
+
+Exit NetlinkHost::kernelExit(int nlError, const char* what, std::string& error)
+{
+    error = std::string(what) + ": " + nl_geterror(nlError);
+    if (nlError == -NLE_PERM || nlError == NLE_PERM)
+        return NoPrivilege;
+    return KernelRefused;
+}
+
+Exit NetlinkHost::open(std::string& error)
+{
+    // An explicit default callback set: the library's own default can be
+    // switched to a verbose one through the environment, which a program
+    // with file capabilities must not honour.
+    nl_cb* cb = nl_cb_alloc(NL_CB_DEFAULT);
+    if (!cb) {
+        error = "out of memory";
+        return TableUnreadable;
+    }
+    sock_ = nl_socket_alloc_cb(cb);
+    nl_cb_put(cb);
+    if (!sock_) {
+        error = "out of memory";
+        return TableUnreadable;
+    }
+    if (const int err = nl_connect(sock_, NETLINK_ROUTE); err < 0) {
+        error = std::string("cannot open the routing socket: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    return readTables(error);
+}
+
+Exit NetlinkHost::readTables(std::string& error)
+{
+    nl_cache* raw = nullptr;
+    if (const int err = rtnl_addr_alloc_cache(sock_, &raw); err < 0) {
+        error = std::string("cannot read the address table: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    Cache addresses(raw);
+    for (nl_object* o = nl_cache_get_first(addresses.get()); o; o = nl_cache_get_next(o)) {
+        auto* a = reinterpret_cast<rtnl_addr*>(o);
+        uint32_t local = 0;
+        if (rtnl_addr_get_family(a) != AF_INET || !ipv4Of(rtnl_addr_get_local(a), local))
+            continue;
+        local_.push_back({local, rtnl_addr_get_ifindex(a)});
+        const int prefix = rtnl_addr_get_prefixlen(a);
+        if (prefix > 0 && prefix < 31) {
+            const uint32_t mask = htonl(0xFFFFFFFFu << (32 - prefix));
+            subnetBroadcasts_.push_back(local | ~mask);
+        }
+    }
+
+    raw = nullptr;
+    if (const int err = rtnl_route_alloc_cache(sock_, AF_INET, 0, &raw); err < 0) {
+        error = std::string("cannot read the route table: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    Cache routes(raw);
+    for (nl_object* o = nl_cache_get_first(routes.get()); o; o = nl_cache_get_next(o)) {
+        auto* r = reinterpret_cast<rtnl_route*>(o);
+        const int n = rtnl_route_get_nnexthops(r);
+        for (int i = 0; i < n; ++i) {
+            uint32_t gw = 0;
+            if (ipv4Of(rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r, i)), gw))
+                gateways_.push_back(gw);
+        }
+    }
+
+    raw = nullptr;
+    if (const int err = rtnl_link_alloc_cache(sock_, AF_UNSPEC, &raw); err < 0) {
+        error = std::string("cannot read the interface table: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    Cache links(raw);
+    for (nl_object* o = nl_cache_get_first(links.get()); o; o = nl_cache_get_next(o)) {
+        nl_addr* a = rtnl_link_get_addr(reinterpret_cast<rtnl_link*>(o));
+        if (a && nl_addr_get_len(a) == 6) {
+            std::array<uint8_t, 6> mac{};
+            std::memcpy(mac.data(), nl_addr_get_binary_addr(a), 6);
+            hostMacs_.push_back(mac);
+        }
+    }
+    return Ok;
+}
+
+std::string NetlinkHost::protectedAddress(uint32_t address) const
+{
+    if (const char* why = refusedAddressClass(address))
+        return formatAddress(address) + " is " + why;
+    for (const auto& l : local_) {
+        if (l.address == address)
+            return formatAddress(address) + " is an address of this host";
+    }
+    if (std::find(subnetBroadcasts_.begin(), subnetBroadcasts_.end(), address) !=
+        subnetBroadcasts_.end())
+        return formatAddress(address) + " is the broadcast address of a local subnet";
+    if (std::find(gateways_.begin(), gateways_.end(), address) != gateways_.end())
+        return formatAddress(address) + " is the gateway of a route of this host";
+    return {};
+}
+
+std::string NetlinkHost::unusableInterface(int ifIndex)
+{
+    rtnl_link* raw = nullptr;
+    if (rtnl_link_get_kernel(sock_, ifIndex, nullptr, &raw) < 0 || !raw)
+        return "no interface has the index " + std::to_string(ifIndex);
+    Link link(raw);
+    if (rtnl_link_get_flags(link.get()) & IFF_LOOPBACK)
+        return "interface " + std::to_string(ifIndex) + " is the loopback interface";
+    return {};
+}
+
+bool NetlinkHost::isLocalAddressOn(uint32_t address, int ifIndex) const
+{
+    return std::any_of(local_.begin(), local_.end(), [&](const LocalAddress& l) {
+        return l.address == address && l.ifIndex == ifIndex;
+    });
+}
+
+bool NetlinkHost::isHostMac(const uint8_t mac[6]) const
+{
+    return std::any_of(hostMacs_.begin(), hostMacs_.end(), [&](const std::array<uint8_t, 6>& m) {
+        return std::memcmp(m.data(), mac, 6) == 0;
+    });
+}
+
+Exit NetlinkHost::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std::string& error)
+{
+    Neigh neigh(rtnl_neigh_alloc());
+    Addr dst = ipv4Addr(address, 32);
+    Addr lladdr(nl_addr_build(AF_LLC, mac, 6));
+    if (!neigh || !dst || !lladdr) {
+        error = "out of memory";
+        return KernelRefused;
+    }
+    rtnl_neigh_set_family(neigh.get(), AF_INET);
+    rtnl_neigh_set_ifindex(neigh.get(), ifIndex);
+    rtnl_neigh_set_dst(neigh.get(), dst.get());
+    rtnl_neigh_set_lladdr(neigh.get(), lladdr.get());
+    // Permanent: a reachable entry ages to failed and loses its MAC, after
+    // which the removal by MAC could no longer find it.
+    rtnl_neigh_set_state(neigh.get(), NUD_PERMANENT);
+    // Replace: the host may already have learned an entry from the module.
+    if (const int err = rtnl_neigh_add(sock_, neigh.get(), NLM_F_CREATE | NLM_F_REPLACE); err < 0)
+        return kernelExit(err, "cannot add the neighbour entry", error);
+    return Ok;
+}
+
+Exit NetlinkHost::unpin(const uint8_t mac[6], std::string& error)
+{
+    nl_cache* raw = nullptr;
+    if (const int err = rtnl_neigh_alloc_cache(sock_, &raw); err < 0) {
+        error = std::string("cannot read the neighbour table: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    Cache cache(raw);
+    Exit result = Ok;
+    for (nl_object* o = nl_cache_get_first(cache.get()); o; o = nl_cache_get_next(o)) {
+        auto* n = reinterpret_cast<rtnl_neigh*>(o);
+        if (rtnl_neigh_get_family(n) != AF_INET || !sameMac(rtnl_neigh_get_lladdr(n), mac))
+            continue;
+        uint32_t dst = 0;
+        if (!ipv4Of(rtnl_neigh_get_dst(n), dst) || !protectedAddress(dst).empty())
+            continue;
+        if (const int err = rtnl_neigh_delete(sock_, n, 0); err < 0) {
+            // Keep going: every other entry of the MAC must still go.
+            const Exit e = kernelExit(err, "cannot delete a neighbour entry", error);
+            if (result == Ok || e == NoPrivilege)
+                result = e;
+        }
+    }
+    return result;
+}
+
+Exit NetlinkHost::addRoute(uint32_t address, uint32_t localAddress, int ifIndex,
+                           std::string& error)
+{
+    Route route(rtnl_route_alloc());
+    Addr dst = ipv4Addr(address, 32);
+    Addr src = ipv4Addr(localAddress, 32);
+    rtnl_nexthop* nh = rtnl_route_nh_alloc();
+    if (!route || !dst || !src || !nh) {
+        if (nh)
+            rtnl_route_nh_free(nh);
+        error = "out of memory";
+        return KernelRefused;
+    }
+    rtnl_route_set_family(route.get(), AF_INET);
+    rtnl_route_set_table(route.get(), RT_TABLE_MAIN);
+    rtnl_route_set_type(route.get(), RTN_UNICAST);
+    // On the link: the module answers directly, no gateway in between.
+    rtnl_route_set_scope(route.get(), RT_SCOPE_LINK);
+    rtnl_route_set_protocol(route.get(), RTPROT_BOOT);
+    rtnl_route_set_dst(route.get(), dst.get());
+    rtnl_route_set_pref_src(route.get(), src.get());
+    rtnl_route_nh_set_ifindex(nh, ifIndex);
+    rtnl_route_add_nexthop(route.get(), nh); // the route owns it now
+    // No replace: an identical route already there is someone else's, and
+    // the removal that follows would take it away.
+    if (const int err = rtnl_route_add(sock_, route.get(), NLM_F_CREATE); err < 0)
+        return kernelExit(err, "cannot add the host route", error);
+    return Ok;
+}
+
+Exit NetlinkHost::deleteRoute(uint32_t address, std::string& error)
+{
+    nl_cache* raw = nullptr;
+    if (const int err = rtnl_route_alloc_cache(sock_, AF_INET, 0, &raw); err < 0) {
+        error = std::string("cannot read the route table: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    Cache cache(raw);
+    for (nl_object* o = nl_cache_get_first(cache.get()); o; o = nl_cache_get_next(o)) {
+        auto* r = reinterpret_cast<rtnl_route*>(o);
+        nl_addr* dst = rtnl_route_get_dst(r);
+        uint32_t value = 0;
+        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || !ipv4Of(dst, value) ||
+            nl_addr_get_prefixlen(dst) != 32 || value != address)
+            continue;
+        // Only the first, in table order, as the table's own deletion does.
+        if (const int err = rtnl_route_delete(sock_, r, 0); err < 0)
+            return kernelExit(err, "cannot delete the host route", error);
+        return Ok;
+    }
+    return Ok;
+}
+
+} // namespace tvx::netpin
