@@ -2,9 +2,9 @@
 
 namespace tvx {
 
-TupgradeFWDlg::TupgradeFWDlg(QWidget* parent) : QDialog(parent)
+TupgradeFWDlg::TupgradeFWDlg(QWidget* parent)
+    : FirmwareDialog(parent, QStringLiteral("upgradeFWDlg"), QSize(297, 115))
 {
-    setObjectName(QStringLiteral("upgradeFWDlg"));
 }
 
 } // namespace tvx

@@ -1,18 +1,14 @@
 #pragma once
 
-#include <QDialog>
+#include "firmware/FirmwareDialog.h"
 
 namespace tvx {
 
-// The firmware file dialog (module without a password).
-class TupgradeFWDlg : public QDialog {
+// The firmware file dialog for a module without a password.
+class TupgradeFWDlg : public FirmwareDialog {
     Q_OBJECT
 public:
     explicit TupgradeFWDlg(QWidget* parent);
-    QString firmwareFile() const { return firmwareFile_; }
-
-private:
-    QString firmwareFile_;
 };
 
 } // namespace tvx

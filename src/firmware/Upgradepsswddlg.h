@@ -1,20 +1,32 @@
 #pragma once
 
-#include <QDialog>
+#include "firmware/FirmwareDialog.h"
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
 
 namespace tvx {
 
-// The firmware file and password dialog (module with a password).
-class TupgradePsswdDlg : public QDialog {
+// The firmware file dialog for a module with a password: the file as in the
+// other dialog, and the module's password, checked after the file.
+class TupgradePsswdDlg : public FirmwareDialog {
     Q_OBJECT
 public:
     explicit TupgradePsswdDlg(QWidget* parent);
-    void clearPassword() { firmwarePassword_.clear(); }
-    QString firmwareFile() const { return firmwareFile_; }
+
+    // Empties the password box; done before every show.
+    void clearPassword();
     QString firmwarePassword() const { return firmwarePassword_; }
 
+protected:
+    bool checkMoreEntries() override;
+    void takeMoreEntries() override;
+
 private:
-    QString firmwareFile_;
+    QGroupBox* GrpBox_passwd = nullptr;
+    QLabel* Label_passwd = nullptr;
+    QLineEdit* Edit_passwd = nullptr;
     QString firmwarePassword_;
 };
 

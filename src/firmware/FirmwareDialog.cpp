@@ -1,0 +1,164 @@
+#include "firmware/FirmwareDialog.h"
+
+#include "app/Mainfrm.h"
+#include "app/MessageBoxPrompter.h"
+#include "firmware/FirmwareRecognition.h"
+#include "firmware/QtFilePicker.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+namespace tvx {
+
+namespace {
+const QString kTitle = QStringLiteral("Open firmware file...");
+// Described as "*.aff"; the upper-case pattern lets file dialogs that compare
+// case-sensitively list ".AFF" files too.
+const QString kFilter = QStringLiteral("*.aff (*.aff *.AFF)");
+} // namespace
+
+FirmwareDialog::FirmwareDialog(QWidget* parent, const QString& objectName, QSize clientSize)
+    : QDialog(parent)
+{
+    setObjectName(objectName);
+    setWindowTitle(QStringLiteral("Upgrade Dialog"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+    setFixedSize(clientSize);
+
+    GrpBox_upgrade = new QGroupBox(QStringLiteral("Upgrade firmware"), this);
+    GrpBox_upgrade->setObjectName(QStringLiteral("GrpBox_upgrade"));
+    GrpBox_upgrade->setGeometry(8, 6, 201, 99);
+
+    Label_file = new QLabel(QStringLiteral("File:"), GrpBox_upgrade);
+    Label_file->setObjectName(QStringLiteral("Label_file"));
+    Label_file->setGeometry(12, 20, 60, 16);
+
+    Edit_file = new QLineEdit(GrpBox_upgrade);
+    Edit_file->setObjectName(QStringLiteral("Edit_file"));
+    Edit_file->setGeometry(12, 38, 177, 21);
+
+    Btn_brs = new QPushButton(QStringLiteral("Browse..."), GrpBox_upgrade);
+    Btn_brs->setObjectName(QStringLiteral("Btn_brs"));
+    Btn_brs->setAutoDefault(false);
+    Btn_brs->setGeometry(114, 66, 75, 25);
+
+    OKBtn = new QPushButton(QStringLiteral("OK"), this);
+    OKBtn->setObjectName(QStringLiteral("OKBtn"));
+    OKBtn->setDefault(true);
+    OKBtn->setGeometry(clientSize.width() - 83, 12, 75, 25);
+
+    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setAutoDefault(false);
+    CancelBtn->setGeometry(clientSize.width() - 83, 44, 75, 25);
+
+    connect(Btn_brs, &QPushButton::clicked, this, &FirmwareDialog::Btn_brsClick);
+    connect(OKBtn, &QPushButton::clicked, this, &FirmwareDialog::OKBtnClick);
+    connect(CancelBtn, &QPushButton::clicked, this, &FirmwareDialog::CancelBtnClick);
+}
+
+FirmwareDialog::~FirmwareDialog() = default;
+
+QByteArray FirmwareDialog::firmwarePathBytes() const
+{
+    return QFile::encodeName(firmwareFile_);
+}
+
+Prompter& FirmwareDialog::prompter()
+{
+    if (!prompter_) {
+        if (auto* mainForm = qobject_cast<TmainForm*>(parentWidget()))
+            prompter_ = &mainForm->prompter();
+    }
+    if (!prompter_) {
+        ownPrompter_ = std::make_unique<MessageBoxPrompter>(this);
+        prompter_ = ownPrompter_.get();
+    }
+    return *prompter_;
+}
+
+void FirmwareDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+int FirmwareDialog::checkFirmwareFile(const QString& path)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    const FirmwareCheck check = recogniseFirmwareFile(bytes);
+    if (check == FirmwareCheck::Accepted)
+        return 0;
+    prompter().showError(firmwareCheckMessage(check, bytes));
+    return -1;
+}
+
+void FirmwareDialog::Btn_brsClick()
+{
+    if (!picker_) {
+        ownPicker_ = std::make_unique<QtFilePicker>();
+        picker_ = ownPicker_.get();
+    }
+    // Start where the file box points, so a second upgrade finds the folder
+    // of the first; otherwise in the home folder.
+    QString directory = QFileInfo(Edit_file->text()).absolutePath();
+    if (Edit_file->text().isEmpty() || !QFileInfo(directory).isDir())
+        directory = QDir::homePath();
+    const QString picked = picker_->openFile(this, kTitle, directory, kFilter);
+    if (!picked.isEmpty())
+        Edit_file->setText(picked);
+}
+
+void FirmwareDialog::OKBtnClick()
+{
+    fileDialogState_ = 5;
+    const QString file = Edit_file->text();
+    if (file.isEmpty()) {
+        prompter().showError(QStringLiteral("file can't be blank"));
+    } else if (checkFirmwareFile(file) == 0 && checkMoreEntries()) {
+        firmwareFile_ = file;
+        takeMoreEntries();
+        fileDialogState_ = 1;
+    }
+    // Asks to close with OK; FormClose refuses it after a failed check.
+    done(QDialog::Accepted);
+}
+
+void FirmwareDialog::CancelBtnClick()
+{
+    fileDialogState_ = 2;
+    done(QDialog::Rejected);
+}
+
+bool FirmwareDialog::FormClose()
+{
+    const bool allowed = fileDialogState_ != 5;
+    fileDialogState_ = 2;
+    return allowed;
+}
+
+void FirmwareDialog::done(int result)
+{
+    if (FormClose())
+        QDialog::done(result);
+}
+
+void FirmwareDialog::reject()
+{
+    // Escape and the close box end the dialog as Cancel does.
+    CancelBtnClick();
+}
+
+} // namespace tvx

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QDialog>
+
+#include <memory>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace tvx {
+
+class FilePicker;
+class Prompter;
+
+// What the two firmware file dialogs share: the file box with its Browse
+// button, OK and Cancel, the recognition of the file and the closing rules.
+// OK closes the dialog only when the file passes every check; a refusal shows
+// its message and leaves the entries as they were. The dialogs are created
+// once and reused, so the file box keeps its text from one upgrade to the next.
+class FirmwareDialog : public QDialog {
+    Q_OBJECT
+public:
+    // 2 idle or cancelled, 5 while OK's checks run (and after they failed),
+    // 1 when the file was accepted.
+    int fileDialogState() const { return fileDialogState_; }
+    // The accepted path, and its file-system byte form (what the request
+    // record receives; at most 255 bytes, as the checks ensure).
+    QString firmwareFile() const { return firmwareFile_; }
+    QByteArray firmwarePathBytes() const;
+
+    // The prompts default to the main window's (when it is the parent).
+    void setPrompter(Prompter* prompter) { prompter_ = prompter; }
+    void setFilePicker(FilePicker* picker) { picker_ = picker; }
+
+    // 0 accepted; -1 refused after its message was shown.
+    int checkFirmwareFile(const QString& path);
+
+    void Btn_brsClick();
+    void OKBtnClick();
+    void CancelBtnClick();
+    // False (and the close refused) while OK's checks run or after they failed.
+    bool FormClose();
+
+    void done(int result) override;
+    void reject() override;
+
+protected:
+    FirmwareDialog(QWidget* parent, const QString& objectName, QSize clientSize);
+    ~FirmwareDialog() override;
+
+    // The password dialog's further check and value; the file checks come first.
+    virtual bool checkMoreEntries() { return true; }
+    virtual void takeMoreEntries() {}
+
+    Prompter& prompter();
+    void showEvent(QShowEvent* event) override;
+
+    QGroupBox* GrpBox_upgrade = nullptr;
+    QLabel* Label_file = nullptr;
+    QLineEdit* Edit_file = nullptr;
+    QPushButton* Btn_brs = nullptr;
+    QPushButton* OKBtn = nullptr;
+    QPushButton* CancelBtn = nullptr;
+
+private:
+    int fileDialogState_ = 2;
+    QString firmwareFile_;
+    Prompter* prompter_ = nullptr;
+    FilePicker* picker_ = nullptr;
+    std::unique_ptr<Prompter> ownPrompter_;
+    std::unique_ptr<FilePicker> ownPicker_;
+};
+
+} // namespace tvx

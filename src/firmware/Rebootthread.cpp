@@ -1,0 +1,93 @@
+#include "firmware/Rebootthread.h"
+
+#include "protocol/CommandConnection.h"
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace tvx {
+
+namespace {
+// -1 (no address) and -2 (cancelled) show nothing.
+constexpr std::array<std::pair<int, const char*>, 3> kMessages{{
+    {-6, "send command failed"},
+    {-5, "login to device failed"},
+    {-3, "connect to device failed"},
+}};
+
+// Sent with its terminating zero: 7 bytes.
+constexpr char kSerCommand[] = "$SER\r\n";
+static_assert(sizeof kSerCommand == 7);
+
+void copyText(char* out, size_t room, const char* text)
+{
+    std::memset(out, 0, room);
+    std::memcpy(out, text, strnlen(text, room - 1));
+}
+} // namespace
+
+rebootThread::rebootThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request)
+    : WorkerThread(QStringLiteral("rebootThread"), std::move(link)), net_(net)
+{
+    if (request.password[0])
+        copyText(password_, sizeof password_, request.password);
+    copyText(ipText_, sizeof ipText_, request.ipText);
+    copyText(macText_, sizeof macText_, request.macText);
+}
+
+QString rebootThread::resultMessage(int code)
+{
+    for (const auto& [value, text] : kMessages) {
+        if (value == code)
+            return QString::fromLatin1(text);
+    }
+    return {};
+}
+
+const QString& rebootThread::successQuestion()
+{
+    static const QString text =
+        QStringLiteral("Device rebooting now! \r\nBroadcast search to refresh table?");
+    return text;
+}
+
+void rebootThread::execute()
+{
+    CommandConnection connection(net_, link(), WorkerFamily::Device, ipText_, macText_);
+    const int result = reboot(connection);
+    connection.closeConnection();
+
+    link().storeResult(result);
+    link().stepBy(1000);
+    link().finish();
+}
+
+int rebootThread::reboot(CommandConnection& connection)
+{
+    link().setMessage(QStringLiteral("connect to device..."));
+    int result = connection.reachDevice();
+    if (result != 0)
+        return result;
+
+    connection.clearReply();
+    result = connection.loginDevice(password_);
+    if (result != 0)
+        return result;
+
+    link().stepIt();
+    link().setMessage(QStringLiteral("send command..."));
+    // The module restarts on it and may never answer: the outcome is ignored.
+    connection.sendCommand(kSerCommand, sizeof kSerCommand, connection.replyText());
+    link().stepIt();
+    return 0;
+}
+
+void rebootThread::afterException()
+{
+    link().storeResult(kExceptionResult);
+    link().stepBy(1000);
+    link().finish();
+}
+
+} // namespace tvx

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "app/DeviceRecords.h"
+#include "app/WorkerThread.h"
+
+#include <QString>
+
+namespace tvx {
+
+class CommandConnection;
+class HostNetwork;
+
+// Restarts one module: reaches it, logs in and sends "$SER". What the module
+// answers to the command does not matter; a module that restarts at once may
+// never answer. The result goes to the run's token, the main window's
+// operationResult.
+class rebootThread : public WorkerThread {
+public:
+    rebootThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request);
+
+    // What runReboot shows for a failure code; empty for "nothing".
+    static QString resultMessage(int code);
+    static const QString& successQuestion();
+
+    // Result stored after an unexpected exception: ends the wait, shows no more.
+    static constexpr int kExceptionResult = -100;
+
+protected:
+    void execute() override;
+    void afterException() override;
+
+private:
+    int reboot(CommandConnection& connection);
+
+    HostNetwork& net_;
+    char password_[20] = {};
+    char ipText_[20] = {};
+    char macText_[20] = {};
+};
+
+} // namespace tvx

@@ -1,0 +1,145 @@
+#include "firmware/Upgradefwthread.h"
+
+#include "firmware/FirmwareImage.h"
+#include "firmware/TftpWrite.h"
+#include "firmware/UpgradeCodes.h"
+#include "protocol/CommandConnection.h"
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <utility>
+
+namespace tvx {
+
+namespace {
+constexpr std::array<std::pair<int, const char*>, 9> kMessages{{
+    {UpgradeNoAddress, "initialize serial port failed"},
+    {UpgradeNotReached, "connect to device failed"},
+    {UpgradeOpenFailed, "open file failed"},
+    {UpgradeLoginRefused, "login to device failed"},
+    {UpgradeLoginFailed, "send command failed"},
+    {UpgradeRequestFailed, "serial read/write failed"},
+    {UpgradeBlockFailed, "serial read timeout"},
+    {UpgradeReadFailed, "read file failed"},
+    {UpgradeNameTooLong, "file name is too long"},
+}};
+
+// The command goes out with its terminating zero: 7 bytes, as the module
+// expects them from this program.
+constexpr char kSefCommand[] = "$SEF\r\n";
+static_assert(sizeof kSefCommand == 7);
+
+void copyText(char* out, size_t room, const char* text)
+{
+    std::memset(out, 0, room);
+    std::memcpy(out, text, strnlen(text, room - 1));
+}
+} // namespace
+
+upgradeFwThread::upgradeFwThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request,
+                                 UpgradeSettings settings)
+    : WorkerThread(QStringLiteral("upgradeFwThread"), std::move(link)), net_(net),
+      settings_(settings)
+{
+    copyText(firmwarePath_, sizeof firmwarePath_, request.firmwarePath);
+    if (request.password[0])
+        copyText(password_, sizeof password_, request.password);
+    copyText(ipText_, sizeof ipText_, request.ipText);
+    copyText(macText_, sizeof macText_, request.macText);
+}
+
+QString upgradeFwThread::resultMessage(int code)
+{
+    for (const auto& [value, text] : kMessages) {
+        if (value == code)
+            return QString::fromLatin1(text);
+    }
+    return {};
+}
+
+const QString& upgradeFwThread::successQuestion()
+{
+    static const QString text = QStringLiteral(
+        "Upgrade firmware OK! \r\nDevice will reboot 5 seconds later! \r\n"
+        "Broadcast search to refresh table?");
+    return text;
+}
+
+bool upgradeFwThread::pauseUnlessStopped(int ms)
+{
+    // Ends early on a cancel, so that the connection and any temporary ARP
+    // entry and route go away at once rather than after the pause.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!stopRequested()) {
+        const auto left = end - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return true;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+    }
+    return false;
+}
+
+void upgradeFwThread::execute()
+{
+    FirmwareImage image;
+    FirmwareTransfer transfer(link(), settings_.timings);
+    CommandConnection connection(net_, link(), WorkerFamily::Device, ipText_, macText_);
+
+    const int result = upgrade(connection, image, transfer);
+
+    transfer.close();
+    image.close();
+    connection.closeConnection();
+
+    link().storeResult(result);
+    link().stepBy(1000);
+    link().finish();
+}
+
+int upgradeFwThread::upgrade(CommandConnection& connection, FirmwareImage& image,
+                             FirmwareTransfer& transfer)
+{
+    link().appendLog(QStringLiteral("openFile"));
+    if (!image.open(firmwarePath_))
+        return UpgradeOpenFailed;
+    const std::string_view name = firmwareFileName(firmwarePath_);
+    // Refused before anything is sent: a cut name would name another file.
+    if (writeRequestLength(name.size(), image.size()) > kRequestRoom)
+        return UpgradeNameTooLong;
+
+    link().appendLog(QStringLiteral("ConnetToDevice"));
+    link().setMessage(QStringLiteral("connect to device..."));
+    int result = connection.reachDevice();
+    if (result != 0)
+        return result;
+
+    link().appendLog(QStringLiteral("$SEF\r\n"));
+    connection.clearReply();
+    result = connection.loginDevice(password_);
+    if (result != 0)
+        return result;
+    // Whatever the module answers to "$SEF", or nothing, the transfer follows.
+    connection.sendCommand(kSefCommand, sizeof kSefCommand, connection.replyText());
+
+    link().appendLog(QStringLiteral("tftp1KClient"));
+    if (stopRequested() || !pauseUnlessStopped(settings_.sefPauseMs))
+        return UpgradeStopped;
+
+    result = transfer.requestWrite(connection.deviceAddress(), settings_.tftpPort, name,
+                                   image.size());
+    if (result != 0)
+        return result;
+    return transfer.sendImage(image.fd(), image.size());
+}
+
+void upgradeFwThread::afterException()
+{
+    link().storeResult(UpgradeException);
+    link().stepBy(1000);
+    link().finish();
+}
+
+} // namespace tvx

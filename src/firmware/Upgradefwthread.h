@@ -1,0 +1,56 @@
+#pragma once
+
+#include "app/DeviceRecords.h"
+#include "app/WorkerThread.h"
+#include "firmware/FirmwareTransfer.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace tvx {
+
+class CommandConnection;
+class FirmwareImage;
+class HostNetwork;
+
+// Where and how long the upgrade waits. The defaults are the module's; tests
+// point the transfer at a scripted peer and shorten the pauses.
+struct UpgradeSettings {
+    uint16_t tftpPort = 69;
+    int sefPauseMs = 5000;
+    TransferTimings timings;
+};
+
+// Puts a firmware file into one module: logs in over the command connection,
+// announces the transfer with "$SEF", waits for the module to get ready and
+// sends the file with the block transfer. The command connection stays open
+// until the end, through the whole transfer; the UDP socket, the file and the
+// connection are closed on every path by their owners. The result goes to the
+// run's token, the main window's operationResult.
+class upgradeFwThread : public WorkerThread {
+public:
+    upgradeFwThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request,
+                    UpgradeSettings settings = {});
+
+    // What runUpgrade shows for a failure code; empty for "nothing".
+    static QString resultMessage(int code);
+    static const QString& successQuestion();
+
+protected:
+    void execute() override;
+    void afterException() override;
+
+private:
+    int upgrade(CommandConnection& connection, FirmwareImage& image, FirmwareTransfer& transfer);
+    bool pauseUnlessStopped(int ms);
+
+    HostNetwork& net_;
+    char firmwarePath_[256] = {};
+    char password_[20] = {};
+    char ipText_[20] = {};
+    char macText_[20] = {};
+    UpgradeSettings settings_;
+};
+
+} // namespace tvx
