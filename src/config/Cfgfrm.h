@@ -1,22 +1,168 @@
 #pragma once
 
+#include "config/CfgEntries.h"
 #include "protocol/SettingsRecord.h"
 
 #include <QWidget>
 
+#include <array>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
 namespace tvx {
 
+class Ipv4AddressEdit;
 class TmainForm;
 
-// The configuration window of one module.
+// The configuration window of one module: a modeless window, one per opened
+// module, that shows the settings read from it, keeps dependent controls
+// consistent, and on "Save to Module" checks and collects the entries into its
+// own copy of the record and hands that copy to the write worker. Its source is
+// split by concern: construction and lifecycle (Cfgfrm.cpp), the load
+// (Cfgfrm_load.cpp), the control dependencies (Cfgfrm_depend.cpp) and the save
+// with the password page (Cfgfrm_save.cpp). The rules themselves live outside
+// the window (CfgLoad, CfgCollect).
 class TcfgForm : public QWidget {
     Q_OBJECT
 public:
-    TcfgForm(TmainForm* mainForm, const char* macText, const SettingsRecord& record);
+    // Creates one address control in `parent`; may fail with nullptr and an
+    // error number. The default cannot fail; tests give one that does.
+    using AddressControlFactory = std::function<Ipv4AddressEdit*(QWidget* parent, int& error)>;
+
+    TcfgForm(TmainForm* mainForm, const char* macText, const SettingsRecord& record,
+             AddressControlFactory createAddressControl = {});
+    ~TcfgForm() override;
+
+    // The window's copy of the record: as loaded, then as collected.
+    const SettingsRecord& record() const { return record_; }
+    // The four address controls (IP address, subnet mask, gateway, remote IP);
+    // nullptr before the load, after the close, or when creation failed.
+    Ipv4AddressEdit* addressControl(int index) const;
+
+    // Event handlers, named after their control and event.
+    void FormShow();
+    void FormClose();
+    void CmbBox_ipcfgChange();
+    void CmbBox_sp0_opmodeChange();
+    void ChkBox_sp0_dp_lenClick();
+    void ChkBox_sp0_dp_tmClick();
+    void ChkBox_sp0_dp_strClick();
+    // The handlers of a second serial port, which this window does not have.
+    void CmbBox_sp1_opmodeChange();
+    void ChkBox_sp1_dp_lenClick();
+    void ChkBox_sp1_dp_tmClick();
+    void ChkBox_sp1_dp_strClick();
+    void saveModuleBtnClick();
+    void Save_BtnClick();
+    void Cancel_BtnClick();
+    void abortBtnClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Cfgfrm.cpp: construction.
+    void createControls();
+    void createInfoPanel();
+    void createBasicPage(QWidget* page);
+    void createOperationPage(QWidget* page);
+    void createSerialArea(QWidget* area);
+    void createPasswordPage(QWidget* page);
+    void connectHandlers();
+
+    // Cfgfrm_load.cpp
+    void createAddressControls();
+    void applyEntries(const CfgEntries& e);
+    void destroyAddressControls();
+
+    // Cfgfrm_depend.cpp
+    void setAddressControlsEnabled(bool enabled);
+    void showOperationPanel(int opmode);
+    void setEditActive(QLineEdit* edit, bool active);
+
+    // Cfgfrm_save.cpp
+    CfgEntries currentEntries() const;
+    bool checkBeforeSave();
+    void runSave();
+
     TmainForm* mainForm_;
     SettingsRecord record_;
+    // The record and the entries as the load left them.
+    SettingsRecord loadedRecord_;
+    CfgEntries loadedEntries_;
+    // Where the module was when it was read; the write goes there.
+    char deviceIp_[20] = {};
+    char deviceMac_[20] = {};
+    // The MAC under which the main window counts this window as open.
+    char openedMac_[20] = {};
+    AddressControlFactory createAddressControl_;
+    bool shownOnce_ = false;
+    bool closed_ = false;
+    // Selecting items during the load runs no change handler.
+    bool loading_ = false;
+
+    QFrame* infoPanel = nullptr;
+    QLabel* Image1 = nullptr;
+    QLineEdit* Edit_fmwVer = nullptr;
+    QLineEdit* Edit_devName = nullptr;
+    QTabWidget* PageControl_cfg = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QWidget* TabSheet3 = nullptr;
+    QPushButton* saveModuleBtn = nullptr;
+    QPushButton* abortBtn = nullptr;
+
+    QGroupBox* GrpBox_ns = nullptr;
+    QComboBox* CmbBox_ipcfg = nullptr;
+    QFrame* Panel4 = nullptr;
+    QCheckBox* CkBox_pingEn = nullptr;
+    QLineEdit* Edit_mac = nullptr;
+    QLineEdit* Edit_LanStatus = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QCheckBox* web_ChkBox = nullptr;
+    QLineEdit* diolp_Edit = nullptr;
+
+    QTabWidget* PageControl_op = nullptr;
+    QWidget* TabSheet_sp0 = nullptr;
+    QFrame* Panel0_net = nullptr;
+    QFrame* Panel0_ser = nullptr;
+    QComboBox* CmbBox_sp0_opmode = nullptr;
+    QFrame* Panel0_tcps = nullptr;
+    QLineEdit* Edit_sp0_tcpslport = nullptr;
+    QFrame* Panel0_tcpc = nullptr;
+    QFrame* Panel2 = nullptr;
+    QLineEdit* Edit_sp0_tcpcrport = nullptr;
+    QComboBox* CmbBox_sp0_tcpcat = nullptr;
+    QComboBox* CmbBox_sp0_baud = nullptr;
+    QComboBox* CmbBox_sp0_parity = nullptr;
+    QComboBox* CmbBox_sp0_db = nullptr;
+    QComboBox* CmbBox_sp0_sb = nullptr;
+    QComboBox* CmbBox_sp0_fc = nullptr;
+    QComboBox* CmbBox_sp0_if = nullptr;
+    QCheckBox* ChkBox_sp0_dp_len = nullptr;
+    QLineEdit* Edit_sp0_dp_len = nullptr;
+    QCheckBox* ChkBox_sp0_dp_tm = nullptr;
+    QLineEdit* Edit_sp0_dp_tm = nullptr;
+    QCheckBox* ChkBox_sp0_dp_str = nullptr;
+    QLineEdit* Edit_sp0_dp_str0 = nullptr;
+    QLineEdit* Edit_sp0_dp_str1 = nullptr;
+
+    QLineEdit* Edit_newPasswd = nullptr;
+    QLineEdit* Edit_retryPasswd = nullptr;
+    QPushButton* Save_Btn = nullptr;
+    QPushButton* Cancel_Btn = nullptr;
+
+    // IP address, subnet mask, gateway, remote IP.
+    std::array<Ipv4AddressEdit*, 4> ipControls_{};
 };
 
 } // namespace tvx
