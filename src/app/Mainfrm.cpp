@@ -13,11 +13,10 @@
 #include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QSplitter>
-#include <QStyle>
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
@@ -62,15 +61,28 @@ void TmainForm::createControls()
     Exit1->setObjectName(QStringLiteral("Exit1"));
     connect(Exit1, &QAction::triggered, this, &TmainForm::Exit1Click);
 
-    ToolBar1 = addToolBar(QStringLiteral("ToolBar1"));
+    setWindowIcon(QIcon(QStringLiteral(":/tarvanix/tarvanix-utility.png")));
+
+    // The control bar is the band at the top; the tool bar inside it holds
+    // the one button.
+    ControlBar1 = addToolBar(QStringLiteral("ControlBar1"));
+    ControlBar1->setObjectName(QStringLiteral("ControlBar1"));
+    ControlBar1->setMovable(false);
+    ControlBar1->setFloatable(false);
+    ControlBar1->setFixedHeight(36);
+    ControlBar1->toggleViewAction()->setVisible(false);
+    setContextMenuPolicy(Qt::NoContextMenu);
+    ToolBar1 = new QToolBar(ControlBar1);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setMovable(false);
-    ToolBar1->setFixedHeight(36);
+    ControlBar1->addWidget(ToolBar1);
     exitBtn = new QToolButton(ToolBar1);
     exitBtn->setObjectName(QStringLiteral("exitBtn"));
     exitBtn->setText(QStringLiteral("Exit"));
-    exitBtn->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+    exitBtn->setIcon(QIcon(QStringLiteral(":/tarvanix/exit.png")));
+    exitBtn->setIconSize(QSize(16, 16));
     exitBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    exitBtn->setAutoRaise(true);
     exitBtn->setFixedSize(88, 24);
     ToolBar1->addWidget(exitBtn);
     connect(exitBtn, &QToolButton::clicked, this, &TmainForm::exitBtnClick);
@@ -351,34 +363,45 @@ void TmainForm::Exit1Click()
 void TmainForm::closeEvent(QCloseEvent* event)
 {
     FormClose();
-    QMainWindow::closeEvent(event);
-    // Configuration windows are separate top-level windows: closing the main
-    // window ends the program even while they are open.
-    QApplication::closeAllWindows();
-    QApplication::quit();
+    event->accept();
+    // Configuration windows, a progress window or a message box may still be
+    // open (a signal can arrive at any time): closing the main window ends the
+    // program all the same. Modal waits on the stack unwind once this returns;
+    // the workers are waited for after the event loop has ended.
+    const auto windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows) {
+        if (w != this && w->isVisible())
+            w->close();
+    }
+    if (env_.quitApplication)
+        env_.quitApplication();
 }
 
 void TmainForm::FormClose()
 {
-    // The sockets layer needs no clean-up here; what matters is that no worker
-    // still holds a temporary ARP entry or route when the program ends.
-    drainWorkers(30000);
+    // Nothing to clean up in the sockets layer here. Every worker is told to
+    // stop and loses its hold on the windows, so none of them prompts or
+    // closes anything while the program ends.
+    WorkerThread::stopAll();
 }
 
 void TmainForm::FormDestroy()
 {
 }
 
-void TmainForm::drainWorkers(int maxMilliseconds)
+bool TmainForm::drainWorkers(int maxMilliseconds)
 {
     WorkerThread::stopAll();
     QElapsedTimer timer;
     timer.start();
+    // Events keep flowing: a worker may be waiting for the UI thread to run
+    // one of its effects before it can end.
     while (WorkerThread::liveCount() > 0 && timer.elapsed() < maxMilliseconds) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(5);
     }
     QCoreApplication::processEvents();
+    return WorkerThread::liveCount() == 0;
 }
 
 WorkerLink TmainForm::makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view,
@@ -480,13 +503,32 @@ bool TmainForm::rowIsOpen(int row) const
 
 void TmainForm::repaintDeviceList()
 {
-    const QBrush normal = deviceListView->palette().brush(QPalette::Text);
-    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = deviceListView->topLevelItem(i);
-        const bool open = item->columnCount() >= 7 && rowIsOpen(i);
-        for (int c = 0; c < item->columnCount(); ++c)
-            item->setForeground(c, open ? QBrush(kOpenRowColour) : normal);
+    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i)
+        deviceListViewCustomDrawItem(i);
+}
+
+void TmainForm::deviceListViewCustomDrawItem(int row)
+{
+    QTreeWidgetItem* item = deviceListView->topLevelItem(row);
+    if (!item)
+        return;
+    // A row without all six cells keeps the list's own colour.
+    const bool open = item->columnCount() >= 1 + 6 && rowIsOpen(row);
+    for (int c = 0; c < item->columnCount(); ++c) {
+        if (open)
+            item->setForeground(c, QBrush(kOpenRowColour));
+        else
+            item->setData(c, Qt::ForegroundRole, QVariant());
     }
+}
+
+QColor TmainForm::deviceRowColour(int row) const
+{
+    const QTreeWidgetItem* item = deviceListView->topLevelItem(row);
+    if (!item)
+        return {};
+    const QVariant v = item->data(1 + CellMac, Qt::ForegroundRole);
+    return v.isValid() ? v.value<QBrush>().color() : deviceListView->palette().color(QPalette::Text);
 }
 
 } // namespace tvx

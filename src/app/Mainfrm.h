@@ -5,6 +5,8 @@
 #include "app/WorkerLink.h"
 #include "net/HostNetwork.h"
 
+#include <QColor>
+#include <QCoreApplication>
 #include <QMainWindow>
 
 #include <functional>
@@ -42,6 +44,8 @@ struct AppEnvironment {
     NetTables* netTables = nullptr;
     std::function<bool()> startSockets = [] { return true; };
     std::function<bool()> registerAddressControl = [] { return true; };
+    // Ends the event loop once the main window has closed; tests record it.
+    std::function<void()> quitApplication = [] { QCoreApplication::quit(); };
 };
 
 // Device list sub-items (cells after the row caption).
@@ -90,6 +94,8 @@ public:
     QString deviceCell(int row, DeviceCell cell) const;
     int markDeviceOpen(const char* mac, bool open);
     int isDeviceOpen(const char* mac) const;
+    // The text colour a row is drawn in: blue while its module is open.
+    QColor deviceRowColour(int row) const;
 
     // Operations implemented beside their workers.
     void startSearch(bool broadcast, const char* target);
@@ -115,7 +121,8 @@ public:
 
     // Waits, processing events, until every worker has ended (bounded), after
     // asking them all to stop. Used on exit so no temporary entry outlives us.
-    static void drainWorkers(int maxMilliseconds);
+    // True when none is left.
+    static bool drainWorkers(int maxMilliseconds);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -129,6 +136,7 @@ private:
     void dispatchUpgrade();
     void dispatchReboot();
     void repaintDeviceList();
+    void deviceListViewCustomDrawItem(int row);
     bool rowIsOpen(int row) const;
 
     AppEnvironment env_;
@@ -137,6 +145,7 @@ private:
 
     QMenu* File1 = nullptr;
     QAction* Exit1 = nullptr;
+    QToolBar* ControlBar1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
     QToolButton* exitBtn = nullptr;
     QWidget* mainPanel = nullptr;

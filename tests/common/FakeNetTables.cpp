@@ -63,4 +63,10 @@ bool FakeNetTables::deleteHostRoute(uint32_t address)
     return true;
 }
 
+std::string FakeNetTables::lastChangeProblem() const
+{
+    std::lock_guard guard(lock);
+    return refuseChanges ? changeProblem : std::string();
+}
+
 } // namespace tvx::test

@@ -28,12 +28,15 @@ public:
     bool unpinNeighbours(const uint8_t mac[6], int& error) override;
     bool addHostRoute(uint32_t address, uint32_t localAddress, uint32_t ifIndex) override;
     bool deleteHostRoute(uint32_t address) override;
+    std::string lastChangeProblem() const override;
 
-    std::mutex lock;
+    mutable std::mutex lock;
     std::vector<InterfaceAddress> addresses;
     bool listFails = false;
     int listError = 0;
     bool refuseChanges = false;
+    // What a refused change reports (the real tables name the missing privilege).
+    std::string changeProblem;
     bool neighbourTableUnreadable = false;
     std::vector<Neighbour> neighbours;
     std::vector<Route> routes;
