@@ -1,0 +1,203 @@
+#include "discovery/Udpsearchthread.h"
+
+#include "app/ProgressView.h"
+#include "discovery/DiscoveryDatagram.h"
+#include "net/Ipv4.h"
+#include "platform/UniqueFd.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace tvx {
+
+namespace {
+constexpr uint16_t kFirstSourcePort = 0x4000;
+constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+} // namespace
+
+UDPsearchThread::UDPsearchThread(WorkerLink link, ProgressView* view, SearchHooks hooks,
+                                 const char* target, bool broadcast, SearchTimings timings)
+    : WorkerThread(QStringLiteral("UDPsearchThread"), std::move(link)), view_(view),
+      hooks_(std::move(hooks)), timings_(timings), broadcast_(broadcast)
+{
+    if (target && target[0])
+        std::strncpy(targetAddress_, target, sizeof targetAddress_ - 1);
+}
+
+void UDPsearchThread::execute()
+{
+    // Every failure has already shown its own message.
+    runSearch(broadcast_, targetAddress_);
+    link().stepBy(1000);
+    link().postAlways(hooks_.searchEnded);
+    link().finish();
+}
+
+void UDPsearchThread::afterException()
+{
+    // The progress window stays open until the user closes it; a new search
+    // may start as soon as they have.
+    link().postAlways(hooks_.searchEnded);
+}
+
+void UDPsearchThread::showFound()
+{
+    // The count is read on the UI thread, after every record handed over
+    // before it has been added.
+    if (!view_)
+        return;
+    link().post([view = view_, count = hooks_.deviceCount] {
+        view->setMessage(QStringLiteral("Broadcast search...%1 found").arg(count ? count() : 0));
+    });
+}
+
+int UDPsearchThread::runSearch(bool broadcast, const char* target)
+{
+    LocalAddressTable local;
+    // Its result is not tested: a failed refresh leaves the last table.
+    if (hooks_.refreshLocalAddresses)
+        hooks_.refreshLocalAddresses(&local);
+
+    if (local.count > 0)
+        link().setPosition(link().barMaximum() / (2 * local.count));
+    if (broadcast)
+        link().setMessage(QStringLiteral("Broadcast search..."));
+    else
+        link().setMessage(QStringLiteral("search %1...").arg(QString::fromLatin1(target)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(timings_.pauseMs));
+
+    uint16_t sourcePort = kFirstSourcePort;
+    for (int n = 0; n < local.count; ++n) {
+        if (stopRequested())
+            return -2;
+        UniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP));
+        if (!socket) {
+            link().showError(QStringLiteral("socket failed: %1").arg(errno));
+            return -1;
+        }
+        if (broadcast) {
+            const int on = 1;
+            if (::setsockopt(socket.get(), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+                link().showError(QStringLiteral("setsockopt failed: %1").arg(errno));
+                return -1;
+            }
+        }
+        sockaddr_in bindAddress{};
+        bindAddress.sin_family = AF_INET;
+        bindAddress.sin_addr.s_addr = htonl(INADDR_ANY);
+        bindAddress.sin_port = htons(sourcePort);
+        if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&bindAddress),
+                   sizeof bindAddress) != 0) {
+            link().showError(QStringLiteral("bind failed: %1").arg(errno));
+            return -1;
+        }
+        if (probeInterface(socket.get(), broadcast, target, local.addresses[n],
+                           local.ifIndexes[n]) != 0)
+            return -1;
+        ++sourcePort;
+        socket.reset();
+
+        if (broadcast) {
+            showFound();
+        } else if (listedOne_) {
+            // The module has answered: the other interfaces are not asked.
+            return 0;
+        }
+    }
+    return 0;
+}
+
+void UDPsearchThread::sendRequest(int socket, uint32_t destination, uint32_t localAddress,
+                                  uint32_t ifIndex)
+{
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = destination;
+    to.sin_port = htons(kDiscoveryPort);
+
+    iovec iov{};
+    iov.iov_base = const_cast<uint8_t*>(kDiscoveryRequest);
+    iov.iov_len = sizeof kDiscoveryRequest;
+
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &iov;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(ifIndex);
+    info.ipi_spec_dst.s_addr = localAddress;
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+
+    // The result is not tested: a request that cannot leave is a search
+    // without answers on this interface.
+    (void)::sendmsg(socket, &message, MSG_NOSIGNAL);
+}
+
+int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* target,
+                                    uint32_t localAddress, uint32_t ifIndex)
+{
+    uint32_t destination = kBroadcastAddress;
+    if (!broadcast) {
+        if (!target || !target[0])
+            return -1;
+        destination = parseIpv4(target, true);
+    }
+
+    for (int send = 0; send < timings_.sendsPerAddress; ++send) {
+        link().stepIt();
+        if (stopRequested())
+            return -2;
+        sendRequest(socket, destination, localAddress, ifIndex);
+
+        for (int reply = 0; reply < timings_.repliesPerSend; ++reply) {
+            if (stopRequested())
+                return -2;
+            pollfd readable{socket, POLLIN, 0};
+            int ready;
+            do {
+                ready = ::poll(&readable, 1, timings_.waitMs);
+            } while (ready < 0 && errno == EINTR);
+            if (ready == 0)
+                break; // the wait has passed: on to the next send
+            if (ready < 0) {
+                link().showError(QStringLiteral("select failed: %1").arg(errno));
+                return -1;
+            }
+
+            uint8_t datagram[kDiscoveryReplyMax];
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            const ssize_t received =
+                ::recvfrom(socket, datagram, sizeof datagram, 0,
+                           reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (received <= 0 || !parseReply(datagram, static_cast<size_t>(received), record_))
+                continue; // ignored, and counted as one of the replies read
+            formatIpv4(from.sin_addr.s_addr, record_.ipText);
+            if (hooks_.addDevice)
+                link().post([add = hooks_.addDevice, record = record_] { add(record); });
+            if (!broadcast) {
+                listedOne_ = true;
+                return 0;
+            }
+        }
+    }
+    return 0;
+}
+
+} // namespace tvx

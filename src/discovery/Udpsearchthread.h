@@ -1,0 +1,73 @@
+#pragma once
+
+#include "app/DeviceRecords.h"
+#include "app/WorkerThread.h"
+#include "net/HostNetwork.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace tvx {
+
+class ProgressView;
+
+// What a search needs from the window that started it, so the worker knows
+// no widget. refreshLocalAddresses runs on the worker's thread; the others
+// are handed to the UI thread and run there in the order issued.
+struct SearchHooks {
+    std::function<int(LocalAddressTable*)> refreshLocalAddresses;
+    std::function<void(const DiscoveryRecord&)> addDevice;
+    std::function<int()> deviceCount;
+    // Clears the window's busy flag; runs even after the user cancelled.
+    std::function<void()> searchEnded;
+};
+
+// The timings of a search; the defaults are the ones users see. Tests of the
+// worker alone may shorten them.
+struct SearchTimings {
+    int pauseMs = 1000;        // before the first send
+    int waitMs = 2000;         // after a send, restarted by every reply
+    int sendsPerAddress = 2;
+    int repliesPerSend = 100;  // datagrams read after one send at most
+};
+
+// The search worker: sends the discovery request from every local address in
+// turn (by broadcast, or to one address), parses the replies and hands each
+// accepted module to the window, which lists it once per MAC address.
+//
+// Each local address gets its own socket bound to the wildcard address and
+// source port 16384 + n. The request leaves through the address's interface
+// with that address as its source (IP_PKTINFO), and the socket receives both
+// replies sent to the requester and replies sent to the broadcast address,
+// which a socket bound to the unicast address would never see.
+class UDPsearchThread : public WorkerThread {
+public:
+    // `target` is the dotted address of a search by IP (ignored when empty or
+    // null); `view` is the progress window that `link` drives.
+    UDPsearchThread(WorkerLink link, ProgressView* view, SearchHooks hooks, const char* target,
+                    bool broadcast, SearchTimings timings = {});
+
+    // 0 done, -1 failed (its message was shown), -2 cancelled.
+    int runSearch(bool broadcast, const char* target);
+    // Sends and reads on one bound socket from `localAddress` on `ifIndex`.
+    int probeInterface(int socket, bool broadcast, const char* target, uint32_t localAddress,
+                       uint32_t ifIndex);
+
+protected:
+    void execute() override;
+    void afterException() override;
+
+private:
+    void sendRequest(int socket, uint32_t destination, uint32_t localAddress, uint32_t ifIndex);
+    void showFound();
+
+    ProgressView* view_;
+    SearchHooks hooks_;
+    SearchTimings timings_;
+    bool broadcast_;
+    char targetAddress_[20] = {};
+    DiscoveryRecord record_ = {};
+    bool listedOne_ = false;
+};
+
+} // namespace tvx
