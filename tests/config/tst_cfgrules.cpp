@@ -1,0 +1,116 @@
+// The configuration window's text rules without the window: the dotted-quad
+// reading of the load and the integer conversion of the save.
+#include "config/DottedQuad.h"
+#include "config/IntegerText.h"
+
+#include <QTest>
+
+using namespace tvx;
+
+class tst_CfgRules : public QObject {
+    Q_OBJECT
+private slots:
+    void dottedQuad_data();
+    void dottedQuad();
+    void dottedQuadFormat();
+    void integer_data();
+    void integer();
+};
+
+void tst_CfgRules::dottedQuad_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<uint>("value");
+    const uint bad = kDottedQuadError;
+    QTest::newRow("plain") << QByteArray("192.0.2.10") << 0xC000020Au;
+    QTest::newRow("zero") << QByteArray("0.0.0.0") << 0u;
+    QTest::newRow("leading zeros are decimal") << QByteArray("10.0.0.010") << 0x0A00000Au;
+    QTest::newRow("many leading zeros") << QByteArray("0000000255.0.0.1") << 0xFF000001u;
+    QTest::newRow("all 255") << QByteArray("255.255.255.255") << 0xFFFFFFFFu;
+    QTest::newRow("three groups") << QByteArray("192.168.1") << bad;
+    QTest::newRow("five groups") << QByteArray("1.2.3.4.5") << bad;
+    QTest::newRow("empty group") << QByteArray("1..3.4") << bad;
+    QTest::newRow("sign") << QByteArray("+1.2.3.4") << bad;
+    QTest::newRow("leading space") << QByteArray(" 1.2.3.4") << bad;
+    QTest::newRow("inner space") << QByteArray("1.2. 3.4") << bad;
+    QTest::newRow("trailing dot") << QByteArray("1.2.3.4.") << bad;
+    QTest::newRow("trailing space") << QByteArray("1.2.3.4 ") << bad;
+    QTest::newRow("256") << QByteArray("256.0.0.1") << bad;
+    QTest::newRow("last group 256") << QByteArray("1.2.3.256") << bad;
+    QTest::newRow("digits that would wrap") << QByteArray("4294967297.0.0.1") << bad;
+    QTest::newRow("hex") << QByteArray("0x1.2.3.4") << bad;
+    QTest::newRow("empty") << QByteArray("") << bad;
+}
+
+void tst_CfgRules::dottedQuad()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(uint, value);
+    QCOMPARE(parseDottedQuad(text.constData()), value);
+}
+
+void tst_CfgRules::dottedQuadFormat()
+{
+    char out[16];
+    formatDottedQuad(0x0A00000Au, out);
+    QCOMPARE(QByteArray(out), QByteArray("10.0.0.10"));
+    formatDottedQuad(0xFFFFFFFFu, out);
+    QCOMPARE(QByteArray(out), QByteArray("255.255.255.255"));
+    formatDottedQuad(0, out);
+    QCOMPARE(QByteArray(out), QByteArray("0.0.0.0"));
+}
+
+void tst_CfgRules::integer_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("value");
+    QTest::newRow("decimal") << QByteArray("4000") << true << 4000;
+    QTest::newRow("leading zeros") << QByteArray("0010") << true << 10;
+    QTest::newRow("leading spaces") << QByteArray("   80") << true << 80;
+    QTest::newRow("plus") << QByteArray("+5") << true << 5;
+    QTest::newRow("minus") << QByteArray("-1") << true << -1;
+    QTest::newRow("spaces then sign") << QByteArray("  -7") << true << -7;
+    QTest::newRow("int max") << QByteArray("2147483647") << true << 2147483647;
+    QTest::newRow("int min") << QByteArray("-2147483648") << true << int(-2147483647 - 1);
+    QTest::newRow("dollar hex") << QByteArray("$1F") << true << 31;
+    QTest::newRow("x hex") << QByteArray("xff") << true << 255;
+    QTest::newRow("X hex") << QByteArray("XfF") << true << 255;
+    QTest::newRow("0x hex") << QByteArray("0x0d") << true << 13;
+    QTest::newRow("0X hex") << QByteArray("0XA0") << true << 160;
+    QTest::newRow("eight hex digits") << QByteArray("0xFFFFFFFF") << true << -1;
+    QTest::newRow("leading zeros are not significant") << QByteArray("0x000000001") << true << 1;
+    QTest::newRow("spaces then hex") << QByteArray("  $10") << true << 16;
+
+    QTest::newRow("empty") << QByteArray("") << false << 0;
+    QTest::newRow("only spaces") << QByteArray("   ") << false << 0;
+    QTest::newRow("trailing space") << QByteArray("80 ") << false << 0;
+    QTest::newRow("letters") << QByteArray("abc") << false << 0;
+    QTest::newRow("one past int max") << QByteArray("2147483648") << false << 0;
+    QTest::newRow("one below int min") << QByteArray("-2147483649") << false << 0;
+    QTest::newRow("nine hex digits") << QByteArray("0x100000000") << false << 0;
+    QTest::newRow("prefix alone") << QByteArray("0x") << false << 0;
+    QTest::newRow("dollar alone") << QByteArray("$") << false << 0;
+    QTest::newRow("x alone") << QByteArray("x") << false << 0;
+    QTest::newRow("signed hex") << QByteArray("-0x5") << false << 0;
+    QTest::newRow("bad hex digit") << QByteArray("0xzz") << false << 0;
+    QTest::newRow("sign alone") << QByteArray("-") << false << 0;
+    QTest::newRow("space after sign") << QByteArray("- 7") << false << 0;
+    QTest::newRow("tab is not a space") << QByteArray("\t5") << false << 0;
+    QTest::newRow("exponent") << QByteArray("1e3") << false << 0;
+    QTest::newRow("decimal point") << QByteArray("1.0") << false << 0;
+}
+
+void tst_CfgRules::integer()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, ok);
+    QFETCH(int, value);
+    int32_t out = 12345;
+    QCOMPARE(textToInt(std::string_view(text.constData(), size_t(text.size())), out), ok);
+    if (ok)
+        QCOMPARE(out, value);
+}
+
+QTEST_APPLESS_MAIN(tst_CfgRules)
+#include "tst_cfgrules.moc"
