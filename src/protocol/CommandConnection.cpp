@@ -1,15 +1,51 @@
-// Placeholder until the command connection lands: every step fails.
 #include "protocol/CommandConnection.h"
 
 #include "net/Ipv4.h"
 
+#include <QString>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
 
 namespace tvx {
 
+namespace {
+
+constexpr auto kConnectPause = std::chrono::milliseconds(1000);
+constexpr int kReplyWaitMs = 2000;
+
+// Waits up to `timeoutMs` for the socket to become readable. An end of stream
+// or a pending error counts as readable, as it does for select: the receive
+// that follows then reports it.
+bool waitReadable(int fd, int timeoutMs)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - Clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        const int rc = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (rc > 0)
+            return (p.revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+        if (rc == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+} // namespace
+
 CommandConnection::CommandConnection(HostNetwork& net, WorkerLink& link, WorkerFamily family,
-                                     const char* ipText, const char* macText)
-    : net_(net), link_(link), family_(family)
+                                     const char* ipText, const char* macText, uint16_t port)
+    : net_(net), link_(link), family_(family), port_(port)
 {
     deviceAddress_ = parseIpv4(ipText, false);
     macTextToBytes(macText, deviceMac_);
@@ -20,34 +56,143 @@ CommandConnection::~CommandConnection()
     closeConnection();
 }
 
+int CommandConnection::connectDevice()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        const int error = errno;
+        if (family_ == WorkerFamily::Settings) {
+            std::snprintf(messageText_, sizeof messageText_, "socket failed: %d", error);
+            link_.showError(QString::fromLatin1(messageText_));
+        }
+        return -1;
+    }
+    UniqueFd socket(fd);
+
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    destination.sin_port = htons(port_);
+    destination.sin_addr.s_addr = deviceAddress_;
+    const int flags = ::fcntl(fd, F_GETFL, 0);
+    ::fcntl(fd, F_SETFL, (flags < 0 ? 0 : flags) | O_NONBLOCK);
+
+    // Two calls on one non-blocking socket a second apart: the first starts
+    // the connection, the second finds it completed (EISCONN). Modules rely on
+    // that second before the login line arrives, so it is kept even where the
+    // connection completes at once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        link_.stepIt();
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&destination), sizeof destination) == 0
+            || errno == EISCONN) {
+            socket_ = std::move(socket);
+            return 0;
+        }
+        std::this_thread::sleep_for(kConnectPause);
+    }
+    return -1;
+}
+
 int CommandConnection::reachDevice()
 {
-    return family_ == WorkerFamily::Settings ? -1 : -3;
+    routeIndex_ = -1;
+    if (deviceAddress_ == 0)
+        return -1;
+    if (!moduleLock_.owns_lock())
+        moduleLock_ = net_.lockModule(deviceMac_);
+
+    net_.refreshLocalAddresses(&localTable_);
+    link_.setPosition(link_.barMaximum() / (2 * localTable_.count + 2));
+
+    if (connectDevice() == 0)
+        return 0;
+
+    const auto giveUp = [this](int result) {
+        routeIndex_ = -1;
+        moduleLock_ = {};
+        return result;
+    };
+    for (int k = 0; k < localTable_.count; ++k) {
+        routeIndex_ = k;
+        if (link_.stopRequested())
+            return giveUp(-2);
+        if (net_.addArpEntry(deviceAddress_, deviceMac_, localTable_.ifIndexes[k]) != 0)
+            continue;
+        if (net_.addHostRoute(deviceAddress_, localTable_.addresses[k], localTable_.ifIndexes[k])
+            != 0) {
+            net_.deleteArpEntries(deviceMac_);
+            continue;
+        }
+        if (connectDevice() == 0)
+            return 0;
+        net_.deleteArpEntries(deviceMac_);
+        net_.deleteHostRoute(deviceAddress_);
+    }
+    return giveUp(unreachable());
 }
 
-int CommandConnection::loginDevice(const char*)
+int CommandConnection::loginDevice(const char* password)
 {
-    return family_ == WorkerFamily::Settings ? -3 : -6;
+    link_.setMessage(QStringLiteral("login to device..."));
+    size_t length;
+    if (!password || !password[0]) {
+        static constexpr char bare[] = "$LOG\r\n";
+        std::memcpy(messageText_, bare, sizeof bare);
+        length = sizeof bare - 1;
+    } else {
+        const int n = std::snprintf(messageText_, sizeof messageText_, "$LOG%s\r\n", password);
+        length = std::min<size_t>(n < 0 ? 0 : static_cast<size_t>(n), sizeof messageText_ - 1);
+    }
+    const bool settings = family_ == WorkerFamily::Settings;
+    if (sendCommand(messageText_, length, replyText_) < 1)
+        return settings ? -3 : -6;
+    if (std::strncmp(replyText_, "LOGOK", 5) != 0)
+        return settings ? -4 : -5;
+    return 0;
 }
 
-int CommandConnection::sendCommand(const char*, size_t, char*)
+int CommandConnection::sendCommand(const char* bytes, size_t length, char* destination)
 {
-    return -3;
+    if (!socket_)
+        return -1;
+    const int fd = socket_.get();
+    bool readable = false;
+    // A command that got no answer within its wait is sent once more; a late
+    // answer to the first send is then taken as the answer to the second.
+    for (int pass = 0; pass < 2 && !readable; ++pass) {
+        ::send(fd, bytes, length, MSG_NOSIGNAL);
+        readable = waitReadable(fd, kReplyWaitMs);
+    }
+    if (!readable)
+        return -3;
+
+    char area[kReceiveRoom] = {};
+    const ssize_t n = ::recv(fd, area, sizeof area, 0);
+    if (n <= 0)
+        return -1;
+    if (n < 3 || area[0] != '%' || area[n - 2] != '\r' || area[n - 1] != '\n')
+        return -2;
+    const size_t textLength = static_cast<size_t>(n) - 3;
+    std::memcpy(destination, area + 1, textLength);
+    destination[textLength] = '\0';
+    return static_cast<int>(textLength);
 }
 
 void CommandConnection::closeConnection()
 {
     socket_.reset();
+    if (routeIndex_ >= 0 && routeIndex_ < localTable_.count) {
+        net_.deleteArpEntries(deviceMac_);
+        net_.deleteHostRoute(deviceAddress_);
+    }
+    // Cleared so that a second close (the destructor's) removes nothing that
+    // a newer operation on the same module may have added meanwhile.
+    routeIndex_ = -1;
+    moduleLock_ = {};
 }
 
 void CommandConnection::clearReply()
 {
     std::memset(replyText_, 0, sizeof replyText_);
-}
-
-int CommandConnection::connectDevice()
-{
-    return -1;
 }
 
 } // namespace tvx

@@ -17,12 +17,22 @@ enum class WorkerFamily { Settings, Device };
 // One worker's command connection to a module's TCP port 23: reaching it
 // (directly, or through a temporary ARP entry and host route per local
 // address), logging in, exchanging command lines, closing.
+//
+// Each connection works on its own snapshot of the host's local addresses and
+// holds the module's lock from reachDevice to closeConnection, so a worker
+// still finishing after a cancel never removes the entries that a newer
+// operation on the same module has just added. Whatever is still open when the
+// object goes away (socket, ARP entry, route, lock) is released then.
 class CommandConnection {
 public:
     static constexpr int kReplyRoom = 512;
+    static constexpr uint16_t kCommandPort = 23;
+    // One receive takes at most this much of a reply line.
+    static constexpr int kReceiveRoom = 128;
 
+    // `port` is the module's command port; only tests on loopback change it.
     CommandConnection(HostNetwork& net, WorkerLink& link, WorkerFamily family, const char* ipText,
-                      const char* macText);
+                      const char* macText, uint16_t port = kCommandPort);
     ~CommandConnection(); // closes whatever is still open
     CommandConnection(const CommandConnection&) = delete;
     CommandConnection& operator=(const CommandConnection&) = delete;
@@ -42,19 +52,24 @@ public:
     void clearReply();
     int routeIndex() const { return routeIndex_; }
     uint32_t deviceAddress() const { return deviceAddress_; }
+    // The local addresses this connection's last reachDevice worked with.
+    const LocalAddressTable& localAddresses() const { return localTable_; }
 
 private:
     int connectDevice();
+    int unreachable() const { return family_ == WorkerFamily::Settings ? -1 : -3; }
 
     HostNetwork& net_;
     WorkerLink& link_;
     WorkerFamily family_;
+    uint16_t port_;
     uint32_t deviceAddress_ = 0;
     uint8_t deviceMac_[6] = {};
     int routeIndex_ = -1;
     LocalAddressTable localTable_;
     UniqueFd socket_;
     std::unique_lock<std::mutex> moduleLock_;
+    char messageText_[256] = {};
     char replyText_[kReplyRoom] = {};
 };
 

@@ -1,21 +1,71 @@
-// Placeholder until the write worker lands.
 #include "protocol/Tcpcmdsetthread.h"
+
+#include "protocol/CommandTable.h"
 
 #include <cstring>
 
 namespace tvx {
 
+namespace {
+// The label's total; at most 21 lines are counted, so it is never reached.
+constexpr int kShownTotal = 35;
+} // namespace
+
 TCPcmdsetThread::TCPcmdsetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
-                                 const char* macText, const char* ipText)
-    : WorkerThread(QStringLiteral("TCPcmdsetThread"), std::move(link)), net_(net), record_(record)
+                                 const char* macText, const char* ipText, uint16_t port)
+    : WorkerThread(QStringLiteral("TCPcmdsetThread"), std::move(link)), net_(net), record_(record),
+      port_(port)
 {
     std::strncpy(macText_, macText, 17);
     std::strncpy(ipText_, ipText, 19);
 }
 
+int TCPcmdsetThread::writeSequence(CommandConnection& connection, const SettingsRecord& record,
+                                   WorkerLink& link)
+{
+    link.setPosition(link.barMaximum() / kShownTotal);
+    connection.clearReply();
+    char* reply = connection.replyText();
+
+    char password[sizeof record.passwd] = {};
+    std::memcpy(password, record.passwd, strnlen(record.passwd, sizeof password - 1));
+    const int login = connection.loginDevice(password);
+    if (login != 0)
+        return login;
+
+    char messageText[512];
+    int last = 0;
+    int k = 0;
+    for (const WriteLine& line : writeLines()) {
+        if (!writeLineApplies(line, record))
+            continue;
+        ++k;
+        link.setMessage(QString::asprintf("set information...%d/%d", k, kShownTotal));
+        link.stepIt();
+        if (link.stopRequested())
+            return -2;
+        const size_t length = formatWriteLine(line, record, messageText, sizeof messageText);
+        last = connection.sendCommand(messageText, length, reply);
+        if (last < 1 || std::strncmp(reply, line.expected, std::strlen(line.expected)) != 0)
+            return -3;
+    }
+    // The module restarts on this line and may never answer it: whatever comes
+    // back, or nothing, the write has succeeded.
+    connection.sendCommand(kSaveAndRestartLine, sizeof kSaveAndRestartLine - 1, reply);
+    return last;
+}
+
 void TCPcmdsetThread::execute()
 {
-    link().storeResult(-1);
+    CommandConnection connection(net_, link(), WorkerFamily::Settings, ipText_, macText_, port_);
+    link().setMessage(QStringLiteral("connect to device..."));
+    int result = connection.reachDevice();
+    if (result == 0) {
+        result = writeSequence(connection, record_, link());
+        connection.closeConnection();
+    }
+    link().stepBy(1000);
+    link().storeResult(result);
     link().finish();
 }
 

@@ -2,17 +2,26 @@
 
 #include "app/WorkerThread.h"
 #include "net/HostNetwork.h"
+#include "protocol/CommandConnection.h"
 #include "protocol/SettingsRecord.h"
 
 namespace tvx {
 
 // Writes a settings record back to its module: login, the write lines under
-// their conditions, then "$SEI". Works on its own copy of the record; its
-// result goes to the run's token (the configuration window's `writeResult`).
+// their conditions, then "$SEI". Works on its own copy of the record and goes
+// to the address and MAC it was given, whatever the window shows meanwhile;
+// its result goes to the run's token (the configuration window's `writeResult`).
 class TCPcmdsetThread : public WorkerThread {
 public:
     TCPcmdsetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
-                    const char* macText, const char* ipText);
+                    const char* macText, const char* ipText,
+                    uint16_t port = CommandConnection::kCommandPort);
+
+    // Login, the write lines and "$SEI" on a reached connection: the length of
+    // the last acknowledged reply text, or -2 stopped, -3 no usable reply or
+    // not acknowledged, -4 refused.
+    static int writeSequence(CommandConnection& connection, const SettingsRecord& record,
+                             WorkerLink& link);
 
 protected:
     void execute() override;
@@ -22,6 +31,7 @@ private:
     SettingsRecord record_;
     char macText_[20] = {};
     char ipText_[20] = {};
+    uint16_t port_;
 };
 
 } // namespace tvx

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "app/WorkerThread.h"
+#include "net/HostNetwork.h"
+#include "protocol/CommandConnection.h"
+#include "protocol/SettingsRecord.h"
+
+#include <memory>
+
+namespace tvx {
+
+// Reads all settings of one module: reach it, log in, walk the 25 read
+// commands into a record of its own. The record stays the worker's until the
+// run ends; on success a copy is handed to `handOver` on the UI thread before
+// the result is stored, so a cancelled run that is still finishing never
+// writes into anything the window is reading.
+class TCPcmdgetThread : public WorkerThread {
+public:
+    // The result the run stores after an unexpected error: neither "still
+    // running" (1) nor a completed read.
+    static constexpr int kExceptionResult = -5;
+
+    // `record` carries the password for the login; `handOver` receives the
+    // filled record (the window that started the run keeps it).
+    TCPcmdgetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
+                    const char* macText, const char* ipText,
+                    std::shared_ptr<SettingsRecord> handOver,
+                    uint16_t port = CommandConnection::kCommandPort);
+
+    // Login and the read steps on a reached connection: the length of the
+    // last reply text, or -2 stopped, -3 no usable reply or echo, -4 refused.
+    static int readSequence(CommandConnection& connection, SettingsRecord& record,
+                            WorkerLink& link);
+
+protected:
+    void execute() override;
+    void afterException() override;
+
+private:
+    HostNetwork& net_;
+    SettingsRecord record_;
+    std::shared_ptr<SettingsRecord> handOver_;
+    char macText_[20] = {};
+    char ipText_[20] = {};
+    uint16_t port_;
+};
+
+} // namespace tvx
