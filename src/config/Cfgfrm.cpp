@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QTabWidget>
 
+#include <algorithm>
 #include <cstring>
 
 namespace tvx {
@@ -39,11 +40,16 @@ QFont valueFont(const QFont& base)
     return f;
 }
 
-QLabel* addLabel(QWidget* parent, const QString& text, int x, int y)
+// A label left of the control that begins at `controlLeft`: where the
+// desktop font makes it wider than the room it was given, it moves left
+// rather than being covered by the control.
+QLabel* addLabel(QWidget* parent, const QString& text, int x, int y, int controlLeft = 0)
 {
     auto* label = new QLabel(text, parent);
-    label->move(x, y);
     label->adjustSize();
+    if (controlLeft > 0 && x + label->width() > controlLeft - 4)
+        x = std::max(2, controlLeft - 4 - label->width());
+    label->move(x, y);
     return label;
 }
 
@@ -161,14 +167,14 @@ void TcfgForm::createInfoPanel()
     Image1->setGeometry(22, 22, 33, 33);
     Image1->setPixmap(style()->standardIcon(QStyle::SP_ComputerIcon).pixmap(32, 32));
 
-    addLabel(infoPanel, QStringLiteral("Firmware version"), 92, 15);
+    addLabel(infoPanel, QStringLiteral("Firmware version"), 92, 15, 186);
     Edit_fmwVer = new QLineEdit(infoPanel);
     Edit_fmwVer->setObjectName(QStringLiteral("Edit_fmwVer"));
     Edit_fmwVer->setGeometry(186, 12, 145, 21);
     Edit_fmwVer->setFont(bold);
     makeShowOnly(Edit_fmwVer);
 
-    addLabel(infoPanel, QStringLiteral("Device name"), 92, 43);
+    addLabel(infoPanel, QStringLiteral("Device name"), 92, 43, 186);
     Edit_devName = new QLineEdit(infoPanel);
     Edit_devName->setObjectName(QStringLiteral("Edit_devName"));
     Edit_devName->setGeometry(186, 40, 145, 21);
@@ -184,25 +190,25 @@ void TcfgForm::createBasicPage(QWidget* page)
     GrpBox_ns = new QGroupBox(QStringLiteral("Network Settings"), page);
     GrpBox_ns->setObjectName(QStringLiteral("GrpBox_ns"));
     GrpBox_ns->setGeometry(8, 8, 265, 233);
-    addLabel(GrpBox_ns, QStringLiteral("IP Mode:"), 16, 28);
+    addLabel(GrpBox_ns, QStringLiteral("IP Mode:"), 16, 28, 112);
     CmbBox_ipcfg = addCombo(GrpBox_ns, "CmbBox_ipcfg", QRect(112, 24, 130, 21),
                             cfgitems::kIpMode, bold);
     // The address controls go into this panel when the window is shown.
     Panel4 = addPanel(GrpBox_ns, "Panel4", QRect(100, 47, 151, 92));
-    addLabel(GrpBox_ns, QStringLiteral("IP Address:"), 16, 58);
-    addLabel(GrpBox_ns, QStringLiteral("Subnet Mask:"), 16, 88);
-    addLabel(GrpBox_ns, QStringLiteral("Gateway:"), 16, 118);
+    addLabel(GrpBox_ns, QStringLiteral("IP Address:"), 16, 58, 112);
+    addLabel(GrpBox_ns, QStringLiteral("Subnet Mask:"), 16, 88, 112);
+    addLabel(GrpBox_ns, QStringLiteral("Gateway:"), 16, 118, 112);
     CkBox_pingEn = new QCheckBox(QStringLiteral("Using ping"), GrpBox_ns);
     CkBox_pingEn->setObjectName(QStringLiteral("CkBox_pingEn"));
     CkBox_pingEn->setGeometry(16, 132, 81, 17);
     addSeparator(GrpBox_ns, QRect(8, 158, 249, 2));
-    addLabel(GrpBox_ns, QStringLiteral("MAC address:"), 16, 176);
+    addLabel(GrpBox_ns, QStringLiteral("MAC address:"), 16, 176, 112);
     Edit_mac = new QLineEdit(GrpBox_ns);
     Edit_mac->setObjectName(QStringLiteral("Edit_mac"));
     Edit_mac->setGeometry(112, 172, 130, 21);
     Edit_mac->setFont(bold);
     makeShowOnly(Edit_mac);
-    addLabel(GrpBox_ns, QStringLiteral("Ethernet Status:"), 16, 202);
+    addLabel(GrpBox_ns, QStringLiteral("Ethernet Status:"), 16, 202, 112);
     Edit_LanStatus = new QLineEdit(GrpBox_ns);
     Edit_LanStatus->setObjectName(QStringLiteral("Edit_LanStatus"));
     Edit_LanStatus->setGeometry(112, 198, 130, 21);
@@ -234,7 +240,7 @@ void TcfgForm::createOperationPage(QWidget* page)
     PageControl_op->addTab(TabSheet_sp0, QStringLiteral("Serial port 1"));
 
     Panel0_net = addPanel(TabSheet_sp0, "Panel0_net", QRect(0, 0, 241, 235));
-    addLabel(Panel0_net, QStringLiteral("Operation mode :"), 8, 20);
+    addLabel(Panel0_net, QStringLiteral("Operation mode :"), 8, 20, 100);
     CmbBox_sp0_opmode = addCombo(Panel0_net, "CmbBox_sp0_opmode", QRect(100, 16, 130, 21),
                                  cfgitems::kOpMode, bold);
     CmbBox_sp0_opmode->setPlaceholderText(QLatin1String(cfgitems::kOpModeShownText));
@@ -242,7 +248,7 @@ void TcfgForm::createOperationPage(QWidget* page)
     CmbBox_sp0_opmode->setEnabled(false);
 
     Panel0_tcps = addPanel(Panel0_net, "Panel0_tcps", QRect(8, 48, 225, 41));
-    addLabel(Panel0_tcps, QStringLiteral("Listen Port:"), 8, 14);
+    addLabel(Panel0_tcps, QStringLiteral("Listen Port:"), 8, 14, 92);
     Edit_sp0_tcpslport = new QLineEdit(Panel0_tcps);
     Edit_sp0_tcpslport->setObjectName(QStringLiteral("Edit_sp0_tcpslport"));
     Edit_sp0_tcpslport->setGeometry(92, 10, 130, 21);
@@ -251,9 +257,9 @@ void TcfgForm::createOperationPage(QWidget* page)
     Edit_sp0_tcpslport->setValidator(moduleTextValidator(Edit_sp0_tcpslport));
 
     Panel0_tcpc = addPanel(Panel0_net, "Panel0_tcpc", QRect(8, 48, 233, 128));
-    addLabel(Panel0_tcpc, QStringLiteral("Remote IP:"), 8, 17);
-    addLabel(Panel0_tcpc, QStringLiteral("Remote port:"), 8, 41);
-    addLabel(Panel0_tcpc, QStringLiteral("Connect at: "), 8, 67);
+    addLabel(Panel0_tcpc, QStringLiteral("Remote IP:"), 8, 17, 91);
+    addLabel(Panel0_tcpc, QStringLiteral("Remote port:"), 8, 41, 91);
+    addLabel(Panel0_tcpc, QStringLiteral("Connect at: "), 8, 67, 91);
     Panel2 = addPanel(Panel0_tcpc, "Panel2", QRect(81, 5, 151, 85));
     Edit_sp0_tcpcrport = new QLineEdit(Panel2);
     Edit_sp0_tcpcrport->setObjectName(QStringLiteral("Edit_sp0_tcpcrport"));
@@ -275,22 +281,22 @@ void TcfgForm::createSerialArea(QWidget* area)
     const QFont bold = valueFont(font());
     using namespace cfgitems;
 
-    addLabel(area, QStringLiteral("Baud(bps):"), 8, 20);
+    addLabel(area, QStringLiteral("Baud(bps):"), 8, 20, 88);
     CmbBox_sp0_baud = addCombo(area, "CmbBox_sp0_baud", QRect(88, 16, 105, 21), kBaud, bold);
-    addLabel(area, QStringLiteral("Parity :"), 8, 46);
+    addLabel(area, QStringLiteral("Parity :"), 8, 46, 88);
     CmbBox_sp0_parity = addCombo(area, "CmbBox_sp0_parity", QRect(88, 42, 105, 21), kParity,
                                  bold);
-    addLabel(area, QStringLiteral("Data bits :"), 8, 72);
+    addLabel(area, QStringLiteral("Data bits :"), 8, 72, 88);
     CmbBox_sp0_db = addCombo(area, "CmbBox_sp0_db", QRect(88, 68, 105, 21), kDataBits, bold);
-    addLabel(area, QStringLiteral("Stop bits :"), 8, 98);
+    addLabel(area, QStringLiteral("Stop bits :"), 8, 98, 88);
     CmbBox_sp0_sb = addCombo(area, "CmbBox_sp0_sb", QRect(88, 94, 105, 21), kStopBits, bold);
 
     // The rest of the area is never shown, yet loaded and collected like the
     // controls above: the module keeps these settings and a save sends them.
     QList<QWidget*> unseen;
-    unseen << addLabel(area, QStringLiteral("Flow Control :"), 8, 124);
+    unseen << addLabel(area, QStringLiteral("Flow Control :"), 8, 124, 88);
     CmbBox_sp0_fc = addCombo(area, "CmbBox_sp0_fc", QRect(88, 120, 105, 21), kFlow, bold);
-    unseen << CmbBox_sp0_fc << addLabel(area, QStringLiteral("Interface :"), 8, 150);
+    unseen << CmbBox_sp0_fc << addLabel(area, QStringLiteral("Interface :"), 8, 150, 88);
     CmbBox_sp0_if = addCombo(area, "CmbBox_sp0_if", QRect(88, 146, 105, 21), kInterface, bold);
     CmbBox_sp0_if->setPlaceholderText(QLatin1String(kInterfaceShownText));
     unseen << CmbBox_sp0_if << addLabel(area, QStringLiteral("Data packing by:"), 8, 192);
@@ -341,9 +347,9 @@ void TcfgForm::createPasswordPage(QWidget* page)
         edit->setValidator(moduleTextValidator(edit));
         return edit;
     };
-    addLabel(page, QStringLiteral("New password"), 16, 28);
+    addLabel(page, QStringLiteral("New password"), 16, 28, 96);
     Edit_newPasswd = addPassword("Edit_newPasswd", 24);
-    addLabel(page, QStringLiteral("Conform"), 16, 60);
+    addLabel(page, QStringLiteral("Conform"), 16, 60, 96);
     Edit_retryPasswd = addPassword("Edit_retryPasswd", 56);
     addSeparator(page, QRect(16, 96, 240, 2));
     Save_Btn = new QPushButton(QStringLiteral("Save"), page);
