@@ -137,6 +137,8 @@ void TmainForm::createControls()
                                      QStringLiteral("MAC Address"), QStringLiteral("IP Address"),
                                      QStringLiteral("Password"), QStringLiteral("Model Name"),
                                      QStringLiteral("Device Mode")});
+    // Fixed widths with empty space after the last column, as a report list has.
+    deviceListView->header()->setStretchLastSection(false);
     const int widths[] = {50, 82, 106, 95, 60, 82, 80};
     for (int i = 0; i < 7; ++i)
         deviceListView->setColumnWidth(i, widths[i]);

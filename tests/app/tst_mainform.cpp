@@ -1,0 +1,646 @@
+// The main window offscreen: layout, start-up, device table, the dispatcher's
+// checks and messages, and the ways out. The host's tables are a fake and no
+// test here lets a search or a module operation start: this runs in the
+// host's own network namespace.
+#include "TestWorker.h"
+#include "app/AppWindows.h"
+#include "app/ExitSignals.h"
+#include "app/Mainfrm.h"
+#include "common/FakeNetTables.h"
+#include "common/ScriptedPrompter.h"
+#include "discovery/Prgfrm.h"
+#include "discovery/Sipdlg.h"
+#include "firmware/Upgradefwdlg.h"
+#include "firmware/Upgradeprgfrm.h"
+#include "firmware/Upgradepsswddlg.h"
+#include "protocol/Passworddlg.h"
+#include "protocol/Tcpprgfrm.h"
+#include "net/Ipv4.h"
+
+#include <QtTest>
+#include <QDialog>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <csignal>
+#include <cstring>
+
+using namespace tvx;
+using tvx::test::FakeNetTables;
+using tvx::test::ScriptedPrompter;
+using tvx::test::TestWorker;
+
+namespace {
+
+DiscoveryRecord record(const char* mac, const char* ip, const char* name = "dev",
+                       const char* password = "None", const char* mode = "Normal")
+{
+    DiscoveryRecord r;
+    std::memset(&r, 0, sizeof r);
+    std::strncpy(r.macText, mac, sizeof r.macText - 1);
+    std::strncpy(r.ipText, ip, sizeof r.ipText - 1);
+    std::strncpy(r.deviceName, name, sizeof r.deviceName - 1);
+    std::strncpy(r.modelName, "TVX-100", sizeof r.modelName - 1);
+    std::strncpy(r.passwordState, password, sizeof r.passwordState - 1);
+    std::strncpy(r.deviceMode, mode, sizeof r.deviceMode - 1);
+    return r;
+}
+
+// One main window with its start-up windows over a fake host.
+struct Harness {
+    FakeNetTables tables;
+    ScriptedPrompter prompter;
+    AppEnvironment env;
+    std::unique_ptr<TmainForm> form;
+    int quitCalls = 0;
+
+    explicit Harness(bool show = true)
+    {
+        tables.addresses = {{parseIpv4("192.0.2.10", false), 2}};
+        env.prompter = &prompter;
+        env.netTables = &tables;
+        env.quitApplication = [this] { ++quitCalls; };
+        // Should any check let an operation through, its question is
+        // answered No so nothing reaches the network.
+        for (int i = 0; i < 4; ++i)
+            prompter.queueAnswer(false);
+        if (show)
+            start();
+    }
+    void start()
+    {
+        form = createAppWindows(env);
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+    ~Harness()
+    {
+        if (form && form->isVisible())
+            form->close();
+    }
+    QTreeWidget* tree() const { return form->funcTree(); }
+    QTreeWidgetItem* item(const QString& text) const
+    {
+        const auto found = tree()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+    // A real click on a tree item.
+    void click(const QString& text)
+    {
+        QTreeWidgetItem* it = item(text);
+        QVERIFY2(it, qPrintable(text));
+        const QRect r = tree()->visualItemRect(it);
+        QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    bool rootSelected() const
+    {
+        const auto sel = tree()->selectedItems();
+        return sel.size() == 1 && sel.first() == tree()->topLevelItem(0);
+    }
+    void selectRow(int row)
+    {
+        form->deviceList()->clearSelection();
+        form->deviceList()->topLevelItem(row)->setSelected(true);
+    }
+};
+
+// Answers the next modal dialog from a timer, once it is up; the timer ends
+// with the test that made it.
+[[nodiscard]] std::unique_ptr<QTimer> answerNextDialog(std::function<void(QDialog*)> answer)
+{
+    auto timer = std::make_unique<QTimer>();
+    QTimer* t = timer.get();
+    QObject::connect(t, &QTimer::timeout, [t, answer] {
+        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            t->stop();
+            answer(d);
+        }
+    });
+    t->start(10);
+    return timer;
+}
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+private slots:
+    void windowsAreCreatedInOrder();
+    void layoutFollowsTheForm();
+    void startupLeavesAnEmptyReadyWindow();
+    void startupFailures_data();
+    void startupFailures();
+    void rootClickDoesNothing();
+    void deviceActionsAreAddedOnce();
+    void rowsAreNumberedAndDeduplicatedByMac();
+    void openModulesAreBlue();
+    void openTableHasAHundredSlots();
+    void upgradeAndRebootNeedARow_data();
+    void upgradeAndRebootNeedARow();
+    void upgradeAndRebootRefuseAnOpenModule_data();
+    void upgradeAndRebootRefuseAnOpenModule();
+    void upgradeAsksForTheRightFirmwareDialog_data();
+    void upgradeAsksForTheRightFirmwareDialog();
+    void rebootRefusesABlankPassword();
+    void rebootAnsweredNoStartsNothing();
+    void workerLogLinesReachTheLogInOrder();
+    void exitPathsEndTheProgram_data();
+    void exitPathsEndTheProgram();
+    void exitStopsRunningWorkers();
+    void terminationSignalsCloseTheWindow();
+};
+
+void TestMainForm::windowsAreCreatedInOrder()
+{
+    Harness h;
+    const auto& w = h.form->windows();
+    const QList<QObject*> expected = {w.udpPrgForm,   w.tcpPrgForm, w.PasswordDlg,
+                                      w.upgradeFWDlg, w.sIPDlg,     w.upgradePsswdDlg,
+                                      w.upgradePrgForm};
+    QList<QObject*> dialogs;
+    for (QObject* child : h.form->children()) {
+        if (expected.contains(child))
+            dialogs << child;
+    }
+    QCOMPARE(dialogs, expected);
+    for (QObject* o : expected)
+        QVERIFY(!static_cast<QWidget*>(o)->isVisible());
+}
+
+void TestMainForm::layoutFollowsTheForm()
+{
+    Harness h;
+    TmainForm* f = h.form.get();
+    QCOMPARE(f->windowTitle(), QStringLiteral("Tarvanix Utility v1.05"));
+    QCOMPARE(f->size(), QSize(785, 552));
+    QCOMPARE(f->pos(), QPoint(337, 203));
+    QVERIFY(!f->windowIcon().isNull());
+
+    auto* file = f->findChild<QMenu*>(QStringLiteral("File1"));
+    QVERIFY(file);
+    QCOMPARE(file->title(), QStringLiteral("File"));
+    auto* exit1 = f->findChild<QAction*>(QStringLiteral("Exit1"));
+    QVERIFY(exit1);
+    QCOMPARE(exit1->text(), QStringLiteral("Exit"));
+    QCOMPARE(file->actions(), QList<QAction*>{exit1});
+
+    auto* control = f->findChild<QToolBar*>(QStringLiteral("ControlBar1"));
+    QVERIFY(control);
+    QCOMPARE(control->height(), 36);
+    auto* tools = control->findChild<QToolBar*>(QStringLiteral("ToolBar1"));
+    QVERIFY(tools);
+    auto* exitBtn = tools->findChild<QToolButton*>(QStringLiteral("exitBtn"));
+    QVERIFY(exitBtn);
+    QCOMPARE(exitBtn->text(), QStringLiteral("Exit"));
+    QCOMPARE(exitBtn->size(), QSize(88, 24));
+    QVERIFY(!exitBtn->icon().isNull());
+
+    QTreeWidget* tree = h.tree();
+    QCOMPARE(tree->indentation(), 19);
+    QCOMPARE(tree->editTriggers(), QAbstractItemView::NoEditTriggers);
+    auto* mainSplitter = f->findChild<QSplitter*>(QStringLiteral("mainSplitter"));
+    QVERIFY(mainSplitter);
+    QCOMPARE(mainSplitter->orientation(), Qt::Horizontal);
+    QCOMPARE(mainSplitter->sizes().first(), 118);
+    QCOMPARE(f->findChild<QWidget*>(QStringLiteral("leftPanel"))->minimumWidth(), 10);
+
+    QTreeWidget* list = f->deviceList();
+    const QStringList captions = {"Number",   "Device Name", "MAC Address", "IP Address",
+                                  "Password", "Model Name",  "Device Mode"};
+    QCOMPARE(list->columnCount(), 7);
+    for (int c = 0; c < 7; ++c)
+        QCOMPARE(list->headerItem()->text(c), captions.at(c));
+    const int widths[] = {82, 106, 95, 60, 82, 80};
+    for (int c = 1; c < 7; ++c)
+        QCOMPARE(list->columnWidth(c), widths[c - 1]);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    auto* gridSplitter = f->findChild<QSplitter*>(QStringLiteral("gridSplitter"));
+    QVERIFY(gridSplitter);
+    QCOMPARE(gridSplitter->orientation(), Qt::Vertical);
+    QCOMPARE(gridSplitter->widget(0), static_cast<QWidget*>(list));
+    QCOMPARE(gridSplitter->widget(1), static_cast<QWidget*>(f->messageLog()));
+    QCOMPARE(f->messageLog()->height(), 109);
+    QVERIFY(f->messageLog()->isReadOnly());
+    QCOMPARE(f->messageLog()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+}
+
+void TestMainForm::startupLeavesAnEmptyReadyWindow()
+{
+    Harness h(false);
+    h.form = createAppWindows(h.env);
+    h.form->appendLog(QStringLiteral("from before"));
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7"));
+    h.form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.form.get()));
+    QVERIFY(h.form->networkReady());
+    QVERIFY(!h.form->searchBusy());
+    QCOMPARE(h.form->messageLog()->toPlainText(), QString());
+    QCOMPARE(h.form->deviceCount(), 0);
+    QCOMPARE(h.prompter.count(), 0);
+    QCOMPARE(h.tree()->topLevelItemCount(), 1);
+    QTreeWidgetItem* root = h.tree()->topLevelItem(0);
+    QCOMPARE(root->text(0), QStringLiteral("Configurate"));
+    QVERIFY(root->isExpanded());
+    QCOMPARE(root->childCount(), 2);
+    QCOMPARE(root->child(0)->text(0), QStringLiteral("Broadcast"));
+    QCOMPARE(root->child(1)->text(0), QStringLiteral("Search by IP"));
+    QCOMPARE(h.form->hostNetwork().snapshot().count, 1);
+}
+
+void TestMainForm::startupFailures_data()
+{
+    QTest::addColumn<int>("failingStep");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("sockets") << 1 << "winsock startup failed" << "";
+    QTest::newRow("addresses") << 2 << "get local ip failed"
+                               << QStringLiteral("GetIpAddrTable failed, %1").arg(EACCES);
+    QTest::newRow("address control") << 3 << "import common control failed" << "";
+}
+
+void TestMainForm::startupFailures()
+{
+    QFETCH(int, failingStep);
+    QFETCH(QString, message);
+    QFETCH(QString, logged);
+    Harness h(false);
+    h.env.startSockets = [&] { return failingStep != 1; };
+    h.tables.listFails = failingStep == 2;
+    h.tables.listError = EACCES;
+    h.env.registerAddressControl = [&] { return failingStep != 3; };
+    h.start();
+
+    QVERIFY(!h.form->networkReady());
+    QVERIFY(h.form->isVisible());
+    QCOMPARE(h.prompter.count(), 1);
+    QCOMPARE(h.prompter.shown().first().kind, QStringLiteral("error"));
+    QCOMPARE(h.prompter.shown().first().caption, QStringLiteral("Error"));
+    QCOMPARE(h.prompter.shown().first().text, message);
+    QCOMPARE(h.form->messageLog()->toPlainText(), logged);
+
+    // Every click now only reports the failure, and the selection stays
+    // where the click put it. (A dialog that should not open is closed.)
+    const auto guard = answerNextDialog([](QDialog* d) { d->reject(); });
+    h.click(QStringLiteral("Search by IP"));
+    h.click(QStringLiteral("Configurate"));
+    h.click(QStringLiteral("Search by IP"));
+    QCOMPARE(h.prompter.count(), 4);
+    for (int i = 1; i < 4; ++i) {
+        QCOMPARE(h.prompter.shown().at(i).caption, QStringLiteral("Error"));
+        QCOMPARE(h.prompter.shown().at(i).text,
+                 QStringLiteral("some error occur during network startup"));
+    }
+    QCOMPARE(h.tree()->selectedItems().value(0), h.item(QStringLiteral("Search by IP")));
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestMainForm::rootClickDoesNothing()
+{
+    Harness h;
+    h.click(QStringLiteral("Configurate"));
+    h.click(QStringLiteral("Configurate"));
+    QCOMPARE(h.prompter.count(), 0);
+    QVERIFY(h.rootSelected());
+    QCOMPARE(h.form->deviceCount(), 0);
+}
+
+void TestMainForm::deviceActionsAreAddedOnce()
+{
+    Harness h;
+    h.form->showDeviceActions(true);
+    h.form->showDeviceActions(true);
+    QTreeWidgetItem* root = h.tree()->topLevelItem(0);
+    QStringList children;
+    for (int i = 0; i < root->childCount(); ++i)
+        children << root->child(i)->text(0);
+    QCOMPARE(children, QStringList({"Broadcast", "Search by IP", "Upgrade", "Reboot"}));
+    h.form->showDeviceActions(false);
+    QCOMPARE(root->childCount(), 2);
+    h.form->showDeviceActions(false);
+    QCOMPARE(root->childCount(), 2);
+    h.form->showDeviceActions(true);
+    h.form->buildFunctionTree();
+    QCOMPARE(h.tree()->topLevelItem(0)->childCount(), 2);
+}
+
+void TestMainForm::rowsAreNumberedAndDeduplicatedByMac()
+{
+    Harness h;
+    TmainForm* f = h.form.get();
+    f->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "first", "Yes", "Normal"));
+    f->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "second", "None", ""));
+    // The same module again (another interface): its first answer stays.
+    f->addDevice(record("02:00:00:00:00:01", "192.0.2.99", "again", "None", ""));
+    // Case matters in the comparison, as the texts are compared exactly.
+    f->addDevice(record("02:00:00:00:00:0a", "198.51.100.9", "lower", "", ""));
+    f->addDevice(record("02:00:00:00:00:0A", "198.51.100.10", "upper", "", ""));
+    QCOMPARE(f->deviceCount(), 4);
+    QTreeWidget* list = f->deviceList();
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(list->topLevelItem(i)->text(0), QString::number(i + 1));
+    QCOMPARE(f->deviceCell(0, CellDeviceName), QStringLiteral("first"));
+    QCOMPARE(f->deviceCell(0, CellIp), QStringLiteral("198.51.100.7"));
+    QCOMPARE(f->deviceCell(0, CellPassword), QStringLiteral("Yes"));
+    QCOMPARE(f->deviceCell(0, CellModel), QStringLiteral("TVX-100"));
+    QCOMPARE(f->deviceCell(0, CellMode), QStringLiteral("Normal"));
+    QCOMPARE(f->deviceCell(1, CellMac), QStringLiteral("02:00:00:00:00:02"));
+    QCOMPARE(f->deviceCell(1, CellMode), QString());
+    QCOMPARE(f->deviceCell(2, CellPassword), QString());
+    QCOMPARE(f->deviceCell(3, CellDeviceName), QStringLiteral("upper"));
+
+    // A name that fills its field without a terminating zero stays in it.
+    DiscoveryRecord full = record("02:00:00:00:00:03", "198.51.100.11");
+    std::memset(full.deviceName, 'N', sizeof full.deviceName);
+    f->addDevice(full);
+    QCOMPARE(f->deviceCell(4, CellDeviceName), QString(20, QLatin1Char('N')));
+    QCOMPARE(f->deviceCell(4, CellMac), QStringLiteral("02:00:00:00:00:03"));
+
+    QCOMPARE(f->firstSelectedRow(), -1);
+    h.selectRow(2);
+    QCOMPARE(f->firstSelectedRow(), 2);
+
+    // After the list is cleared (a new search) numbering starts at 1 again.
+    f->clearDevices();
+    f->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "second"));
+    QCOMPARE(f->deviceCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("1"));
+}
+
+void TestMainForm::openModulesAreBlue()
+{
+    Harness h;
+    TmainForm* f = h.form.get();
+    f->addDevice(record("02:00:00:00:00:01", "198.51.100.7"));
+    f->addDevice(record("02:00:00:00:00:02", "198.51.100.8"));
+    const QColor normal = f->deviceList()->palette().color(QPalette::Text);
+    QCOMPARE(f->deviceRowColour(0), normal);
+
+    QCOMPARE(f->markDeviceOpen("02:00:00:00:00:02", true), 0);
+    QCOMPARE(f->isDeviceOpen("02:00:00:00:00:02"), -1);
+    QCOMPARE(f->isDeviceOpen("02:00:00:00:00:01"), 0);
+    QCOMPARE(f->deviceRowColour(1), QColor(0, 0, 255));
+    QCOMPARE(f->deviceRowColour(0), normal);
+    // Every cell of the row, not only the MAC address.
+    QCOMPARE(f->deviceList()->topLevelItem(1)->foreground(0).color(), QColor(0, 0, 255));
+    QCOMPARE(f->deviceList()->topLevelItem(1)->foreground(6).color(), QColor(0, 0, 255));
+
+    // Opening it again is refused; closing turns it back.
+    QCOMPARE(f->markDeviceOpen("02:00:00:00:00:02", true), -1);
+    QCOMPARE(f->markDeviceOpen("02:00:00:00:00:02", false), 0);
+    QCOMPARE(f->isDeviceOpen("02:00:00:00:00:02"), 0);
+    QCOMPARE(f->deviceRowColour(1), normal);
+
+    // Only the first 17 characters count.
+    QCOMPARE(f->markDeviceOpen("02:00:00:00:00:01 trailing", true), 0);
+    QCOMPARE(f->isDeviceOpen("02:00:00:00:00:01"), -1);
+    QCOMPARE(f->deviceRowColour(0), QColor(0, 0, 255));
+    // A row added while its module is open is drawn blue at once.
+    f->clearDevices();
+    f->addDevice(record("02:00:00:00:00:01", "198.51.100.7"));
+    QCOMPARE(f->deviceRowColour(0), QColor(0, 0, 255));
+}
+
+void TestMainForm::openTableHasAHundredSlots()
+{
+    Harness h;
+    TmainForm* f = h.form.get();
+    char mac[20];
+    for (int i = 0; i < 100; ++i) {
+        std::snprintf(mac, sizeof mac, "02:00:00:00:%02X:%02X", i / 256, i % 256);
+        QCOMPARE(f->markDeviceOpen(mac, true), 0);
+    }
+    // The 101st is not stored, yet the call still answers 0.
+    f->addDevice(record("02:00:00:00:FF:FF", "198.51.100.7"));
+    QCOMPARE(f->markDeviceOpen("02:00:00:00:FF:FF", true), 0);
+    QCOMPARE(f->isDeviceOpen("02:00:00:00:FF:FF"), 0);
+    QCOMPARE(f->deviceRowColour(0), f->deviceList()->palette().color(QPalette::Text));
+    QCOMPARE(f->isDeviceOpen("02:00:00:00:00:63"), -1); // the 100th
+
+    // A freed slot is used again.
+    QCOMPARE(f->markDeviceOpen("02:00:00:00:00:05", false), 0);
+    QCOMPARE(f->markDeviceOpen("02:00:00:00:FF:FF", true), 0);
+    QCOMPARE(f->isDeviceOpen("02:00:00:00:FF:FF"), -1);
+    QCOMPARE(f->deviceRowColour(0), QColor(0, 0, 255));
+}
+
+void TestMainForm::upgradeAndRebootNeedARow_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::newRow("upgrade") << "Upgrade";
+    QTest::newRow("reboot") << "Reboot";
+}
+
+void TestMainForm::upgradeAndRebootNeedARow()
+{
+    QFETCH(QString, action);
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7"));
+    h.form->showDeviceActions(true);
+    h.click(action);
+    QCOMPARE(h.prompter.count(), 1);
+    QCOMPARE(h.prompter.shown().first().caption, QStringLiteral("Error"));
+    QCOMPARE(h.prompter.shown().first().text, QStringLiteral("please select a device first"));
+    QVERIFY(h.rootSelected());
+    // The same item works again at once.
+    h.click(action);
+    QCOMPARE(h.prompter.count(), 2);
+    QVERIFY(h.rootSelected());
+}
+
+void TestMainForm::upgradeAndRebootRefuseAnOpenModule_data()
+{
+    upgradeAndRebootNeedARow_data();
+}
+
+void TestMainForm::upgradeAndRebootRefuseAnOpenModule()
+{
+    QFETCH(QString, action);
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "dev", "Yes"));
+    h.form->showDeviceActions(true);
+    h.form->markDeviceOpen("02:00:00:00:00:01", true);
+    h.selectRow(0);
+    h.click(action);
+    QCOMPARE(h.prompter.count(), 1);
+    QCOMPARE(h.prompter.shown().first().caption, QStringLiteral("Error"));
+    QCOMPARE(h.prompter.shown().first().text,
+             QStringLiteral("please exit from configuration utility"));
+    QVERIFY(h.rootSelected());
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestMainForm::upgradeAsksForTheRightFirmwareDialog_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("withPasswordField");
+    QTest::newRow("module with a password") << "Yes" << true;
+    QTest::newRow("module without") << "None" << false;
+    QTest::newRow("password state unknown") << "" << false;
+}
+
+void TestMainForm::upgradeAsksForTheRightFirmwareDialog()
+{
+    QFETCH(QString, password);
+    QFETCH(bool, withPasswordField);
+    Harness h;
+    h.form->addDevice(
+        record("02:00:00:00:00:01", "198.51.100.7", "dev", password.toLatin1().constData()));
+    h.form->showDeviceActions(true);
+    h.selectRow(0);
+    QDialog* shown = nullptr;
+    const auto answerer = answerNextDialog([&shown](QDialog* d) {
+        shown = d;
+        d->reject(); // Cancel: nothing may start
+    });
+    h.click(QStringLiteral("Upgrade"));
+    QVERIFY(shown);
+    const auto& w = h.form->windows();
+    QCOMPARE(static_cast<QObject*>(shown),
+             withPasswordField ? static_cast<QObject*>(w.upgradePsswdDlg)
+                               : static_cast<QObject*>(w.upgradeFWDlg));
+    QCOMPARE(h.prompter.count(), 0);
+    QVERIFY(h.rootSelected());
+    QVERIFY(!QApplication::activeModalWidget());
+}
+
+void TestMainForm::rebootRefusesABlankPassword()
+{
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "dev", "Yes"));
+    h.form->showDeviceActions(true);
+    h.selectRow(0);
+    auto* edit = h.form->windows().PasswordDlg->findChild<QLineEdit*>(QStringLiteral("Password"));
+    if (edit)
+        edit->setText(QStringLiteral("stale"));
+    QDialog* shown = nullptr;
+    QString textWhenShown = QStringLiteral("unset");
+    const auto answerer = answerNextDialog([&](QDialog* d) {
+        shown = d;
+        if (edit)
+            textWhenShown = edit->text();
+        d->accept(); // OK with nothing typed
+    });
+    h.click(QStringLiteral("Reboot"));
+    QCOMPARE(static_cast<QObject*>(shown), static_cast<QObject*>(h.form->windows().PasswordDlg));
+    if (edit)
+        QCOMPARE(textWhenShown, QString()); // emptied before it was shown
+    QCOMPARE(h.prompter.count(), 1);
+    QCOMPARE(h.prompter.shown().first().kind, QStringLiteral("error"));
+    QCOMPARE(h.prompter.shown().first().caption, QStringLiteral("Error"));
+    QCOMPARE(h.prompter.shown().first().text, QStringLiteral("Password can't be blank"));
+    QVERIFY(h.rootSelected());
+}
+
+void TestMainForm::rebootAnsweredNoStartsNothing()
+{
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7"));
+    h.form->showDeviceActions(true);
+    h.selectRow(0);
+    h.click(QStringLiteral("Reboot"));
+    QCOMPARE(h.prompter.count(), 1);
+    const auto asked = h.prompter.shown().first();
+    QCOMPARE(asked.kind, QStringLiteral("confirm"));
+    QCOMPARE(asked.caption, QStringLiteral("Confirm"));
+    QCOMPARE(asked.text, QStringLiteral("Are you sure to reboot device?"));
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!static_cast<QWidget*>(h.form->windows().upgradePrgForm)->isVisible());
+    QCOMPARE(WorkerThread::liveCount(), 0);
+    QVERIFY(h.rootSelected());
+}
+
+void TestMainForm::workerLogLinesReachTheLogInOrder()
+{
+    Harness h;
+    auto token = std::make_shared<RunToken>();
+    WorkerThread::start(std::make_unique<TestWorker>(
+        h.form->makeLink(token, nullptr, 100), [](TestWorker& w) {
+            for (int i = 0; i < 20; ++i)
+                w.hand().appendLog(QStringLiteral("line %1").arg(i));
+        }));
+    h.form->appendLog(QStringLiteral("from the UI thread"));
+    QVERIFY(TmainForm::drainWorkers(5000));
+    QStringList lines = h.form->messageLog()->toPlainText().split(QLatin1Char('\n'));
+    lines.removeAll(QStringLiteral("from the UI thread"));
+    QCOMPARE(lines.size(), 20);
+    for (int i = 0; i < 20; ++i)
+        QCOMPARE(lines.at(i), QStringLiteral("line %1").arg(i));
+}
+
+void TestMainForm::exitPathsEndTheProgram_data()
+{
+    QTest::addColumn<int>("path");
+    QTest::newRow("Exit button") << 0;
+    QTest::newRow("File > Exit") << 1;
+    QTest::newRow("close box") << 2;
+}
+
+void TestMainForm::exitPathsEndTheProgram()
+{
+    QFETCH(int, path);
+    Harness h;
+    // A configuration window is a top-level window of its own.
+    QWidget config;
+    config.setWindowTitle(QStringLiteral("configuration"));
+    config.show();
+    if (path == 0)
+        QTest::mouseClick(h.form->findChild<QToolButton*>(QStringLiteral("exitBtn")),
+                          Qt::LeftButton);
+    else if (path == 1)
+        h.form->findChild<QAction*>(QStringLiteral("Exit1"))->trigger();
+    else
+        h.form->close();
+    QVERIFY(!h.form->isVisible());
+    QVERIFY(!config.isVisible());
+    QCOMPARE(h.quitCalls, 1);
+}
+
+void TestMainForm::exitStopsRunningWorkers()
+{
+    Harness h;
+    auto token = std::make_shared<RunToken>();
+    std::atomic<bool> sawStop{false};
+    WorkerThread::start(std::make_unique<TestWorker>(
+        h.form->makeLink(token, nullptr, 100), [&sawStop](TestWorker& w) {
+            QElapsedTimer t;
+            t.start();
+            while (!w.stopping() && t.elapsed() < 10000)
+                QThread::msleep(2);
+            sawStop = w.stopping();
+            w.hand().storeResult(0);
+        }));
+    h.form->close();
+    QVERIFY(TmainForm::drainWorkers(5000));
+    QVERIFY(sawStop);
+    QVERIFY(token->detached());
+    QCOMPARE(token->result, 1); // a detached run's result is dropped
+}
+
+void TestMainForm::terminationSignalsCloseTheWindow()
+{
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        Harness h;
+        ExitSignals exitSignals;
+        QVERIFY(exitSignals.installed());
+        QObject::connect(&exitSignals, &ExitSignals::received, h.form.get(),
+                         [&h] { h.form->close(); });
+        QSignalSpy spy(&exitSignals, &ExitSignals::received);
+        ::raise(sig);
+        QTRY_COMPARE(spy.count(), 1);
+        QCOMPARE(spy.first().first().toInt(), sig);
+        QVERIFY(!h.form->isVisible());
+        QCOMPARE(h.quitCalls, 1);
+    }
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"
