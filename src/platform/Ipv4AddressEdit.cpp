@@ -1,11 +1,14 @@
 #include "platform/Ipv4AddressEdit.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QStyle>
+#include <QStyleOptionFrame>
 
 namespace tvx {
 
@@ -31,23 +34,27 @@ QString fieldText(const QString& text)
 Ipv4AddressEdit::Ipv4AddressEdit(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("ipAddressEdit"));
-    setAttribute(Qt::WA_StyledBackground, true);
-    setAutoFillBackground(true);
     setFocusPolicy(Qt::StrongFocus);
 
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(2, 1, 2, 1);
+    const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+    layout->setContentsMargins(frame + 1, frame, frame + 1, frame);
     layout->setSpacing(0);
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
             auto* dot = new QLabel(QStringLiteral("."), this);
-            dot->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+            dot->setAlignment(Qt::AlignCenter);
             dot->setFixedWidth(6);
             layout->addWidget(dot);
         }
         auto* field = new QLineEdit(this);
         field->setObjectName(QStringLiteral("field%1").arg(i));
         field->setFrame(false);
+        // The fields lie on the panel this widget paints, enabled or not.
+        QPalette see = field->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+            see.setColor(group, QPalette::Base, Qt::transparent);
+        field->setPalette(see);
         field->setAlignment(Qt::AlignCenter);
         // Room for a pasted dotted address; fieldEdited cuts it to three digits.
         field->setMaxLength(64);
@@ -59,7 +66,6 @@ Ipv4AddressEdit::Ipv4AddressEdit(QWidget* parent) : QWidget(parent)
         fields_[i] = field;
     }
     setFocusProxy(fields_[0]);
-    updateFrame();
 }
 
 QLineEdit* Ipv4AddressEdit::field(int index) const
@@ -154,6 +160,8 @@ void Ipv4AddressEdit::fieldEdited(int index, const QString& text)
 bool Ipv4AddressEdit::eventFilter(QObject* watched, QEvent* event)
 {
     const int index = indexOf(watched);
+    if (index >= 0 && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        update(); // the panel shows whether a field has the focus
     if (index < 0 || event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
 
@@ -198,23 +206,19 @@ bool Ipv4AddressEdit::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void Ipv4AddressEdit::changeEvent(QEvent* event)
+void Ipv4AddressEdit::paintEvent(QPaintEvent*)
 {
-    QWidget::changeEvent(event);
-    if (event->type() == QEvent::EnabledChange)
-        updateFrame();
-}
-
-void Ipv4AddressEdit::updateFrame()
-{
-    // The look of a line edit: a sunken frame around a base-coloured area
-    // that turns grey when the control is disabled.
-    QPalette p = palette();
-    const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
-    p.setColor(QPalette::Window, p.color(group, isEnabled() ? QPalette::Base : QPalette::Button));
-    setPalette(p);
-    setStyleSheet(QStringLiteral("tvx--Ipv4AddressEdit { border: 1px solid %1; }")
-                      .arg(palette().color(QPalette::Mid).name()));
+    // One sunken line-edit panel behind all four fields, greyed when disabled.
+    QPainter painter(this);
+    QStyleOptionFrame option;
+    option.initFrom(this);
+    option.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, this);
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken;
+    const QWidget* focus = QApplication::focusWidget();
+    if (focus && isAncestorOf(focus))
+        option.state |= QStyle::State_HasFocus;
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
 }
 
 } // namespace tvx

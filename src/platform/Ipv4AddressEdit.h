@@ -39,14 +39,13 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void fieldEdited(int index, const QString& text);
     void fillFrom(int index, const QString& dotted);
     void moveTo(int index, bool selectAll, bool atEnd);
     int indexOf(QObject* object) const;
-    void updateFrame();
 
     std::array<QLineEdit*, 4> fields_{};
 };

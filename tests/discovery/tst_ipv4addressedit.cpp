@@ -171,12 +171,14 @@ void TestIpv4AddressEdit::focusAndEnable()
     edit_->setFieldFocus(0);
     QCOMPARE(QApplication::focusWidget(), edit_->field(0));
 
-    edit_->setAddress(0x0A000001u);
+    edit_->setAddress(0xC0A80114u);
+    edit_->grab().save(QDir::temp().filePath(QStringLiteral("tvx-ipv4-enabled.png")));
     edit_->setEnabled(false);
+    edit_->grab().save(QDir::temp().filePath(QStringLiteral("tvx-ipv4-disabled.png")));
     for (int i = 0; i < 4; ++i)
         QVERIFY(!edit_->field(i)->isEnabled());
     QTest::keyClick(edit_->field(3), '9');
-    QCOMPARE(edit_->address(), 0x0A000001u);
+    QCOMPARE(edit_->address(), 0xC0A80114u);
     edit_->setEnabled(true);
     QVERIFY(edit_->field(3)->isEnabled());
 }

@@ -19,6 +19,11 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 using namespace tvx;
 using tvx::test::BedModule;
@@ -61,6 +66,7 @@ private slots:
     void searchByIpWithoutModule();
     void searchByIpWithoutAddressField();
     void cancelDuringBroadcast();
+    void bindFailureKeepsRowsFound();
     void linksDownSearchesLoopbackOnly();
 
 private:
@@ -452,6 +458,33 @@ void TestSearchBed::cancelDuringBroadcast()
     // And a new search runs normally again.
     runSearch(QStringLiteral("Broadcast"));
     QCOMPARE(form_->deviceCount(), answering().size() - 1);
+}
+
+// A source port already taken ends the search with its message; the rows found on the
+// addresses before stay and the device actions appear.
+void TestSearchBed::bindFailureKeepsRowsFound()
+{
+    const int blocker = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    QVERIFY(blocker >= 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    any.sin_port = htons(16385);
+    QCOMPARE(::bind(blocker, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    const SearchRun run = runSearch(QStringLiteral("Broadcast"));
+    ::close(blocker);
+
+    QCOMPARE(prompter_.texts(), QStringList{QStringLiteral("bind failed: %1").arg(EADDRINUSE)});
+    QCOMPARE(prompter_.shown().first().caption, QStringLiteral("Error"));
+    int lan1Count = 0;
+    for (const BedModule& m : answering())
+        lan1Count += m.lan == QStringLiteral("lan1") ? 1 : 0;
+    QCOMPARE(form_->deviceCount(), lan1Count);
+    QVERIFY(treeHas(QStringLiteral("Upgrade")));
+    QVERIFY(!progress_->isVisible());
+    QCOMPARE(progress_->barPosition(), 100);
+    QVERIFY(!form_->searchBusy());
+    QVERIFY2(run.ms >= 4800 && run.ms < 6500, qPrintable(QString::number(run.ms)));
+    QVERIFY(requestSources(QStringLiteral("b1")).isEmpty());
 }
 
 // With every link down the host has only its loopback address: the search asks it alone and
