@@ -28,9 +28,13 @@ SystemNetTables::SystemNetTables(std::string helperPath) : helperPath_(std::move
 
 std::string SystemNetTables::defaultHelperPath(const std::string& executableDir)
 {
-    const std::string beside = executableDir + "/tarvanix-netpin";
-    if (::access(beside.c_str(), F_OK) == 0)
-        return beside;
+    // In the build tree the helper sits beside the program; installed, it is
+    // in libexec under the same prefix.
+    for (const std::string& candidate : {executableDir + "/tarvanix-netpin",
+                                         executableDir + "/" TARVANIX_NETPIN_RELATIVE_PATH}) {
+        if (::access(candidate.c_str(), F_OK) == 0)
+            return candidate;
+    }
     return TARVANIX_NETPIN_INSTALL_PATH;
 }
 

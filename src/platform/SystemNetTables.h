@@ -13,8 +13,8 @@ class SystemNetTables : public NetTables {
 public:
     explicit SystemNetTables(std::string helperPath);
 
-    // The helper beside the running executable if there is one, else the
-    // installed one.
+    // The helper beside the running executable, else the one installed under
+    // the executable's prefix, else the one at the configured install path.
     static std::string defaultHelperPath(const std::string& executableDir);
 
     bool listAddresses(std::vector<InterfaceAddress>& out, int& error) override;
