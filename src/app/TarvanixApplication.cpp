@@ -2,12 +2,20 @@
 
 #include "app/Prompter.h"
 
+#include <QFont>
+
 #include <cstdio>
 #include <exception>
 
 namespace tvx {
 
-TarvanixApplication::TarvanixApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TarvanixApplication::TarvanixApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    // The windows' fixed places and sizes were laid out for an 8-point font.
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    QApplication::setFont(font);
+}
 
 bool TarvanixApplication::notify(QObject* receiver, QEvent* event)
 {
