@@ -4,7 +4,8 @@
 
 namespace tvx {
 
-// The search progress window.
+// The search progress window: the search worker's texts and bar, and Cancel,
+// which ends the modal wait at once while the worker finishes its step.
 class TudpPrgForm : public ProgressForm {
     Q_OBJECT
 public:
