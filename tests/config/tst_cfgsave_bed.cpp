@@ -1,0 +1,316 @@
+// "Save to Module" from a configuration window opened the way a user opens
+// it (a search, a double-click), against simulated modules in the test bed:
+// the module restarts with what was saved and a new search finds it at its
+// new address; values the window never shows go back untouched; a refused
+// line, a refused login and a cancel each end as the user is told, with the
+// window closed and nothing left pinned in the host's tables.
+#include "TestBed.h"
+
+#include "app/AppWindows.h"
+#include "app/WorkerThread.h"
+#include "common/ScriptedPrompter.h"
+#include "config/Cfgfrm.h"
+#include "platform/Ipv4AddressEdit.h"
+#include "platform/SystemNetTables.h"
+#include "protocol/Passworddlg.h"
+#include "protocol/Tcpprgfrm.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+using namespace tvx;
+using tvx::test::ScriptedPrompter;
+using tvx::test::TestBed;
+
+namespace {
+
+const QString kConfirm = QStringLiteral("Are you sure to save settings to device?");
+const QString kRebootQuestion = QStringLiteral(
+    "Save to Module OK! \r\nDevice rebooting now! \r\nBroadcast search to refresh table?");
+
+} // namespace
+
+class TestCfgSaveBed : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void saveNewAddressThenBroadcastFindsIt();
+    void cancelClosesSilentlyLeavingNothingPinned();
+    void refusedLineReportsAndSendsNoSei();
+    void refusedLoginReports();
+    void emptyNewPasswordRemovesIt();
+
+private:
+    void broadcast();
+    int rowOf(const QString& mac) const;
+    // Double-clicks the module's row and returns the window that opens.
+    TcfgForm* openModule(const QString& name, const QString& password = {});
+    // Clicks "Save to Module" and waits until the window is gone.
+    void saveAndWaitClosed(TcfgForm* form);
+    QList<QByteArray> writeLines(const QString& module);
+
+    TestBed bed_;
+    ScriptedPrompter prompter_;
+    std::unique_ptr<SystemNetTables> tables_;
+    std::unique_ptr<TmainForm> form_;
+};
+
+void TestCfgSaveBed::initTestCase()
+{
+    if (!bed_.isValid())
+        QSKIP(qPrintable(bed_.error()));
+    tables_ = std::make_unique<SystemNetTables>(
+        SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
+    AppEnvironment env;
+    env.prompter = &prompter_;
+    env.netTables = tables_.get();
+    form_ = createAppWindows(env);
+    form_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    QVERIFY(form_->networkReady());
+}
+
+void TestCfgSaveBed::init()
+{
+    prompter_.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->searchBusy(), 10000);
+}
+
+void TestCfgSaveBed::cleanupTestCase()
+{
+    if (form_) {
+        TmainForm::drainWorkers(10000);
+        form_.reset();
+    }
+}
+
+void TestCfgSaveBed::broadcast()
+{
+    QTreeWidget* tree = form_->funcTree();
+    const auto items = tree->findItems(QStringLiteral("Broadcast"),
+                                       Qt::MatchExactly | Qt::MatchRecursive);
+    QVERIFY(!items.isEmpty());
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      tree->visualItemRect(items.first()).center());
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->searchBusy(), 20000);
+}
+
+int TestCfgSaveBed::rowOf(const QString& mac) const
+{
+    for (int i = 0; i < form_->deviceCount(); ++i) {
+        if (form_->deviceCell(i, CellMac) == mac)
+            return i;
+    }
+    return -1;
+}
+
+TcfgForm* TestCfgSaveBed::openModule(const QString& name, const QString& password)
+{
+    const auto module = bed_.module(name);
+    if (rowOf(module.mac) < 0)
+        broadcast();
+    const int row = rowOf(module.mac);
+    if (row < 0)
+        return nullptr;
+    QTreeWidget* list = form_->deviceList();
+    list->clearSelection();
+    list->topLevelItem(row)->setSelected(true);
+    if (!password.isEmpty()) {
+        QTimer::singleShot(100, this, [password] {
+            auto* dialog = qobject_cast<TPasswordDlg*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            dialog->findChild<QLineEdit*>(QStringLiteral("Password"))->setText(password);
+            dialog->accept();
+        });
+    }
+    form_->deviceListViewDblClick();
+    TcfgForm* opened = nullptr;
+    const bool found = QTest::qWaitFor(
+        [&] {
+            for (TcfgForm* f : form_->findChildren<TcfgForm*>()) {
+                if (f->isVisible() && QString::fromLatin1(f->record().lanMac) == module.mac)
+                    opened = f;
+            }
+            return opened != nullptr;
+        },
+        15000);
+    if (!found) {
+        qWarning() << "no window for" << name << "rows" << form_->deviceCount() << "prompts"
+                   << prompter_.texts() << "windows" << form_->findChildren<TcfgForm*>().size();
+        for (TcfgForm* f : form_->findChildren<TcfgForm*>())
+            qWarning() << "window for" << QString::fromLatin1(f->record().lanMac);
+    }
+    return found ? opened : nullptr;
+}
+
+void TestCfgSaveBed::saveAndWaitClosed(TcfgForm* form)
+{
+    QPointer<TcfgForm> watched = form;
+    QTest::mouseClick(form->findChild<QPushButton*>(QStringLiteral("saveModuleBtn")),
+                      Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 30000);
+}
+
+// The command lines the module received over its last TCP connection.
+QList<QByteArray> TestCfgSaveBed::writeLines(const QString& module)
+{
+    const QList<int> tcp = bed_.exchanges(module, QStringLiteral("tcp"));
+    if (tcp.isEmpty())
+        return {};
+    QList<QByteArray> lines;
+    for (const QByteArray& line : bed_.received(module, tcp.last()).split('\n')) {
+        QByteArray l = line;
+        while (l.startsWith('\0'))
+            l.remove(0, 1);
+        if (!l.isEmpty())
+            lines << l + '\n';
+    }
+    return lines;
+}
+
+void TestCfgSaveBed::saveNewAddressThenBroadcastFindsIt()
+{
+    const auto m1 = bed_.module(QStringLiteral("m1"));
+    // Settings this window has no item for. (The simulated module refuses
+    // any flow control but its three, so "DTR/DSR" is checked on the
+    // collected record in tst_cfgform instead.)
+    QVERIFY(bed_.setSetting(m1.name, QStringLiteral("baud"), QStringLiteral("14400")));
+    QVERIFY(bed_.setSetting(m1.name, QStringLiteral("opmode"), QStringLiteral("UD")));
+    TcfgForm* f = openModule(m1.name);
+    QVERIFY(f);
+    QCOMPARE(form_->isDeviceOpen(m1.mac.toLatin1().constData()), -1);
+    f->findChild<QLineEdit*>(QStringLiteral("Edit_devName"))->setText(QStringLiteral("Saved-1"));
+    f->addressControl(0)->setAddress(0xC000021Fu); // 192.0.2.31
+    QVERIFY(bed_.clearTranscript(m1.name));
+
+    prompter_.clear();
+    prompter_.queueAnswer(true); // the confirmation
+    prompter_.queueAnswer(true); // the search afterwards
+    saveAndWaitClosed(f);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    QCOMPARE(prompter_.shown().last().kind, QStringLiteral("finishedQuestion"));
+    QCOMPARE(form_->isDeviceOpen(m1.mac.toLatin1().constData()), 0);
+
+    // Written to where the module was read, ending with "$SEI".
+    const QList<QByteArray> lines = writeLines(m1.name);
+    QVERIFY(lines.contains("$SBNSaved-1\r\n"));
+    QVERIFY(lines.contains("$SLI192.0.2.31\r\n"));
+    QVERIFY(lines.contains("$SSBA14400\r\n"));
+    QVERIFY(lines.contains("$SSMAUD\r\n"));
+    QVERIFY(!lines.contains("$SSVPA4000\r\n"));
+    QCOMPARE(lines.last(), QByteArray("$SEI\r\n"));
+    QCOMPARE(bed_.exchanges(m1.name, QStringLiteral("tcp")).size(), 1);
+
+    // Yes started a search; once the module is back, a new one finds it
+    // at its new address with its new name.
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->searchBusy(), 20000);
+    QVERIFY(bed_.waitUntilUp(m1.name, 15000));
+    QCOMPARE(bed_.setting(m1.name, QStringLiteral("lanIp")), QStringLiteral("192.0.2.31"));
+    QCOMPARE(bed_.setting(m1.name, QStringLiteral("opmode")), QStringLiteral("UD"));
+    QCOMPARE(bed_.setting(m1.name, QStringLiteral("baud")), QStringLiteral("14400"));
+    broadcast();
+    const int row = rowOf(m1.mac);
+    QVERIFY(row >= 0);
+    QCOMPARE(form_->deviceCell(row, CellIp), QStringLiteral("192.0.2.31"));
+    QCOMPARE(form_->deviceCell(row, CellDeviceName), QStringLiteral("Saved-1"));
+}
+
+void TestCfgSaveBed::cancelClosesSilentlyLeavingNothingPinned()
+{
+    // Outside the host's subnets: reached through a pinned entry and route.
+    const auto m3 = bed_.module(QStringLiteral("m3"));
+    QVERIFY(m3.outside);
+    TcfgForm* f = openModule(m3.name);
+    QVERIFY(f);
+    QVERIFY(bed_.setFault(m3.name, QStringLiteral("delay@SSBA=6000")));
+    TtcpPrgForm* progress = form_->windows().tcpPrgForm;
+    // Cancel once the write is under way.
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [progress] {
+        auto* label = progress->findChild<QLabel*>(QStringLiteral("prgMsg"));
+        if (progress->isVisible() && label && label->text().startsWith("set information...")) {
+            QTest::mouseClick(progress->findChild<QPushButton*>(QStringLiteral("cancelBtn")),
+                              Qt::LeftButton);
+        }
+    });
+    poll.start(20);
+    prompter_.clear();
+    saveAndWaitClosed(f);
+    poll.stop();
+    QCOMPARE(prompter_.texts(), QStringList{kConfirm});
+    QCOMPARE(form_->isDeviceOpen(m3.mac.toLatin1().constData()), 0);
+    // The worker ends by itself at its next check, and takes its entries away.
+    TmainForm::drainWorkers(15000);
+    QCOMPARE(WorkerThread::liveCount(), 0);
+    QVERIFY(!writeLines(m3.name).contains("$SEI\r\n"));
+    QVERIFY(TestBed::permanentNeighbours().isEmpty());
+    QVERIFY(TestBed::staticRoutes().isEmpty());
+    QVERIFY(bed_.clearFaults(m3.name));
+    QCOMPARE(prompter_.count(), 1);
+}
+
+void TestCfgSaveBed::refusedLineReportsAndSendsNoSei()
+{
+    const auto m4 = bed_.module(QStringLiteral("m4"));
+    TcfgForm* f = openModule(m4.name);
+    QVERIFY(f);
+    QVERIFY(bed_.setFault(m4.name, QStringLiteral("noecho@SSFA")));
+    QVERIFY(bed_.clearTranscript(m4.name));
+    prompter_.clear();
+    saveAndWaitClosed(f);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, "set device information failed"}));
+    QCOMPARE(prompter_.shown().last().caption, QStringLiteral("Error"));
+    const QList<QByteArray> lines = writeLines(m4.name);
+    QVERIFY(!lines.isEmpty());
+    QVERIFY(lines.last().startsWith("$SSFA"));
+    QVERIFY(!lines.contains("$SEI\r\n"));
+    QVERIFY(bed_.clearFaults(m4.name));
+    QCOMPARE(form_->isDeviceOpen(m4.mac.toLatin1().constData()), 0);
+}
+
+void TestCfgSaveBed::refusedLoginReports()
+{
+    const auto m5 = bed_.module(QStringLiteral("m5"));
+    TcfgForm* f = openModule(m5.name);
+    QVERIFY(f);
+    QVERIFY(bed_.setFault(m5.name, QStringLiteral("refuselogin")));
+    prompter_.clear();
+    saveAndWaitClosed(f);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, "login to device failed"}));
+    QVERIFY(bed_.clearFaults(m5.name));
+}
+
+void TestCfgSaveBed::emptyNewPasswordRemovesIt()
+{
+    const auto m2 = bed_.module(QStringLiteral("m2"));
+    QVERIFY(!m2.password.isEmpty());
+    TcfgForm* f = openModule(m2.name, m2.password);
+    QVERIFY(f);
+    // Both password edits empty and alike: accepted, sent with the save.
+    QTest::mouseClick(f->findChild<QPushButton*>(QStringLiteral("Save_Btn")), Qt::LeftButton);
+    QVERIFY(bed_.clearTranscript(m2.name));
+    prompter_.clear();
+    prompter_.queueAnswer(true);
+    prompter_.queueAnswer(false); // no search afterwards
+    saveAndWaitClosed(f);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    const QList<QByteArray> lines = writeLines(m2.name);
+    QCOMPARE(lines.first(), QByteArray("$LOG") + m2.password.toLatin1() + "\r\n");
+    QVERIFY(lines.contains("$SBP\r\n"));
+    QVERIFY(bed_.waitUntilUp(m2.name, 15000));
+    QCOMPARE(bed_.setting(m2.name, QStringLiteral("password")), QString());
+    QVERIFY(!form_->searchBusy());
+}
+
+QTEST_MAIN(TestCfgSaveBed)
+#include "tst_cfgsave_bed.moc"
