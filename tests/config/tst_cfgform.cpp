@@ -85,9 +85,7 @@ private slots:
     void init();
     void cleanup();
 
-    void layoutPlaces_data();
-    void layoutPlaces();
-    void layoutCaptionsFontsAndLimits();
+    void layoutPagesAndLimits();
     void comboItemsAndDefaults_data();
     void comboItemsAndDefaults();
 
@@ -158,53 +156,7 @@ QString tst_CfgForm::saveOutcome(TcfgForm* form)
     return shown.first().text;
 }
 
-void tst_CfgForm::layoutPlaces_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("place");
-    const struct {
-        const char* name;
-        QRect place;
-    } rows[] = {
-        {"infoPanel", {2, 2, 543, 74}},         {"Image1", {22, 22, 33, 33}},
-        {"Edit_fmwVer", {186, 12, 145, 21}},    {"Edit_devName", {186, 40, 145, 21}},
-        {"PageControl_cfg", {4, 82, 541, 370}}, {"saveModuleBtn", {358, 464, 106, 27}},
-        {"abortBtn", {468, 464, 75, 27}},       {"GrpBox_ns", {8, 8, 265, 233}},
-        {"CmbBox_ipcfg", {112, 24, 130, 21}},   {"Panel4", {100, 47, 151, 92}},
-        {"CkBox_pingEn", {16, 132, 81, 17}},    {"Edit_mac", {112, 172, 130, 21}},
-        {"Edit_LanStatus", {112, 198, 130, 21}}, {"GroupBox1", {280, 8, 241, 233}},
-        {"web_ChkBox", {16, 28, 137, 17}},      {"diolp_Edit", {32, 80, 121, 21}},
-        {"PageControl_op", {8, 8, 489, 324}},   {"Panel0_net", {0, 0, 241, 235}},
-        {"Panel0_ser", {248, 0, 233, 297}},     {"CmbBox_sp0_opmode", {100, 16, 130, 21}},
-        {"Panel0_tcps", {8, 48, 225, 41}},      {"Edit_sp0_tcpslport", {92, 10, 130, 21}},
-        {"Panel0_tcpc", {8, 48, 233, 128}},     {"Panel2", {81, 5, 151, 85}},
-        {"Edit_sp0_tcpcrport", {10, 32, 130, 21}}, {"CmbBox_sp0_tcpcat", {10, 58, 130, 21}},
-        {"CmbBox_sp0_baud", {88, 16, 105, 21}}, {"CmbBox_sp0_parity", {88, 42, 105, 21}},
-        {"CmbBox_sp0_db", {88, 68, 105, 21}},   {"CmbBox_sp0_sb", {88, 94, 105, 21}},
-        {"CmbBox_sp0_fc", {88, 120, 105, 21}},  {"CmbBox_sp0_if", {88, 146, 105, 21}},
-        {"ChkBox_sp0_dp_len", {14, 216, 57, 17}}, {"Edit_sp0_dp_len", {88, 212, 49, 21}},
-        {"ChkBox_sp0_dp_tm", {14, 242, 65, 17}}, {"Edit_sp0_dp_tm", {88, 238, 49, 21}},
-        {"ChkBox_sp0_dp_str", {14, 268, 65, 17}}, {"Edit_sp0_dp_str0", {100, 264, 24, 21}},
-        {"Edit_sp0_dp_str1", {140, 264, 24, 21}}, {"Edit_newPasswd", {96, 24, 121, 21}},
-        {"Edit_retryPasswd", {96, 56, 121, 21}}, {"Save_Btn", {96, 112, 75, 25}},
-        {"Cancel_Btn", {176, 112, 75, 25}},
-    };
-    for (const auto& row : rows)
-        QTest::newRow(row.name) << QString::fromLatin1(row.name) << row.place;
-}
-
-void tst_CfgForm::layoutPlaces()
-{
-    QFETCH(QString, name);
-    QFETCH(QRect, place);
-    TcfgForm* form = h->open(sampleRecord());
-    QWidget* w = form->findChild<QWidget*>(name);
-    QVERIFY2(w, qPrintable(name));
-    QCOMPARE(w->geometry(), place);
-    form->close();
-}
-
-void tst_CfgForm::layoutCaptionsFontsAndLimits()
+void tst_CfgForm::layoutPagesAndLimits()
 {
     TcfgForm* form = h->open(sampleRecord());
     QCOMPARE(form->windowTitle(), QStringLiteral("Configuration Utility"));
@@ -221,29 +173,6 @@ void tst_CfgForm::layoutCaptionsFontsAndLimits()
     QCOMPARE(inner->tabText(0), QStringLiteral("Serial port 1"));
     QCOMPARE(inner->widget(0)->objectName(), QStringLiteral("TabSheet_sp0"));
 
-    QCOMPARE(child<QPushButton>(form, "saveModuleBtn")->text(), QStringLiteral("Save to Module"));
-    QCOMPARE(child<QPushButton>(form, "abortBtn")->text(), QStringLiteral("Abort"));
-    QVERIFY(!child<QPushButton>(form, "saveModuleBtn")->icon().isNull());
-    QCOMPARE(child<QPushButton>(form, "Save_Btn")->text(), QStringLiteral("Save"));
-    QCOMPARE(child<QPushButton>(form, "Cancel_Btn")->text(), QStringLiteral("Cancel"));
-    QCOMPARE(child<QGroupBox>(form, "GrpBox_ns")->title(), QStringLiteral("Network Settings"));
-    QCOMPARE(child<QGroupBox>(form, "GroupBox1")->title(), QStringLiteral("Application"));
-    QCOMPARE(check(form, "CkBox_pingEn")->text(), QStringLiteral("Using ping"));
-    QCOMPARE(check(form, "web_ChkBox")->text(), QStringLiteral("Web Console Enable"));
-    QCOMPARE(check(form, "ChkBox_sp0_dp_len")->text(), QStringLiteral("Length"));
-    QCOMPARE(check(form, "ChkBox_sp0_dp_tm")->text(), QStringLiteral("Timeout"));
-    QCOMPARE(check(form, "ChkBox_sp0_dp_str")->text(), QStringLiteral("Delimiter"));
-
-    QStringList labels;
-    for (const QLabel* l : form->findChildren<QLabel*>())
-        labels << l->text();
-    for (const char* caption :
-         {"Firmware version", "Device name", "IP Mode:", "IP Address:", "Subnet Mask:",
-          "Gateway:", "MAC address:", "Ethernet Status:", "DIO listen port:", "Operation mode :",
-          "Listen Port:", "Remote IP:", "Remote port:", "Connect at: ", "Baud(bps):", "Parity :",
-          "Data bits :", "Stop bits :", "Flow Control :", "Interface :", "Data packing by:",
-          "(1~1024 bytes)", "(1~65535 ms)", "0x", "New password", "Conform"})
-        QVERIFY2(labels.contains(QLatin1String(caption)), caption);
 
     // Maximum lengths, password echo.
     QCOMPARE(edit(form, "Edit_devName")->maxLength(), 14);
@@ -258,18 +187,6 @@ void tst_CfgForm::layoutCaptionsFontsAndLimits()
     QCOMPARE(edit(form, "Edit_retryPasswd")->echoMode(), QLineEdit::Password);
     QVERIFY(edit(form, "diolp_Edit")->maxLength() > 1000);
     QVERIFY(edit(form, "Edit_sp0_tcpcrport")->maxLength() > 1000);
-
-    // Value controls bold at 9 points; the DIO port and the password page normal.
-    for (const char* name : {"Edit_devName", "Edit_fmwVer", "Edit_mac", "Edit_LanStatus",
-                             "CmbBox_ipcfg", "CmbBox_sp0_baud", "CmbBox_sp0_opmode",
-                             "Edit_sp0_tcpslport", "Edit_sp0_tcpcrport", "CmbBox_sp0_tcpcat"}) {
-        QWidget* w = form->findChild<QWidget*>(QLatin1String(name));
-        QVERIFY2(w->font().bold() && w->font().pointSize() == 9, name);
-    }
-    for (const char* name : {"diolp_Edit", "Edit_newPasswd", "Edit_retryPasswd"}) {
-        QWidget* w = form->findChild<QWidget*>(QLatin1String(name));
-        QVERIFY2(!w->font().bold() && w->font().pointSize() == 8, name);
-    }
 
     // Shown only: disabled on the button face.
     for (const char* name : {"Edit_fmwVer", "Edit_mac", "Edit_LanStatus"}) {
