@@ -227,7 +227,11 @@ void TmainForm::showDeviceActions(bool show)
 void TmainForm::appendLog(const QString& text)
 {
     if (QThread::currentThread() != thread()) {
-        WorkerLink::postToUiThread([this, text] { appendLog(text); });
+        // Queued on the same per-thread queue as every other effect, so the
+        // order holds; with this window as context a line that arrives after
+        // the window is gone is dropped instead of touching it.
+        QMetaObject::invokeMethod(this, [this, text] { msgMemo->appendPlainText(text); },
+                                  Qt::QueuedConnection);
         return;
     }
     msgMemo->appendPlainText(text);
