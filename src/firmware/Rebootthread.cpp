@@ -27,8 +27,10 @@ void copyText(char* out, size_t room, const char* text)
 }
 } // namespace
 
-rebootThread::rebootThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request)
-    : WorkerThread(QStringLiteral("rebootThread"), std::move(link)), net_(net)
+rebootThread::rebootThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request,
+                           uint16_t commandPort)
+    : WorkerThread(QStringLiteral("rebootThread"), std::move(link)), net_(net),
+      commandPort_(commandPort)
 {
     if (request.password[0])
         copyText(password_, sizeof password_, request.password);
@@ -54,7 +56,8 @@ const QString& rebootThread::successQuestion()
 
 void rebootThread::execute()
 {
-    CommandConnection connection(net_, link(), WorkerFamily::Device, ipText_, macText_);
+    CommandConnection connection(net_, link(), WorkerFamily::Device, ipText_, macText_,
+                                 commandPort_);
     const int result = reboot(connection);
     connection.closeConnection();
 

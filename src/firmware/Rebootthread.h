@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <cstdint>
+
 namespace tvx {
 
 class CommandConnection;
@@ -16,7 +18,9 @@ class HostNetwork;
 // operationResult.
 class rebootThread : public WorkerThread {
 public:
-    rebootThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request);
+    // `commandPort` is the module's; only tests on loopback change it.
+    rebootThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request,
+                 uint16_t commandPort = 23);
 
     // What runReboot shows for a failure code; empty for "nothing".
     static QString resultMessage(int code);
@@ -36,6 +40,7 @@ private:
     char password_[20] = {};
     char ipText_[20] = {};
     char macText_[20] = {};
+    uint16_t commandPort_;
 };
 
 } // namespace tvx

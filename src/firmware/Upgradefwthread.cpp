@@ -86,7 +86,8 @@ void upgradeFwThread::execute()
 {
     FirmwareImage image;
     FirmwareTransfer transfer(link(), settings_.timings);
-    CommandConnection connection(net_, link(), WorkerFamily::Device, ipText_, macText_);
+    CommandConnection connection(net_, link(), WorkerFamily::Device, ipText_, macText_,
+                                 settings_.commandPort);
 
     const int result = upgrade(connection, image, transfer);
 

@@ -17,6 +17,7 @@ class HostNetwork;
 // Where and how long the upgrade waits. The defaults are the module's; tests
 // point the transfer at a scripted peer and shorten the pauses.
 struct UpgradeSettings {
+    uint16_t commandPort = 23;
     uint16_t tftpPort = 69;
     int sefPauseMs = 5000;
     TransferTimings timings;
