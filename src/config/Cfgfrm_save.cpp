@@ -118,19 +118,9 @@ void TcfgForm::runSave()
             mainForm->startSearch(true, nullptr);
         return;
     }
-    switch (writeResult) {
-    case -4:
-        mainForm->prompter().showError(QStringLiteral("login to device failed"));
-        break;
-    case -3:
-        mainForm->prompter().showError(QStringLiteral("set device information failed"));
-        break;
-    case -1:
-        mainForm->prompter().showError(QStringLiteral("connect to device failed"));
-        break;
-    default:
-        break;
-    }
+    const QString message = TCPcmdsetThread::resultMessage(writeResult);
+    if (!message.isEmpty())
+        mainForm->prompter().showError(message);
     close();
 }
 

@@ -22,21 +22,6 @@ void copyText(char* out, size_t room, const QString& text, size_t maxChars)
                 std::min({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
 }
 
-// What the user sees for a failed read; nothing for a stop or anything else.
-const char* readFailureText(int result)
-{
-    switch (result) {
-    case -1:
-        return "connect to device failed";
-    case -3:
-        return "get device information failed";
-    case -4:
-        return "login to device failed";
-    default:
-        return nullptr;
-    }
-}
-
 } // namespace
 
 void TmainForm::deviceListViewDblClick()
@@ -94,8 +79,9 @@ void TmainForm::deviceListViewDblClick()
         return;
     }
     if (readResult < 0) {
-        if (const char* text = readFailureText(readResult))
-            prompter().showError(QString::fromLatin1(text));
+        const QString text = TCPcmdgetThread::resultMessage(readResult);
+        if (!text.isEmpty())
+            prompter().showError(text);
         return;
     }
     markDeviceOpen(macText, true);

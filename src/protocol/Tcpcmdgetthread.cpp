@@ -11,6 +11,20 @@ namespace {
 constexpr int kShownTotal = 35;
 } // namespace
 
+QString TCPcmdgetThread::resultMessage(int result)
+{
+    switch (result) {
+    case -1:
+        return QStringLiteral("connect to device failed");
+    case -3:
+        return QStringLiteral("get device information failed");
+    case -4:
+        return QStringLiteral("login to device failed");
+    default:
+        return {};
+    }
+}
+
 TCPcmdgetThread::TCPcmdgetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
                                  const char* macText, const char* ipText,
                                  std::shared_ptr<SettingsRecord> handOver, uint16_t port)

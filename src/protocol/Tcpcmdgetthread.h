@@ -27,6 +27,9 @@ public:
                     std::shared_ptr<SettingsRecord> handOver,
                     uint16_t port = CommandConnection::kCommandPort);
 
+    // What the window shows for a failed read; empty for a stop or anything else.
+    static QString resultMessage(int result);
+
     // Login and the read steps on a reached connection: the length of the
     // last reply text, or -2 stopped, -3 no usable reply or echo, -4 refused.
     static int readSequence(CommandConnection& connection, SettingsRecord& record,

@@ -11,6 +11,20 @@ namespace {
 constexpr int kShownTotal = 35;
 } // namespace
 
+QString TCPcmdsetThread::resultMessage(int result)
+{
+    switch (result) {
+    case -4:
+        return QStringLiteral("login to device failed");
+    case -3:
+        return QStringLiteral("set device information failed");
+    case -1:
+        return QStringLiteral("connect to device failed");
+    default:
+        return {};
+    }
+}
+
 TCPcmdsetThread::TCPcmdsetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
                                  const char* macText, const char* ipText, uint16_t port)
     : WorkerThread(QStringLiteral("TCPcmdsetThread"), std::move(link)), net_(net), record_(record),

@@ -17,6 +17,9 @@ public:
                     const char* macText, const char* ipText,
                     uint16_t port = CommandConnection::kCommandPort);
 
+    // What the window shows for a failed write; empty for a stop or anything else.
+    static QString resultMessage(int result);
+
     // Login, the write lines and "$SEI" on a reached connection: the length of
     // the last acknowledged reply text, or -2 stopped, -3 no usable reply or
     // not acknowledged, -4 refused.

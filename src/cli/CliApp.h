@@ -1,0 +1,42 @@
+#pragma once
+
+#include "cli/CliRequest.h"
+#include "cli/DeviceTable.h"
+#include "cli/TargetSpec.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <optional>
+
+namespace tvx::cli {
+
+struct CliContext;
+class FleetRunner;
+
+// One invocation of tarvanix-cli: refuses bad input before anything is sent,
+// looks the targets up by a search, asks for the passwords it needs, runs the
+// command on every target and reports. Returns the exit status.
+class CliApp {
+public:
+    explicit CliApp(std::atomic<bool>& interrupted) : interrupted_(interrupted) {}
+
+    int run(const CliRequest& request);
+
+private:
+    int discover(const CliRequest& request, CliContext& context);
+    int prepareSet(const CliRequest& request, CliContext& context);
+    int prepareUpgrade(const CliRequest& request, CliContext& context);
+    // Finds every target; the table holds what the searches found.
+    int resolve(const CliRequest& request, CliContext& context, QList<TargetSpec>& targets,
+                DeviceTable& found);
+    std::optional<QByteArray> passwordFor(Command command, const TargetSpec& target,
+                                          const DiscoveryRecord& row, QString& problem);
+    void printGet(const CliRequest& request, const FleetRunner& fleet);
+
+    std::atomic<bool>& interrupted_;
+    std::optional<QByteArray> environmentPassword_;
+    bool environmentRead_ = false;
+};
+
+} // namespace tvx::cli

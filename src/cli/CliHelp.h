@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace tvx::cli {
+
+// The one place that says how the program is used: --help prints it, help2man
+// turns it into the manual page and the README repeats its exit codes.
+QString helpText();
+QString versionText();
+// One line for a usage error, pointing at --help.
+QString usageHint();
+
+} // namespace tvx::cli

@@ -1,0 +1,163 @@
+#include "cli/CliRequest.h"
+
+#include <array>
+#include <utility>
+
+namespace tvx::cli {
+
+namespace {
+
+constexpr std::array<std::pair<const char*, Command>, 5> kCommands{{
+    {"discover", Command::Discover},
+    {"get", Command::Get},
+    {"set", Command::Set},
+    {"reboot", Command::Reboot},
+    {"upgrade", Command::Upgrade},
+}};
+
+constexpr int kMaxJobs = 64;
+
+// Options that take a value, written "--name VALUE" or "--name=VALUE".
+bool takesValue(const QString& name)
+{
+    return name == QLatin1String("--targets") || name == QLatin1String("--jobs")
+           || name == QLatin1String("-j") || name == QLatin1String("--ip")
+           || name == QLatin1String("--from") || name == QLatin1String("--firmware");
+}
+
+QString checkCombination(const CliRequest& r)
+{
+    const bool fleet = !r.targets.isEmpty() || r.all || !r.targetsFile.isEmpty();
+    switch (r.command) {
+    case Command::None:
+        return QStringLiteral("missing command");
+    case Command::Discover:
+        if (fleet)
+            return QStringLiteral("discover takes no targets");
+        if (r.json && r.csv)
+            return QStringLiteral("--json and --csv exclude each other");
+        break;
+    default:
+        if (!fleet)
+            return QStringLiteral("missing target (a TARGET, --all or --targets FILE)");
+        if (r.all && (!r.targets.isEmpty() || !r.targetsFile.isEmpty()))
+            return QStringLiteral("--all excludes other targets");
+        if (!r.searchIp.isEmpty())
+            return QStringLiteral("--ip belongs to discover");
+        if (r.csv)
+            return QStringLiteral("--csv belongs to discover");
+        break;
+    }
+    if (r.command != Command::Set && (!r.fromFile.isEmpty() || r.changePassword))
+        return QStringLiteral("--from and --change-password belong to set");
+    if (r.command == Command::Set && r.fromFile.isEmpty() && r.assignments.isEmpty()
+        && !r.changePassword)
+        return QStringLiteral("set needs --from FILE or NAME=VALUE");
+    if (r.command == Command::Set && !r.fromFile.isEmpty() && !r.assignments.isEmpty())
+        return QStringLiteral("--from excludes NAME=VALUE");
+    if (r.command != Command::Upgrade && !r.firmware.isEmpty())
+        return QStringLiteral("--firmware belongs to upgrade");
+    if (r.command == Command::Upgrade && r.firmware.isEmpty())
+        return QStringLiteral("upgrade needs --firmware FILE");
+    if (r.json && r.command != Command::Discover && r.command != Command::Get)
+        return QStringLiteral("--json belongs to discover and get");
+    return {};
+}
+
+} // namespace
+
+ParsedCommandLine parseCommandLine(const QStringList& args)
+{
+    ParsedCommandLine out;
+    CliRequest& r = out.request;
+    const auto fail = [&out](const QString& text) {
+        out.error = text;
+        return out;
+    };
+
+    bool optionsEnded = false;
+    for (int i = 0; i < args.size(); ++i) {
+        QString arg = args[i];
+        if (!optionsEnded && arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            QString value;
+            bool hasValue = false;
+            const qsizetype eq = arg.indexOf(QLatin1Char('='));
+            if (arg.startsWith(QLatin1String("--")) && eq > 0) {
+                value = arg.mid(eq + 1);
+                arg = arg.left(eq);
+                hasValue = true;
+            }
+            if (takesValue(arg)) {
+                if (!hasValue) {
+                    if (i + 1 >= args.size())
+                        return fail(QStringLiteral("option '%1' needs a value").arg(arg));
+                    value = args[++i];
+                }
+            } else if (hasValue) {
+                return fail(QStringLiteral("option '%1' takes no value").arg(arg));
+            }
+
+            if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+                r.help = true;
+            } else if (arg == QLatin1String("-V") || arg == QLatin1String("--version")) {
+                r.version = true;
+            } else if (arg == QLatin1String("-v") || arg == QLatin1String("--verbose")) {
+                r.verbose = true;
+            } else if (arg == QLatin1String("--all")) {
+                r.all = true;
+            } else if (arg == QLatin1String("--json")) {
+                r.json = true;
+            } else if (arg == QLatin1String("--csv")) {
+                r.csv = true;
+            } else if (arg == QLatin1String("--change-password")) {
+                r.changePassword = true;
+            } else if (arg == QLatin1String("--targets")) {
+                r.targetsFile = value;
+            } else if (arg == QLatin1String("-j") || arg == QLatin1String("--jobs")) {
+                bool number = false;
+                r.jobs = value.toInt(&number);
+                if (!number || r.jobs < 1 || r.jobs > kMaxJobs)
+                    return fail(QStringLiteral("--jobs takes a number from 1 to %1").arg(kMaxJobs));
+            } else if (arg == QLatin1String("--ip")) {
+                r.searchIp = value;
+            } else if (arg == QLatin1String("--from")) {
+                r.fromFile = value;
+            } else if (arg == QLatin1String("--firmware")) {
+                r.firmware = value;
+            } else if (arg == QLatin1String("--password") || arg.startsWith(QLatin1String("--pass"))) {
+                // Anything on the command line is visible to every user of the host.
+                return fail(QStringLiteral("passwords are not taken from the command line; use "
+                                           "TARVANIX_PASSWORD, a targets file or the prompt"));
+            } else {
+                return fail(QStringLiteral("unknown option '%1'").arg(arg));
+            }
+            continue;
+        }
+
+        if (r.command == Command::None) {
+            for (const auto& [name, command] : kCommands) {
+                if (arg == QLatin1String(name))
+                    r.command = command;
+            }
+            if (r.command == Command::None)
+                return fail(QStringLiteral("unknown command '%1'").arg(arg));
+        } else if (r.command == Command::Set && arg.contains(QLatin1Char('='))) {
+            r.assignments << arg;
+        } else {
+            r.targets << arg;
+        }
+    }
+
+    if (r.help || r.version)
+        return out;
+    const QString problem = checkCombination(r);
+    if (!problem.isEmpty())
+        return fail(problem);
+    return out;
+}
+
+} // namespace tvx::cli

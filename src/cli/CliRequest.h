@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace tvx::cli {
+
+enum class Command { None, Discover, Get, Set, Reboot, Upgrade };
+
+// What the command line asked for, before anything is looked up or sent.
+struct CliRequest {
+    Command command = Command::None;
+    bool help = false;
+    bool version = false;
+
+    QStringList targets;     // as typed
+    bool all = false;
+    QString targetsFile;
+    int jobs = 4;
+
+    QString searchIp;        // discover --ip
+    bool json = false;
+    bool csv = false;
+
+    QString fromFile;        // set --from
+    QStringList assignments; // set NAME=VALUE
+    bool changePassword = false;
+
+    QString firmware;        // upgrade --firmware
+    bool verbose = false;
+};
+
+// The request, or the reason the command line was refused (one line).
+struct ParsedCommandLine {
+    CliRequest request;
+    QString error;
+    bool ok() const { return error.isEmpty(); }
+};
+
+// `args` without the program name.
+ParsedCommandLine parseCommandLine(const QStringList& args);
+
+} // namespace tvx::cli

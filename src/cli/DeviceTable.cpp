@@ -1,0 +1,133 @@
+#include "cli/DeviceTable.h"
+
+#include "cli/JsonText.h"
+
+#include <array>
+#include <cstring>
+
+namespace tvx::cli {
+
+namespace {
+
+constexpr std::array<const char*, 7> kCaptions = {"Number",   "Device Name", "MAC Address",
+                                                  "IP Address", "Password", "Model Name",
+                                                  "Device Mode"};
+
+// The cells of one row, in the columns' order.
+std::array<QString, 7> cells(const DiscoveryRecord& r, int number)
+{
+    return {QString::number(number),   recordText(r.deviceName), recordText(r.macText),
+            recordText(r.ipText),      recordText(r.passwordState), recordText(r.modelName),
+            recordText(r.deviceMode)};
+}
+
+QString csvCell(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
+        && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// A module's name is whatever bytes it sent: control characters are shown
+// escaped so that they cannot steer the terminal.
+QString printable(const QString& text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+void DeviceTable::addDevice(const DiscoveryRecord& record)
+{
+    for (const DiscoveryRecord& row : rows_) {
+        if (std::strncmp(row.macText, record.macText, 17) == 0)
+            return;
+    }
+    rows_.append(record);
+}
+
+const DiscoveryRecord* DeviceTable::findMac(const QString& macText) const
+{
+    for (const DiscoveryRecord& row : rows_) {
+        if (recordText(row.macText).left(17) == macText)
+            return &row;
+    }
+    return nullptr;
+}
+
+const DiscoveryRecord* DeviceTable::findIp(const QString& ipText) const
+{
+    for (const DiscoveryRecord& row : rows_) {
+        if (recordText(row.ipText) == ipText)
+            return &row;
+    }
+    return nullptr;
+}
+
+QByteArray DeviceTable::toText() const
+{
+    QList<std::array<QString, 7>> lines;
+    std::array<QString, 7> header;
+    for (size_t c = 0; c < kCaptions.size(); ++c)
+        header[c] = QString::fromLatin1(kCaptions[c]);
+    lines << header;
+    for (int i = 0; i < rows_.size(); ++i) {
+        auto row = cells(rows_[i], i + 1);
+        for (QString& cell : row)
+            cell = printable(cell);
+        lines << row;
+    }
+    std::array<qsizetype, 7> width{};
+    for (const auto& line : lines) {
+        for (size_t c = 0; c < line.size(); ++c)
+            width[c] = std::max(width[c], line[c].size());
+    }
+    QString out;
+    for (const auto& line : lines) {
+        QString text;
+        for (size_t c = 0; c < line.size(); ++c)
+            text += (c ? QStringLiteral("  ") : QString()) + line[c].leftJustified(width[c]);
+        out += text.trimmed() + QLatin1Char('\n');
+    }
+    return out.toUtf8();
+}
+
+QByteArray DeviceTable::toCsv() const
+{
+    QString out;
+    for (size_t c = 0; c < kCaptions.size(); ++c)
+        out += (c ? QStringLiteral(",") : QString()) + QString::fromLatin1(kCaptions[c]);
+    out += QStringLiteral("\r\n");
+    for (int i = 0; i < rows_.size(); ++i) {
+        const auto row = cells(rows_[i], i + 1);
+        for (size_t c = 0; c < row.size(); ++c)
+            out += (c ? QStringLiteral(",") : QString()) + csvCell(row[c]);
+        out += QStringLiteral("\r\n");
+    }
+    return out.toUtf8();
+}
+
+QByteArray DeviceTable::toJson() const
+{
+    QList<OrderedObject> objects;
+    for (int i = 0; i < rows_.size(); ++i) {
+        const auto row = cells(rows_[i], i + 1);
+        OrderedObject object{{QString::fromLatin1(kCaptions[0]), i + 1}};
+        for (size_t c = 1; c < row.size(); ++c)
+            object.append({QString::fromLatin1(kCaptions[c]), row[c]});
+        objects << object;
+    }
+    return jsonArray(objects);
+}
+
+} // namespace tvx::cli

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/DeviceRecords.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace tvx::cli {
+
+// The modules a search found, as the main window's device list holds them:
+// one row per MAC address, numbered from 1 in the order of the first answers;
+// a module that answers again, or on another link, keeps its first row.
+class DeviceTable {
+public:
+    void addDevice(const DiscoveryRecord& record);
+    void clear() { rows_.clear(); }
+    int count() const { return static_cast<int>(rows_.size()); }
+    const QList<DiscoveryRecord>& rows() const { return rows_; }
+
+    // The row of that MAC text ("%02X:..." upper case) or IP text, or null.
+    const DiscoveryRecord* findMac(const QString& macText) const;
+    const DiscoveryRecord* findIp(const QString& ipText) const;
+
+    // The device list's columns: aligned text, RFC 4180 CSV, or a JSON array
+    // whose keys are the column captions.
+    QByteArray toText() const;
+    QByteArray toCsv() const;
+    QByteArray toJson() const;
+
+private:
+    QList<DiscoveryRecord> rows_;
+};
+
+// A record field's text up to its terminating zero.
+template <size_t N>
+QString recordText(const char (&field)[N])
+{
+    return QString::fromLatin1(field, static_cast<qsizetype>(strnlen(field, N)));
+}
+
+} // namespace tvx::cli

@@ -1,0 +1,124 @@
+#include "cli/FleetRunner.h"
+
+#include "cli/CliContext.h"
+#include "cli/CliSearch.h"
+#include "cli/TerminalDisplay.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <array>
+
+namespace tvx::cli {
+
+FleetRunner::FleetRunner(CliContext& context, int jobs) : context_(context), jobs_(jobs) {}
+
+void FleetRunner::add(std::unique_ptr<TargetRun> run)
+{
+    runs_.push_back(std::move(run));
+}
+
+void FleetRunner::startMore()
+{
+    while (running_ < jobs_ && next_ < runs_.size()) {
+        if (context_.interrupted && context_.interrupted->load())
+            return;
+        TargetRun& run = *runs_[next_++];
+        if (run.outcome().done)
+            continue;
+        ++running_;
+        run.start();
+    }
+}
+
+qint64 FleetRunner::run()
+{
+    QElapsedTimer wall;
+    wall.start();
+    QEventLoop loop;
+    remaining_ = 0;
+    for (const auto& r : runs_)
+        remaining_ += r->outcome().done ? 0 : 1;
+    context_.display->beginRuns(remaining_);
+    if (remaining_ == 0)
+        return 0;
+
+    // The runs were made before the loop existed: they report here.
+    for (auto& r : runs_) {
+        if (r->outcome().done)
+            continue;
+        r->setOnDone([this, &loop] {
+            --running_;
+            if (--remaining_ == 0)
+                loop.quit();
+            else
+                QTimer::singleShot(0, &loop, [this] { startMore(); });
+        });
+    }
+    QTimer interruptWatch;
+    QObject::connect(&interruptWatch, &QTimer::timeout, &loop, [this, &loop] {
+        if (context_.interrupted && context_.interrupted->load())
+            loop.quit();
+    });
+    interruptWatch.start(50);
+
+    startMore();
+    loop.exec();
+    const qint64 ms = wall.elapsed();
+    drainWorkers();
+    context_.display->clearStatus();
+    return ms;
+}
+
+int FleetRunner::failures() const
+{
+    int n = 0;
+    for (const auto& r : runs_)
+        n += r->outcome().ok ? 0 : 1;
+    return n;
+}
+
+QByteArray FleetRunner::summary(qint64 wallMs) const
+{
+    using Row = std::array<QString, 6>;
+    QList<Row> rows{{QStringLiteral("Target"), QStringLiteral("MAC Address"),
+                     QStringLiteral("IP Address"), QStringLiteral("Result"),
+                     QStringLiteral("Seconds"), QStringLiteral("Message")}};
+    qint64 sumMs = 0;
+    for (const auto& r : runs_) {
+        const TargetOutcome& o = r->outcome();
+        sumMs += o.ms;
+        const QString result = o.ok ? QStringLiteral("ok")
+                               : o.done ? QStringLiteral("FAILED")
+                                        : QStringLiteral("INTERRUPTED");
+        QString message = o.message;
+        message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        rows << Row{o.target, o.mac, o.ip, result, QString::number(o.ms / 1000.0, 'f', 1),
+                    message};
+    }
+    std::array<qsizetype, 6> width{};
+    for (const Row& row : rows) {
+        for (size_t c = 0; c < row.size(); ++c)
+            width[c] = std::max(width[c], row[c].size());
+    }
+    QString out;
+    for (const Row& row : rows) {
+        QString line;
+        for (size_t c = 0; c < row.size(); ++c)
+            line += (c ? QStringLiteral("  ") : QString())
+                    + (c == 4 ? row[c].rightJustified(width[c]) : row[c].leftJustified(width[c]));
+        out += line.trimmed() + QLatin1Char('\n');
+    }
+    const int failed = failures();
+    out += QStringLiteral("%1 targets, %2 succeeded, %3 failed; %4 s, the targets' own times "
+                          "add up to %5 s\n")
+               .arg(runs_.size())
+               .arg(static_cast<int>(runs_.size()) - failed)
+               .arg(failed)
+               .arg(QString::number(wallMs / 1000.0, 'f', 1),
+                    QString::number(sumMs / 1000.0, 'f', 1));
+    return out.toUtf8();
+}
+
+} // namespace tvx::cli

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "app/ProgressView.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace tvx::cli {
+
+class TerminalDisplay;
+
+// The progress window of one run, on the terminal: it keeps the label and the
+// bar as the window would (a bar from 0 to `maximum`, steps of 10, clamped)
+// and shows them through the display. Closing it is how a run tells that it
+// has ended: `onClosed` then runs on the UI thread.
+class RunView : public ProgressView {
+public:
+    RunView(TerminalDisplay& display, QString name, int maximum, std::function<void()> onClosed);
+
+    // Label empty, bar at 10, one step: as every operation prepares its window.
+    void prepare();
+
+    void setMessage(const QString& text) override;
+    void setPosition(int position) override;
+    void stepIt() override;
+    void stepBy(int delta) override;
+    void closeProgress() override;
+
+    int position() const { return position_; }
+    bool closed() const { return closed_; }
+
+private:
+    void show();
+
+    TerminalDisplay& display_;
+    QString name_;
+    int maximum_;
+    int position_ = 0;
+    QString message_;
+    bool closed_ = false;
+    std::function<void()> onClosed_;
+};
+
+} // namespace tvx::cli

@@ -1,0 +1,392 @@
+#include "cli/SettingsEdit.h"
+
+#include "config/CfgItems.h"
+#include "config/DottedQuad.h"
+#include "config/RecordText.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <array>
+#include <cstddef>
+
+namespace tvx::cli {
+
+// What kind of control shows a field, and so which values it can take.
+enum class Control {
+    ReadOnly,    // shown, never written
+    Edit,        // typed text; `maxChars` the edit's limit (0: none)
+    Switch,      // a check box: "0" or "1"
+    Choice,      // a combo box: one of `table`'s items, or the module's code for it
+    DataFormat,  // three combo boxes in one field: parity letter, data bits, stop bits
+    PackSwitches,
+    Delimiter,   // two hexadecimal edits of two characters each
+    Address,     // an IPv4 address control
+};
+
+// The order in which values go into the controls: a switch or mode first,
+// then what depends on it.
+enum class Stage { Controlling, Dependent };
+
+struct SettingsField {
+    const char* name;
+    size_t offset;
+    size_t room;
+    Control control;
+    int maxChars = 0;
+    const ComboTable* table = nullptr;
+    // The module's codes for the table's items, where they differ from the texts.
+    const char* const* codes = nullptr;
+};
+
+namespace {
+
+using namespace cfgitems;
+
+constexpr const char* kIpModeCodes[] = {"0", "1"};
+constexpr const char* kConnectAtCodes[] = {"0", "1"};
+
+#define TVX_FIELD(name) #name, offsetof(SettingsRecord, name), sizeof(SettingsRecord::name)
+
+const std::array<SettingsField, 24> kFields{{
+    {TVX_FIELD(devName), Control::Edit, 14},
+    {TVX_FIELD(fmwVer), Control::ReadOnly},
+    {TVX_FIELD(sp0_baud), Control::Choice, 0, &kBaud},
+    {TVX_FIELD(sp0_dataFmt), Control::DataFormat},
+    {TVX_FIELD(sp0_fc), Control::Choice, 0, &kFlow},
+    {TVX_FIELD(sp0_if), Control::Choice, 0, &kInterface},
+    {TVX_FIELD(sp0_dpCtrl), Control::PackSwitches},
+    {TVX_FIELD(sp0_dpLen), Control::Edit, 4},
+    {TVX_FIELD(sp0_dpTm), Control::Edit, 5},
+    {TVX_FIELD(sp0_dpStr), Control::Delimiter, 4},
+    {TVX_FIELD(lanIp), Control::Address},
+    {TVX_FIELD(lanMask), Control::Address},
+    {TVX_FIELD(lanGw), Control::Address},
+    {TVX_FIELD(lanIpCfg), Control::Choice, 0, &kIpMode, kIpModeCodes},
+    {TVX_FIELD(lanPingEn), Control::Switch},
+    {TVX_FIELD(lanMac), Control::ReadOnly},
+    {TVX_FIELD(lanStatus), Control::ReadOnly},
+    {TVX_FIELD(sp0_opmode), Control::Choice, 0, &kOpMode, kOpModeCodes.data()},
+    {TVX_FIELD(sp0_tcpslport), Control::Edit, 5},
+    {TVX_FIELD(sp0_tcpcrip), Control::Address},
+    {TVX_FIELD(sp0_tcpcrport), Control::Edit},
+    {TVX_FIELD(sp0_tcpcat), Control::Choice, 0, &kConnectAt, kConnectAtCodes},
+    {"webEn", offsetof(SettingsRecord, webEn), 1, Control::Switch},
+    {TVX_FIELD(diolp), Control::Edit},
+}};
+
+#undef TVX_FIELD
+
+bool isFlagField(const SettingsField& f)
+{
+    return f.offset == offsetof(SettingsRecord, webEn);
+}
+
+// The field's text in a record, as the module reported it.
+QString readValue(const SettingsField& f, const SettingsRecord& record)
+{
+    const char* base = reinterpret_cast<const char*>(&record) + f.offset;
+    if (isFlagField(f))
+        return QString::number(static_cast<uint8_t>(*base));
+    return QString::fromLatin1(base, static_cast<qsizetype>(strnlen(base, f.room)));
+}
+
+bool is(const SettingsField& f, const char* name)
+{
+    return std::strcmp(f.name, name) == 0;
+}
+
+Stage stageOf(const SettingsField& f)
+{
+    return is(f, "sp0_dpCtrl") || is(f, "lanIpCfg") || is(f, "sp0_opmode") ? Stage::Controlling
+                                                                            : Stage::Dependent;
+}
+
+// The item index a choice value names: an item's text or the module's code.
+int choiceIndex(const SettingsField& f, const QString& value)
+{
+    const QByteArray bytes = value.toLatin1();
+    const int found = findItem(*f.table, bytes.constData());
+    if (found >= 0 || !f.codes)
+        return found;
+    for (size_t i = 0; i < f.table->items.size(); ++i) {
+        if (bytes == f.codes[i])
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+QString itemList(const SettingsField& f)
+{
+    QStringList items;
+    for (size_t i = 0; i < f.table->items.size(); ++i) {
+        QString item = QString::fromLatin1(f.table->items[i]);
+        if (f.codes)
+            item += QStringLiteral(" (%1)").arg(QLatin1String(f.codes[i]));
+        items << item;
+    }
+    return items.join(QStringLiteral(", "));
+}
+
+int indexOfChar(const ComboTable& table, char c, bool firstLetter)
+{
+    for (size_t i = 0; i < table.items.size(); ++i) {
+        const char* item = table.items[i];
+        if (firstLetter ? item[0] == c : (item[0] == c && item[1] == '\0'))
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+std::optional<uint32_t> addressValue(const QString& value)
+{
+    // An empty control reads as 0.0.0.0, which the checks then judge.
+    if (value.isEmpty())
+        return 0u;
+    const uint32_t a = parseDottedQuad(value.toLatin1().constData());
+    if (a == kDottedQuadError && value != QLatin1String("255.255.255.255"))
+        return std::nullopt;
+    return a;
+}
+
+// The form of one value, whatever the module: empty when it could be entered.
+QString checkForm(const SettingsField& f, const QString& value)
+{
+    const QString name = QString::fromLatin1(f.name);
+    for (const QChar c : value) {
+        // A control character would end the command line early and let the
+        // rest be taken as another command.
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+            return QStringLiteral("%1: only printable ASCII characters can be entered").arg(name);
+    }
+    switch (f.control) {
+    case Control::ReadOnly:
+        return {};
+    case Control::Edit:
+    case Control::Delimiter:
+        if (f.maxChars > 0 && value.size() > f.maxChars)
+            return QStringLiteral("%1 takes at most %2 characters").arg(name).arg(f.maxChars);
+        return {};
+    case Control::Switch:
+        if (value != QLatin1String("0") && value != QLatin1String("1"))
+            return QStringLiteral("%1 takes 0 or 1").arg(name);
+        return {};
+    case Control::Choice:
+        if (choiceIndex(f, value) < 0)
+            return QStringLiteral("%1: '%2' is not one of: %3").arg(name, value, itemList(f));
+        return {};
+    case Control::DataFormat: {
+        const QByteArray b = value.toLatin1();
+        if (b.size() != 3 || indexOfChar(kParity, b[0], true) < 0
+            || indexOfChar(kDataBits, b[1], false) < 0 || indexOfChar(kStopBits, b[2], false) < 0)
+            return QStringLiteral("%1 takes a parity letter (N, E, O, S, M), data bits (5 to 8) "
+                                  "and stop bits (1 or 2), such as N81")
+                .arg(name);
+        return {};
+    }
+    case Control::PackSwitches:
+        if (value.size() != 3
+            || value.contains(QRegularExpression(QStringLiteral("[^01]"))))
+            return QStringLiteral("%1 takes three switches of 0 or 1: delimiter, timeout, length")
+                .arg(name);
+        return {};
+    case Control::Address:
+        if (!addressValue(value))
+            return QStringLiteral("%1: '%2' is not a dotted IPv4 address").arg(name, value);
+        return {};
+    }
+    return {};
+}
+
+const SettingsField* findField(const QString& name)
+{
+    for (const SettingsField& f : kFields) {
+        if (name == QLatin1String(f.name))
+            return &f;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+OrderedObject SettingsEdit::fields(const SettingsRecord& record)
+{
+    OrderedObject out;
+    for (const SettingsField& f : kFields) {
+        if (isFlagField(f))
+            out.append({QString::fromLatin1(f.name), static_cast<int>(record.webEn)});
+        else
+            out.append({QString::fromLatin1(f.name), readValue(f, record)});
+    }
+    return out;
+}
+
+QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out)
+{
+    out.clear();
+    for (const auto& [name, value] : raw) {
+        const SettingsField* f = findField(name);
+        if (!f) {
+            if (name == QLatin1String("passwd") || name == QLatin1String("newPasswd"))
+                return QStringLiteral("%1: passwords are not taken from arguments or files; "
+                                      "use --change-password")
+                    .arg(name);
+            return QStringLiteral("unknown setting '%1'").arg(name);
+        }
+        for (const Assignment& earlier : out) {
+            if (earlier.field == f)
+                return QStringLiteral("%1 is given twice").arg(name);
+        }
+        const QString problem = checkForm(*f, value);
+        if (!problem.isEmpty())
+            return problem;
+        out.append({f, value});
+    }
+    return {};
+}
+
+QString SettingsEdit::parseArguments(const QStringList& arguments, QList<Assignment>& out)
+{
+    QList<QPair<QString, QString>> raw;
+    for (const QString& a : arguments) {
+        const qsizetype eq = a.indexOf(QLatin1Char('='));
+        raw.append({a.left(eq), a.mid(eq + 1)});
+    }
+    return parse(raw, out);
+}
+
+QString SettingsEdit::parseJsonFile(const QString& path, QList<Assignment>& out)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    if (error.error != QJsonParseError::NoError)
+        return QStringLiteral("%1: %2 at offset %3").arg(path, error.errorString()).arg(error.offset);
+    if (!doc.isObject())
+        return QStringLiteral("%1: expected one JSON object of settings").arg(path);
+    QList<QPair<QString, QString>> raw;
+    const QJsonObject object = doc.object();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QJsonValue v = it.value();
+        if (v.isString())
+            raw.append({it.key(), v.toString()});
+        else if (v.isDouble() && v.toDouble() == static_cast<double>(v.toInteger()))
+            raw.append({it.key(), QString::number(v.toInteger())});
+        else
+            return QStringLiteral("%1: %2 must be a string or an integer").arg(path, it.key());
+    }
+    return parse(raw, out);
+}
+
+QString SettingsEdit::apply(const QList<Assignment>& assignments, const SettingsRecord& asRead,
+                            CfgEntries& now)
+{
+    for (const Stage stage : {Stage::Controlling, Stage::Dependent}) {
+        for (const Assignment& a : assignments) {
+            const SettingsField& f = *a.field;
+            if (stageOf(f) != stage || a.value == readValue(f, asRead))
+                continue;
+            const QString name = QString::fromLatin1(f.name);
+            const QByteArray v = a.value.toLatin1();
+            const auto hiddenBy = [&](const char* control) {
+                return QStringLiteral("%1 cannot be changed while %2").arg(name, QLatin1String(control));
+            };
+            switch (f.control) {
+            case Control::ReadOnly:
+                return QStringLiteral("%1 is shown only and cannot be set").arg(name);
+            case Control::PackSwitches:
+                // Unticking a box empties its edit, as the window does.
+                now.dpStrOn = v[0] == '1';
+                now.dpTmOn = v[1] == '1';
+                now.dpLenOn = v[2] == '1';
+                if (!now.dpStrOn)
+                    now.dpStr0.clear(), now.dpStr1.clear();
+                if (!now.dpTmOn)
+                    now.dpTm.clear();
+                if (!now.dpLenOn)
+                    now.dpLen.clear();
+                break;
+            case Control::Choice: {
+                const int index = choiceIndex(f, a.value);
+                if (is(f, "sp0_baud"))
+                    now.baud = index;
+                else if (is(f, "sp0_fc"))
+                    now.fc = index;
+                else if (is(f, "sp0_if"))
+                    now.iface = index;
+                else if (is(f, "lanIpCfg"))
+                    now.ipcfg = index;
+                else if (is(f, "sp0_opmode"))
+                    now.opmode = index;
+                else if (now.opmode != kOpModeClient)
+                    return hiddenBy("sp0_opmode is not TCP Client");
+                else
+                    now.tcpcat = index;
+                break;
+            }
+            case Control::DataFormat:
+                now.parity = indexOfChar(kParity, v[0], true);
+                now.dataBits = indexOfChar(kDataBits, v[1], false);
+                now.stopBits = indexOfChar(kStopBits, v[2], false);
+                break;
+            case Control::Switch:
+                if (isFlagField(f)) {
+                    now.webEn = v == "1";
+                } else {
+                    if (now.ipcfg == kIpModeDhcp)
+                        return hiddenBy("lanIpCfg is DHCP");
+                    now.pingEn = v == "1";
+                }
+                break;
+            case Control::Address: {
+                const uint32_t address = addressValue(a.value).value_or(0);
+                if (is(f, "sp0_tcpcrip")) {
+                    if (now.opmode != kOpModeClient)
+                        return hiddenBy("sp0_opmode is not TCP Client");
+                    now.remoteIp = address;
+                    break;
+                }
+                if (now.ipcfg == kIpModeDhcp)
+                    return hiddenBy("lanIpCfg is DHCP");
+                (is(f, "lanIp") ? now.ip : is(f, "lanMask") ? now.mask : now.gw) = address;
+                break;
+            }
+            case Control::Delimiter:
+                if (!now.dpStrOn)
+                    return hiddenBy("the delimiter switch of sp0_dpCtrl is 0");
+                now.dpStr0 = a.value.left(2);
+                now.dpStr1 = a.value.mid(2);
+                break;
+            case Control::Edit:
+                if (is(f, "devName")) {
+                    now.devName = a.value;
+                } else if (is(f, "diolp")) {
+                    now.diolp = a.value;
+                } else if (is(f, "sp0_dpLen")) {
+                    if (!now.dpLenOn)
+                        return hiddenBy("the length switch of sp0_dpCtrl is 0");
+                    now.dpLen = a.value;
+                } else if (is(f, "sp0_dpTm")) {
+                    if (!now.dpTmOn)
+                        return hiddenBy("the timeout switch of sp0_dpCtrl is 0");
+                    now.dpTm = a.value;
+                } else if (is(f, "sp0_tcpslport")) {
+                    if (now.opmode != kOpModeServer)
+                        return hiddenBy("sp0_opmode is not TCP Server");
+                    now.tcpslport = a.value;
+                } else {
+                    if (now.opmode != kOpModeClient)
+                        return hiddenBy("sp0_opmode is not TCP Client");
+                    now.tcpcrport = a.value;
+                }
+                break;
+            }
+        }
+    }
+    return {};
+}
+
+} // namespace tvx::cli

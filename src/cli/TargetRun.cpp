@@ -1,0 +1,234 @@
+#include "cli/TargetRun.h"
+
+#include "app/WorkerLink.h"
+#include "cli/CliContext.h"
+#include "cli/DeviceTable.h"
+#include "cli/RunView.h"
+#include "cli/TerminalDisplay.h"
+#include "cli/TerminalPrompter.h"
+#include "config/CfgCollect.h"
+#include "config/CfgLoad.h"
+#include "config/RecordText.h"
+#include "firmware/Rebootthread.h"
+#include "firmware/UpgradeCodes.h"
+#include "firmware/Upgradefwthread.h"
+#include "protocol/Tcpcmdgetthread.h"
+#include "protocol/Tcpcmdsetthread.h"
+
+#include <cstring>
+
+namespace tvx::cli {
+
+namespace {
+// The bar ranges of the windows these runs stand for.
+constexpr int kSettingsBarMaximum = 100;
+constexpr int kDeviceBarMaximum = 1000;
+
+template <size_t N>
+void copyText(char (&out)[N], const QByteArray& text)
+{
+    std::memset(out, 0, N);
+    std::memcpy(out, text.constData(), std::min<size_t>(static_cast<size_t>(text.size()), N - 1));
+}
+} // namespace
+
+TargetRun::TargetRun(CliContext& context, QString name)
+    : context_(context), name_(std::move(name))
+{
+    outcome_.target = name_;
+}
+
+TargetRun::TargetRun(CliContext& context, Command command, QString name,
+                     const DiscoveryRecord& row, QByteArray password, std::function<void()> onDone)
+    : context_(context), command_(command), name_(std::move(name)), row_(row),
+      password_(std::move(password)), onDone_(std::move(onDone))
+{
+    outcome_.target = name_;
+    outcome_.mac = recordText(row_.macText);
+    outcome_.ip = recordText(row_.ipText);
+}
+
+TargetRun::~TargetRun()
+{
+    // Best effort: nothing of a password stays in freed memory.
+    password_.fill('\0');
+}
+
+std::unique_ptr<TargetRun> TargetRun::failed(CliContext& context, QString name,
+                                             const QString& message)
+{
+    std::unique_ptr<TargetRun> run(new TargetRun(context, std::move(name)));
+    context.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(run->name_, message));
+    run->outcome_.done = true;
+    run->outcome_.message = message;
+    return run;
+}
+
+void TargetRun::start()
+{
+    timer_.start();
+    switch (command_) {
+    case Command::Get:
+    case Command::Set:
+        startRead();
+        break;
+    case Command::Reboot:
+        startReboot();
+        break;
+    case Command::Upgrade:
+        startUpgrade();
+        break;
+    default:
+        finish(false, QStringLiteral("nothing to do"));
+        break;
+    }
+}
+
+TargetRun::Step& TargetRun::newStep(int barMaximum, std::function<void(int)> onEnd)
+{
+    Step step;
+    step.token = std::make_shared<RunToken>();
+    auto* token = step.token.get();
+    // The worker's close of its progress view ends the step; its result was
+    // stored just before.
+    step.view = std::make_unique<RunView>(*context_.display, name_, barMaximum,
+                                          [token, onEnd] { onEnd(token->result); });
+    step.prompter = std::make_unique<TerminalPrompter>(*context_.display, name_ + QStringLiteral(": "));
+    // Not every worker closes its view after an unexpected error: the step
+    // ends here then, and a later close is ignored.
+    step.prompter->setOnException([view = step.view.get()](const QString&) {
+        view->closeProgress();
+    });
+    steps_.push_back(std::move(step));
+    return steps_.back();
+}
+
+void TargetRun::startRead()
+{
+    SettingsRecord record;
+    std::memset(&record, 0, sizeof record);
+    copyText(record.passwd, password_.left(8));
+    readBack_ = std::make_shared<SettingsRecord>();
+    std::memset(readBack_.get(), 0, sizeof *readBack_);
+
+    Step& step = newStep(kSettingsBarMaximum, [this](int result) { afterRead(result); });
+    WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
+                    kSettingsBarMaximum);
+    WorkerThread::start(std::make_unique<TCPcmdgetThread>(
+        std::move(link), *context_.net, record, row_.macText, row_.ipText, readBack_));
+    step.view->prepare();
+}
+
+void TargetRun::afterRead(int result)
+{
+    if (result == 1 || result == TCPcmdgetThread::kExceptionResult)
+        return finish(false, QStringLiteral("ended by an unexpected error"), true);
+    if (result < 0)
+        return finish(false, TCPcmdgetThread::resultMessage(result));
+    const SettingsRecord asRead = *readBack_;
+    if (command_ == Command::Get) {
+        outcome_.settings = asRead;
+        return finish(true, QString());
+    }
+
+    const CfgEntries loaded = entriesFromRecord(asRead);
+    CfgEntries now = loaded;
+    const QString refused = SettingsEdit::apply(context_.assignments, asRead, now);
+    if (!refused.isEmpty())
+        return finish(false, refused);
+    SettingsRecord toWrite = asRead;
+    const CollectResult checked = collectEntries(now, loaded, asRead, toWrite);
+    if (!checked.passed()) {
+        if (checked.kind == CollectResult::Kind::NotAnInteger && context_.log)
+            context_.log(QStringLiteral("checkBeforeSave"));
+        return finish(false, checked.message);
+    }
+    if (context_.newPassword) {
+        toWrite.passwdChg = 1;
+        storeField(toWrite.newPasswd, context_.newPassword->left(8));
+    }
+    startWrite(toWrite);
+}
+
+void TargetRun::startWrite(const SettingsRecord& record)
+{
+    // As the configuration window does: to the address and MAC the module
+    // reported, with the password the read logged in with.
+    const QByteArray ip = fieldBytes(record.lanIp);
+    const QByteArray mac = fieldBytes(record.lanMac);
+    Step& step = newStep(kSettingsBarMaximum, [this](int result) {
+        if (result >= 0 && result != 1)
+            return finish(true, QString());
+        if (result == 1)
+            return finish(false, QStringLiteral("ended by an unexpected error"), true);
+        finish(false, TCPcmdsetThread::resultMessage(result));
+    });
+    WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
+                    kSettingsBarMaximum);
+    WorkerThread::start(std::make_unique<TCPcmdsetThread>(std::move(link), *context_.net, record,
+                                                          mac.constData(), ip.constData()));
+    step.view->prepare();
+}
+
+void TargetRun::startReboot()
+{
+    DeviceRequest request;
+    std::memset(&request, 0, sizeof request);
+    copyText(request.ipText, QByteArray(row_.ipText, strnlen(row_.ipText, 20)));
+    copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
+    copyText(request.password, password_.left(8));
+    Step& step = newStep(kDeviceBarMaximum, [this](int result) {
+        if (result == 0)
+            return finish(true, QString());
+        if (result == 1 || result == rebootThread::kExceptionResult)
+            return finish(false, QStringLiteral("ended by an unexpected error"), true);
+        const QString text = rebootThread::resultMessage(result);
+        finish(false, text.isEmpty() ? QStringLiteral("reboot ended with code %1").arg(result)
+                                     : text);
+    });
+    WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
+                    kDeviceBarMaximum);
+    WorkerThread::start(std::make_unique<rebootThread>(std::move(link), *context_.net, request));
+    std::memset(request.password, 0, sizeof request.password);
+    step.view->prepare();
+}
+
+void TargetRun::startUpgrade()
+{
+    DeviceRequest request;
+    std::memset(&request, 0, sizeof request);
+    copyText(request.ipText, QByteArray(row_.ipText, strnlen(row_.ipText, 20)));
+    copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
+    copyText(request.password, password_.left(8));
+    copyText(request.firmwarePath, context_.firmwarePath);
+    Step& step = newStep(kDeviceBarMaximum, [this](int result) {
+        if (result == 0)
+            return finish(true, QString());
+        if (result == 1 || result == UpgradeException)
+            return finish(false, QStringLiteral("ended by an unexpected error"), true);
+        const QString text = upgradeFwThread::resultMessage(result);
+        finish(false, text.isEmpty() ? QStringLiteral("upgrade ended with code %1").arg(result)
+                                     : text);
+    });
+    WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
+                    kDeviceBarMaximum);
+    WorkerThread::start(std::make_unique<upgradeFwThread>(std::move(link), *context_.net, request));
+    std::memset(request.password, 0, sizeof request.password);
+    step.view->prepare();
+}
+
+void TargetRun::finish(bool ok, const QString& message, bool alreadyShown)
+{
+    if (outcome_.done)
+        return;
+    outcome_.done = true;
+    outcome_.ok = ok;
+    outcome_.message = message;
+    outcome_.ms = timer_.isValid() ? timer_.elapsed() : 0;
+    if (!ok && !message.isEmpty() && !alreadyShown)
+        context_.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(name_, message));
+    if (onDone_)
+        onDone_();
+}
+
+} // namespace tvx::cli

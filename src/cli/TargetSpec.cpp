@@ -1,0 +1,83 @@
+#include "cli/TargetSpec.h"
+
+#include "config/DottedQuad.h"
+#include "net/Ipv4.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+namespace tvx::cli {
+
+namespace {
+// Passwords fit the login's field: the windows take at most 8 characters.
+constexpr int kPasswordMaxChars = 8;
+} // namespace
+
+std::optional<TargetSpec> TargetSpec::parse(const QString& text)
+{
+    TargetSpec spec;
+    spec.text = text;
+    const QByteArray bytes = text.toLatin1();
+    const uint32_t address = parseDottedQuad(bytes.constData());
+    if (address != kDottedQuadError && address != 0) {
+        char dotted[16];
+        formatDottedQuad(address, dotted);
+        spec.kind = Kind::Ip;
+        spec.key = QString::fromLatin1(dotted);
+        return spec;
+    }
+    static const QRegularExpression mac(QStringLiteral(
+        "^[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}$"));
+    if (mac.match(text).hasMatch()) {
+        uint8_t raw[6];
+        macTextToBytes(bytes.constData(), raw);
+        char canonical[18];
+        formatMac(raw, canonical);
+        spec.kind = Kind::Mac;
+        spec.key = QString::fromLatin1(canonical);
+        return spec;
+    }
+    return std::nullopt;
+}
+
+TargetsFile readTargetsFile(const QString& path)
+{
+    TargetsFile out;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        out.error = QStringLiteral("%1: %2").arg(path, file.errorString());
+        return out;
+    }
+    int number = 0;
+    while (!file.atEnd()) {
+        ++number;
+        const QByteArray line = file.readLine().trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        const QList<QByteArray> columns = line.simplified().split(' ');
+        const auto where = [&] { return QStringLiteral("%1:%2: ").arg(path).arg(number); };
+        if (columns.size() > 2) {
+            out.error = where() + QStringLiteral("expected a target and at most a password");
+            return out;
+        }
+        std::optional<TargetSpec> spec = TargetSpec::parse(QString::fromLatin1(columns[0]));
+        if (!spec) {
+            out.error = where()
+                        + QStringLiteral("'%1' is neither an IP address nor a MAC address")
+                              .arg(QString::fromLatin1(columns[0]));
+            return out;
+        }
+        if (columns.size() == 2) {
+            if (columns[1].size() > kPasswordMaxChars) {
+                out.error = where() + QStringLiteral("password longer than %1 characters")
+                                          .arg(kPasswordMaxChars);
+                return out;
+            }
+            spec->password = columns[1];
+        }
+        out.targets << *spec;
+    }
+    return out;
+}
+
+} // namespace tvx::cli
