@@ -91,6 +91,11 @@ ParsedCommandLine parseCommandLine(const QStringList& args)
                 arg = arg.left(eq);
                 hasValue = true;
             }
+            if (arg.startsWith(QLatin1String("--pass"))) {
+                // Anything on the command line is visible to every user of the host.
+                return fail(QStringLiteral("passwords are not taken from the command line; use "
+                                           "TARVANIX_PASSWORD, a targets file or the prompt"));
+            }
             if (takesValue(arg)) {
                 if (!hasValue) {
                     if (i + 1 >= args.size())
@@ -128,10 +133,6 @@ ParsedCommandLine parseCommandLine(const QStringList& args)
                 r.fromFile = value;
             } else if (arg == QLatin1String("--firmware")) {
                 r.firmware = value;
-            } else if (arg == QLatin1String("--password") || arg.startsWith(QLatin1String("--pass"))) {
-                // Anything on the command line is visible to every user of the host.
-                return fail(QStringLiteral("passwords are not taken from the command line; use "
-                                           "TARVANIX_PASSWORD, a targets file or the prompt"));
             } else {
                 return fail(QStringLiteral("unknown option '%1'").arg(arg));
             }

@@ -222,7 +222,8 @@ OrderedObject SettingsEdit::fields(const SettingsRecord& record)
     return out;
 }
 
-QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out)
+QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out,
+                           bool shownOnlyAllowed)
 {
     out.clear();
     for (const auto& [name, value] : raw) {
@@ -234,6 +235,8 @@ QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Ass
                     .arg(name);
             return QStringLiteral("unknown setting '%1'").arg(name);
         }
+        if (f->control == Control::ReadOnly && !shownOnlyAllowed)
+            return QStringLiteral("%1 is shown only and cannot be set").arg(name);
         for (const Assignment& earlier : out) {
             if (earlier.field == f)
                 return QStringLiteral("%1 is given twice").arg(name);
@@ -253,7 +256,7 @@ QString SettingsEdit::parseArguments(const QStringList& arguments, QList<Assignm
         const qsizetype eq = a.indexOf(QLatin1Char('='));
         raw.append({a.left(eq), a.mid(eq + 1)});
     }
-    return parse(raw, out);
+    return parse(raw, out, false);
 }
 
 QString SettingsEdit::parseJsonFile(const QString& path, QList<Assignment>& out)
@@ -278,7 +281,9 @@ QString SettingsEdit::parseJsonFile(const QString& path, QList<Assignment>& out)
         else
             return QStringLiteral("%1: %2 must be a string or an integer").arg(path, it.key());
     }
-    return parse(raw, out);
+    // A file that 'get --json' wrote names the shown-only fields too: they pass
+    // as long as they are what the module reports.
+    return parse(raw, out, true);
 }
 
 QString SettingsEdit::apply(const QList<Assignment>& assignments, const SettingsRecord& asRead,

@@ -32,7 +32,8 @@ public:
 
     // Checks names and the form of each value, as far as it does not depend on
     // a module. Empty when all pass, else the first problem.
-    static QString parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out);
+    static QString parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out,
+                         bool shownOnlyAllowed);
     // NAME=VALUE arguments, or the members of a JSON object (strings or integers).
     static QString parseArguments(const QStringList& arguments, QList<Assignment>& out);
     static QString parseJsonFile(const QString& path, QList<Assignment>& out);

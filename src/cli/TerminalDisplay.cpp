@@ -59,15 +59,16 @@ void TerminalDisplay::progress(const QString& run, const QString& message, int p
         drawStatusLocked(false);
         return;
     }
-    // Plain lines: a new stage, or every tenth of the bar within one.
+    // Plain lines: a new stage, or every quarter of the bar within one.
     const QString stage = stageOf(message);
-    const int tenth = static_cast<int>(state.fraction * 10);
-    if (message.isEmpty() || (stage == state.shownStage && tenth <= state.shownTenth))
+    const int quarter = static_cast<int>(state.fraction * 4);
+    if (message.isEmpty() || (stage == state.shownStage && quarter <= state.shownQuarter))
         return;
     state.shownStage = stage;
-    state.shownTenth = tenth;
+    state.shownQuarter = quarter;
     const QString prefix = run.isEmpty() ? QString() : run + QStringLiteral(": ");
-    std::fprintf(out_, "%s%s (%d%%)\n", qPrintable(prefix), qPrintable(message), tenth * 10);
+    std::fprintf(out_, "%s%s (%d%%)\n", qPrintable(prefix), qPrintable(message),
+                 static_cast<int>(state.fraction * 100));
     std::fflush(out_);
 }
 

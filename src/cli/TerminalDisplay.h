@@ -36,7 +36,7 @@ private:
     struct RunState {
         QString message;
         QString shownStage;
-        int shownTenth = -1;
+        int shownQuarter = -1;
         double fraction = 0;
     };
 

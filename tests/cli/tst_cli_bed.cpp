@@ -1,0 +1,308 @@
+// tarvanix-cli as a script runs it, inside the test bed: the device list, reading a module
+// by MAC (outside the host's subnets) and by IP with a password, setting values with the
+// checks of "Save to Module", a reboot, and a fleet upgrade with one faulty module.
+#include "TestBed.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+using tvx::test::BedModule;
+using tvx::test::TestBed;
+
+namespace {
+
+struct CliRun {
+    int exit = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+// One row of the summary table: target, MAC, IP, result, seconds, message.
+QStringList summaryRow(const QByteArray& out, const QString& target)
+{
+    static const QRegularExpression gap(QStringLiteral("\\s{2,}"));
+    for (const QByteArray& line : out.split('\n')) {
+        const QStringList cells = QString::fromUtf8(line).split(gap);
+        if (cells.size() >= 5 && cells[0] == target)
+            return cells;
+    }
+    return {};
+}
+
+// The wall-clock seconds of the runs, from the summary's last line.
+double wallSeconds(const QByteArray& out)
+{
+    static const QRegularExpression total(QStringLiteral("failed; ([0-9.]+) s,"));
+    return total.match(QString::fromUtf8(out)).captured(1).toDouble();
+}
+
+} // namespace
+
+class TestCliBed : public QObject {
+    Q_OBJECT
+
+    TestBed bed_;
+    QTemporaryDir dir_;
+
+    CliRun cli(const QStringList& args, const QMap<QString, QString>& env = {},
+               int timeoutMs = 120000)
+    {
+        QProcess p;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.remove(QStringLiteral("TARVANIX_PASSWORD"));
+        for (auto it = env.begin(); it != env.end(); ++it)
+            e.insert(it.key(), it.value());
+        p.setProcessEnvironment(e);
+        // No controlling terminal: a password prompt must not wait for anyone.
+        p.setChildProcessModifier([] { ::setsid(); });
+        p.start(QStringLiteral(TARVANIX_CLI_PATH), args);
+        CliRun run;
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+        }
+        run.exit = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        run.out = p.readAllStandardOutput();
+        run.err = p.readAllStandardError();
+        return run;
+    }
+
+    void verifyTablesClean()
+    {
+        QVERIFY2(TestBed::permanentNeighbours().isEmpty(), "a pinned neighbour entry is left");
+        QVERIFY2(TestBed::staticRoutes().isEmpty(), "a host route is left");
+    }
+
+    int tcpExchanges(const QString& module) { return bed_.exchanges(module, QStringLiteral("tcp")).size(); }
+
+    QString file(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(dir_.filePath(name));
+        if (!f.open(QIODevice::WriteOnly))
+            return {};
+        f.write(bytes);
+        return f.fileName();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!bed_.isValid())
+            QSKIP(qPrintable(bed_.error()));
+        QVERIFY(dir_.isValid());
+        QCOMPARE(bed_.modules().size(), 20);
+    }
+
+    void init()
+    {
+        for (const BedModule& m : bed_.modules())
+            QVERIFY(bed_.clearTranscript(m.name));
+    }
+
+    // Nothing reaches a module when the command line or a value is refused; a line break
+    // inside a value would otherwise end the command and send the rest as another.
+    void refusedInputSendsNothing()
+    {
+        const CliRun help = cli({QStringLiteral("--help")});
+        QCOMPARE(help.exit, 0);
+        for (const char* part : {"Usage: tarvanix-cli", "Exit status:", "Environment:", "Examples:"})
+            QVERIFY2(help.out.contains(part), part);
+
+        const QString f1 = bed_.module(QStringLiteral("f1")).ip;
+        const QList<QStringList> refused = {
+            {QStringLiteral("reboot")},
+            {QStringLiteral("reboot"), f1, QStringLiteral("--password=abc")},
+            {QStringLiteral("set"), f1, QStringLiteral("devName=Hall\r\n$SER")},
+            {QStringLiteral("set"), f1, QStringLiteral("sp0_baud=12345")},
+            {QStringLiteral("set"), f1, QStringLiteral("lanMac=02:00:00:00:00:01")},
+            {QStringLiteral("upgrade"), f1, QStringLiteral("--firmware"),
+             file(QStringLiteral("bad.aff"), QByteArray("\x55\xAA\xF0 data"))},
+        };
+        for (const QStringList& args : refused) {
+            const CliRun r = cli(args);
+            QVERIFY2(r.exit == 2, qPrintable(args.join(u' ') + QStringLiteral(" -> ")
+                                             + QString::number(r.exit) + u' ' + r.err));
+        }
+        QVERIFY(cli(refused[3]).err.contains("sp0_baud: '12345' is not one of: 921600"));
+        QVERIFY(cli(refused[5]).err.contains("file can't be recognised"));
+        for (const BedModule& m : bed_.modules()) {
+            QCOMPARE(bed_.exchanges(m.name, QStringLiteral("disc")).size(), 0);
+            QCOMPARE(tcpExchanges(m.name), 0);
+        }
+    }
+
+    void discoverListsEveryModuleAsTheTableDoes()
+    {
+        const CliRun r = cli({QStringLiteral("discover"), QStringLiteral("--json")});
+        QCOMPARE(r.exit, 0);
+        const QJsonArray rows = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(rows.size(), 20);
+        QSet<QString> macs;
+        for (const QJsonValue& v : rows) {
+            const QJsonObject row = v.toObject();
+            QCOMPARE(row.keys().size(), 7);
+            const QString mac = row.value(QStringLiteral("MAC Address")).toString();
+            macs << mac;
+            for (const BedModule& m : bed_.modules()) {
+                if (m.mac != mac)
+                    continue;
+                QCOMPARE(row.value(QStringLiteral("IP Address")).toString(), m.ip);
+                QCOMPARE(row.value(QStringLiteral("Device Name")).toString(), m.deviceName);
+                QCOMPARE(row.value(QStringLiteral("Password")).toString(),
+                         m.password.isEmpty() ? QStringLiteral("None") : QStringLiteral("Yes"));
+            }
+        }
+        QCOMPARE(macs.size(), 20);
+
+        const BedModule f5 = bed_.module(QStringLiteral("f5"));
+        const CliRun one = cli({QStringLiteral("discover"), QStringLiteral("--ip"), f5.ip,
+                                QStringLiteral("--csv")});
+        QCOMPARE(one.exit, 0);
+        const QList<QByteArray> lines = one.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0].trimmed(), QByteArray("Number,Device Name,MAC Address,IP Address,"
+                                                "Password,Model Name,Device Mode"));
+        QVERIFY(lines[1].startsWith("1," + f5.deviceName.toLatin1() + "," + f5.mac.toLatin1()));
+    }
+
+    // By MAC, a module outside every subnet of the host is reached through the pinned entry;
+    // by IP, a module with a password logs in with the one from the environment.
+    void getReadsAllSettings()
+    {
+        const BedModule f20 = bed_.module(QStringLiteral("f20"));
+        QVERIFY(f20.outside);
+        const CliRun r = cli({QStringLiteral("get"), f20.mac.toLower(), QStringLiteral("--json")});
+        QVERIFY2(r.exit == 0, r.err.constData());
+        const QJsonObject settings = QJsonDocument::fromJson(r.out).object();
+        QCOMPARE(settings.value(QStringLiteral("lanIp")).toString(), f20.ip);
+        QCOMPARE(settings.value(QStringLiteral("devName")).toString(), f20.deviceName);
+        QCOMPARE(settings.value(QStringLiteral("sp0_baud")).toString(),
+                 bed_.setting(f20.name, QStringLiteral("baud")));
+        QCOMPARE(settings.value(QStringLiteral("webEn")).toInt(),
+                 bed_.setting(f20.name, QStringLiteral("webEn")).toInt());
+        QVERIFY(!settings.contains(QStringLiteral("passwd")));
+        QCOMPARE(tcpExchanges(f20.name), 1);
+        verifyTablesClean();
+
+        const BedModule f19 = bed_.module(QStringLiteral("f19"));
+        const CliRun withPassword = cli({QStringLiteral("get"), f19.ip},
+                                        {{QStringLiteral("TARVANIX_PASSWORD"), f19.password}});
+        QVERIFY2(withPassword.exit == 0, withPassword.err.constData());
+        QVERIFY(withPassword.out.contains("lanMac=" + f19.mac.toLatin1() + "\n"));
+        QVERIFY(!withPassword.out.contains(f19.password.toLatin1()));
+
+        const CliRun wrong = cli({QStringLiteral("get"), f19.ip},
+                                 {{QStringLiteral("TARVANIX_PASSWORD"), QStringLiteral("nope")}});
+        QCOMPARE(wrong.exit, 1);
+        QVERIFY(wrong.err.contains(f19.ip.toLatin1() + ": login to device failed"));
+        QVERIFY(!wrong.err.contains("nope"));
+        const CliRun none = cli({QStringLiteral("get"), f19.ip});
+        QCOMPARE(none.exit, 1);
+        QVERIFY(none.err.contains("Password can't be blank"));
+    }
+
+    void setChecksLikeSaveToModuleThenWrites()
+    {
+        const BedModule f3 = bed_.module(QStringLiteral("f3"));
+        // A check of "Save to Module" fails on the module's own values: nothing is written.
+        const CliRun bad = cli({QStringLiteral("set"), f3.ip, QStringLiteral("diolp=abc")});
+        QCOMPARE(bad.exit, 1);
+        QVERIFY(bad.err.contains("'abc' is not a valid integer value"));
+        QVERIFY(summaryRow(bad.out, f3.ip).value(3) == QLatin1String("FAILED"));
+        const CliRun hidden = cli({QStringLiteral("set"), f3.ip, QStringLiteral("sp0_tcpcrport=80")});
+        QCOMPARE(hidden.exit, 1);
+        QVERIFY(hidden.out.contains("sp0_tcpcrport cannot be changed while sp0_opmode is not TCP Client"));
+        QCOMPARE(bed_.state(f3.name).value(QStringLiteral("restarts")), QStringLiteral("0"));
+
+        // What get printed, edited, goes back with --from: unchanged fields pass as they are.
+        const CliRun got = cli({QStringLiteral("get"), f3.mac, QStringLiteral("--json")});
+        QCOMPARE(got.exit, 0);
+        QJsonObject settings = QJsonDocument::fromJson(got.out).object();
+        settings.insert(QStringLiteral("devName"), QStringLiteral("Hall-3"));
+        settings.insert(QStringLiteral("sp0_baud"), QStringLiteral("9600"));
+        settings.insert(QStringLiteral("sp0_opmode"), QStringLiteral("TCP Client"));
+        settings.insert(QStringLiteral("sp0_tcpcrip"), QStringLiteral("192.0.2.1"));
+        settings.insert(QStringLiteral("sp0_tcpcrport"), QStringLiteral("5001"));
+        const QString from = file(QStringLiteral("f3.json"), QJsonDocument(settings).toJson());
+        const CliRun set = cli({QStringLiteral("set"), f3.ip, QStringLiteral("--from"), from});
+        QVERIFY2(set.exit == 0, set.err.constData());
+        QVERIFY(bed_.waitUntilUp(f3.name));
+        QCOMPARE(bed_.setting(f3.name, QStringLiteral("devName")), QStringLiteral("Hall-3"));
+        QCOMPARE(bed_.setting(f3.name, QStringLiteral("baud")), QStringLiteral("9600"));
+        QCOMPARE(bed_.setting(f3.name, QStringLiteral("opmode")), QStringLiteral("TC"));
+        QCOMPARE(bed_.setting(f3.name, QStringLiteral("tcpcrport")), QStringLiteral("5001"));
+        QCOMPARE(bed_.state(f3.name).value(QStringLiteral("restarts")), QStringLiteral("1"));
+    }
+
+    void rebootRestartsEachTarget()
+    {
+        const BedModule f4 = bed_.module(QStringLiteral("f4"));
+        const BedModule f20 = bed_.module(QStringLiteral("f20"));
+        const CliRun r = cli({QStringLiteral("reboot"), f4.ip, f20.mac});
+        QVERIFY2(r.exit == 0, r.err.constData());
+        QCOMPARE(summaryRow(r.out, f4.ip).value(3), QStringLiteral("ok"));
+        QCOMPARE(summaryRow(r.out, f20.mac).value(3), QStringLiteral("ok"));
+        for (const BedModule& m : {f4, f20}) {
+            QVERIFY(bed_.waitUntilUp(m.name));
+            QCOMPARE(bed_.state(m.name).value(QStringLiteral("restarts")), QStringLiteral("1"));
+        }
+        verifyTablesClean();
+    }
+
+    // 20 modules, 4 at a time, one refusing the transfer: the others are upgraded, the
+    // summary names the failure, the status says so, and nothing is left in the host's tables.
+    void fleetUpgradeFourAtATime()
+    {
+        const QString image = file(QStringLiteral("fleet.aff"),
+                                   TestBed::firmwareImage(QStringLiteral("V2.00"), 40000));
+        const BedModule f1 = bed_.module(QStringLiteral("f1"));
+        const CliRun single = cli({QStringLiteral("upgrade"), f1.ip, QStringLiteral("--firmware"), image});
+        QVERIFY2(single.exit == 0, single.err.constData());
+        const double perUpgrade = summaryRow(single.out, f1.ip).value(4).toDouble();
+        QVERIFY(perUpgrade > 0);
+
+        QVERIFY(bed_.setFault(QStringLiteral("f7"), QStringLiteral("tftp-error=3")));
+        QByteArray lines = "# the fleet\n";
+        for (const BedModule& m : bed_.modules()) {
+            lines += m.ip.toLatin1();
+            if (!m.password.isEmpty())
+                lines += "  " + m.password.toLatin1();
+            lines += '\n';
+        }
+        const QString targets = file(QStringLiteral("fleet.txt"), lines);
+        const CliRun fleet = cli({QStringLiteral("upgrade"), QStringLiteral("--targets"), targets,
+                                  QStringLiteral("--jobs"), QStringLiteral("4"),
+                                  QStringLiteral("--firmware"), image}, {}, 200000);
+        bed_.clearFaults(QStringLiteral("f7"));
+        QCOMPARE(fleet.exit, 1);
+        const BedModule f7 = bed_.module(QStringLiteral("f7"));
+        const QStringList failed = summaryRow(fleet.out, f7.ip);
+        QCOMPARE(failed.value(3), QStringLiteral("FAILED"));
+        QVERIFY2(!failed.value(5).isEmpty(), fleet.out.constData());
+        for (const BedModule& m : bed_.modules()) {
+            if (m.name == f7.name)
+                continue;
+            QVERIFY2(summaryRow(fleet.out, m.ip).value(3) == QLatin1String("ok"), qPrintable(m.name));
+            const int expected = m.name == f1.name ? 2 : 1;
+            QCOMPARE(bed_.state(m.name).value(QStringLiteral("transfers")).toInt(), expected);
+        }
+        QVERIFY(fleet.out.contains("20 targets, 19 succeeded, 1 failed"));
+        verifyTablesClean();
+
+        const double wall = wallSeconds(fleet.out);
+        const double oneByOne = 20 * perUpgrade;
+        qInfo("fleet of 20 with --jobs 4: %.1f s; one by one at %.1f s each: %.1f s; ratio %.2f",
+              wall, perUpgrade, oneByOne, wall / oneByOne);
+        QVERIFY2(wall / oneByOne < 0.35, fleet.out.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliBed)
+#include "tst_cli_bed.moc"
