@@ -277,11 +277,15 @@ void TmainForm::funcTreeViewClick()
 }
 
 namespace {
-void copyCell(char* out, size_t room, const QString& cell, size_t maxChars)
+void copyBytes(char* out, size_t room, const QByteArray& bytes, size_t maxChars)
 {
-    const QByteArray bytes = cell.toLatin1();
     std::memset(out, 0, room);
     std::memcpy(out, bytes.constData(), std::min<size_t>({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
+}
+
+void copyCell(char* out, size_t room, const QString& cell, size_t maxChars)
+{
+    copyBytes(out, room, cell.toLatin1(), maxChars);
 }
 } // namespace
 
@@ -310,12 +314,20 @@ void TmainForm::dispatchUpgrade()
         if (dialog->exec() != QDialog::Accepted)
             return;
         copyCell(request.password, sizeof request.password, dialog->firmwarePassword(), 8);
-        copyCell(request.firmwarePath, sizeof request.firmwarePath, dialog->firmwareFile(), 255);
+        // The path in the file system's own encoding: a Latin-1 copy would
+        // turn other characters into "?" and name another file. The dialog
+        // has already refused a path longer than the field.
+        copyBytes(request.firmwarePath, sizeof request.firmwarePath,
+                  dialog->firmwarePathBytes(), 255);
     } else {
         auto* dialog = windows_.upgradeFWDlg;
         if (!dialog || dialog->exec() != QDialog::Accepted)
             return;
-        copyCell(request.firmwarePath, sizeof request.firmwarePath, dialog->firmwareFile(), 255);
+        // The path in the file system's own encoding: a Latin-1 copy would
+        // turn other characters into "?" and name another file. The dialog
+        // has already refused a path longer than the field.
+        copyBytes(request.firmwarePath, sizeof request.firmwarePath,
+                  dialog->firmwarePathBytes(), 255);
     }
     runUpgrade(request);
 }

@@ -202,7 +202,7 @@ void TestNetpinNetns::hostRouteIsAddedAndOnlyTheFirstRemoved()
     QCOMPARE(routes[0].value("dev").toString(), QStringLiteral("tvx0"));
     QCOMPARE(routes[0].value("scope").toString(), QStringLiteral("link"));
     QCOMPARE(routes[0].value("prefsrc").toString(), QStringLiteral("192.0.2.1"));
-    QCOMPARE(routes[0].value("protocol").toString(), QStringLiteral("boot"));
+    QCOMPARE(routes[0].value("protocol").toString(), QStringLiteral("static"));
     QVERIFY(!routes[0].contains("gateway"));
 
     // The same route twice is refused rather than taken over.

@@ -271,7 +271,8 @@ Exit NetlinkHost::addRoute(uint32_t address, uint32_t localAddress, int ifIndex,
     rtnl_route_set_type(route.get(), RTN_UNICAST);
     // On the link: the module answers directly, no gateway in between.
     rtnl_route_set_scope(route.get(), RT_SCOPE_LINK);
-    rtnl_route_set_protocol(route.get(), RTPROT_BOOT);
+    // Added by an administrator's tool, not by the kernel or a routing daemon.
+    rtnl_route_set_protocol(route.get(), RTPROT_STATIC);
     rtnl_route_set_dst(route.get(), dst.get());
     rtnl_route_set_pref_src(route.get(), src.get());
     rtnl_route_nh_set_ifindex(nh, ifIndex);
