@@ -111,11 +111,16 @@ QByteArray FleetRunner::summary(qint64 wallMs) const
         out += line.trimmed() + QLatin1Char('\n');
     }
     const int failed = failures();
-    out += QStringLiteral("%1 targets, %2 succeeded, %3 failed; %4 s, the targets' own times "
-                          "add up to %5 s\n")
+    int interrupted = 0;
+    for (const auto& r : runs_)
+        interrupted += r->outcome().done ? 0 : 1;
+    out += QStringLiteral("%1 targets, %2 succeeded, %3 failed")
                .arg(runs_.size())
                .arg(static_cast<int>(runs_.size()) - failed)
-               .arg(failed)
+               .arg(failed);
+    if (interrupted > 0)
+        out += QStringLiteral(" (%1 interrupted)").arg(interrupted);
+    out += QStringLiteral("; %1 s, the targets' own times add up to %2 s\n")
                .arg(QString::number(wallMs / 1000.0, 'f', 1),
                     QString::number(sumMs / 1000.0, 'f', 1));
     return out.toUtf8();

@@ -7,9 +7,11 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <array>
 #include <cstddef>
+#include <cstring>
 
 namespace tvx::cli {
 

@@ -298,8 +298,10 @@ private slots:
 
         const double wall = wallSeconds(fleet.out);
         const double oneByOne = 20 * perUpgrade;
-        qInfo("fleet of 20 with --jobs 4: %.1f s; one by one at %.1f s each: %.1f s; ratio %.2f",
-              wall, perUpgrade, oneByOne, wall / oneByOne);
+        qInfo("fleet of 20 with --jobs 4: %.1f s; one by one at %.1f s each: %.1f s; ratio %.2f; "
+              "%s: %s",
+              wall, perUpgrade, oneByOne, wall / oneByOne, qPrintable(f7.name),
+              qPrintable(failed.value(5)));
         QVERIFY2(wall / oneByOne < 0.35, fleet.out.constData());
     }
 };
