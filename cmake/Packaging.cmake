@@ -9,13 +9,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "find, configure, upgrade and reboot serial-to-Ethernet device servers")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"find, configure, upgrade and reboot serial-to-Ethernet device servers
- Tarvanix Utility lists the serial-to-Ethernet device-server modules on the
- local IPv4 networks, reads and writes their settings, sends them new
- firmware and reboots them. It comes with a command-line companion for
- scripts and fleets, a module simulator for trying it out, and a small
- privileged helper that pins the ARP entry and host route needed to reach a
- module outside the host's subnets.")
+"Tarvanix Utility lists the serial-to-Ethernet device-server modules on the
+local IPv4 networks, reads and writes their settings, sends them new
+firmware and reboots them. It comes with a command-line companion for
+scripts and fleets, a module simulator for trying it out, and a small
+privileged helper that pins the ARP entry and host route needed to reach a
+module outside the host's subnets.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -23,9 +22,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # setcap, run by the post-installation step.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-# Install into the staging tree through DESTDIR, so the install step that
-# grants the helper its privilege on a plain `cmake --install` stays out of it.
-set(CPACK_SET_DESTDIR ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/packaging/postinst")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -89,6 +89,9 @@ int main(int argc, char** argv)
         if (a == "--help" || a == "-h") {
             usage();
             return 0;
+        } else if (a == "--version") {
+            std::cout << "tarvanix-modsim " TARVANIX_VERSION "\n";
+            return 0;
         } else if (a == "--module") {
             defs.push_back(value());
         } else if (a == "--modules") {

@@ -67,7 +67,7 @@ check() { if "$@"; then echo "ok: ${desc}"; else echo "FAIL: ${desc}"; failures=
 
 helper=/usr/libexec/tarvanix/tarvanix-netpin
 for prog in /usr/bin/tarvanix-cli /usr/bin/tarvanix-modsim "$helper"; do
-  desc="$prog --help"; check in_ns "$prog" --help >/dev/null
+  desc="$prog --help"; check sh -c "ip netns exec '$ns' chroot '$target' $prog --help >/dev/null"
 done
 desc="man pages for the command-line programs"
 check test -s "$target/usr/share/man/man1/tarvanix-cli.1.gz" -a \
@@ -80,8 +80,10 @@ check test "$rc" -eq 124 -o "$rc" -eq 0
 desc="desktop entry and icon"
 check test -s "$target/usr/share/applications/tarvanix-utility.desktop" -a \
   -n "$(find "$target/usr/share/icons" -name 'tarvanix-utility.*' -print -quit)"
+# Numbers, not names: the host's group table is not the clean system's.
+netdev_gid="$(in_root getent group netdev | cut -d: -f3)"
 desc="helper owned by root:netdev, mode 0750"
-check test "$(stat -c '%U:%G %a' "$target$helper")" = "root:netdev 750"
+check test "$(stat -c '%u:%g %a' "$target$helper")" = "0:$netdev_gid 750"
 desc="helper carries cap_net_admin+ep"
 check sh -c "getcap '$target$helper' | grep -q 'cap_net_admin=ep'"
 # chroot resolves --userspec names outside the chroot: pass numbers.
@@ -89,7 +91,6 @@ in_root useradd -M -s /usr/sbin/nologin tvxoutsider
 in_root useradd -M -G netdev -s /usr/sbin/nologin tvxinsider
 out_ids="$(in_root id -u tvxoutsider):$(in_root id -g tvxoutsider)"
 in_ids="$(in_root id -u tvxinsider):$(in_root id -g tvxinsider)"
-netdev_gid="$(in_root getent group netdev | cut -d: -f3)"
 desc="a user outside netdev cannot run the helper"
 check sh -c "! ip netns exec '$ns' chroot --userspec=$out_ids '$target' $helper --help >/dev/null 2>&1"
 desc="a member of netdev can run it"

@@ -50,6 +50,32 @@ int usage()
                               "route-add <ipv4> <local ipv4> <ifindex> | route-del <ipv4>");
 }
 
+// Shown by --help; the man page is made from it.
+const char kHelp[] =
+    "Usage: tarvanix-netpin OPERATION ARGUMENTS...\n"
+    "Pin or unpin the temporary ARP entry and host route with which Tarvanix Utility\n"
+    "reaches a module outside the host's subnets. It holds the capability\n"
+    "cap_net_admin and may be run only by members of the group netdev.\n"
+    "\n"
+    "Operations:\n"
+    "  pin IPV4 MAC IFINDEX           permanent neighbour entry IPV4 -> MAC on interface\n"
+    "                                 IFINDEX, replacing any entry already there\n"
+    "  unpin MAC                      remove every IPv4 neighbour entry of MAC\n"
+    "  route-add IPV4 LOCAL IFINDEX   /32 route to IPV4 on the link IFINDEX, source LOCAL\n"
+    "  route-del IPV4                 remove the first main-table /32 route to IPV4\n"
+    "  --help                         show this text\n"
+    "  --version                      show the version\n"
+    "\n"
+    "It refuses the host's own addresses, the gateways of its routes, broadcast,\n"
+    "multicast and loopback addresses, and interfaces that do not exist.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  an argument was refused\n"
+    "  2  the privilege (cap_net_admin) is missing\n"
+    "  3  the kernel refused the change\n"
+    "  4  the neighbour table could not be read\n";
+
 std::string printable(const char* text)
 {
     std::string out;
@@ -94,6 +120,14 @@ int run(int argc, char** argv)
     if (argc < 2)
         return usage();
     const std::string op = argv[1];
+    if (op == "--help" && argc == 2) {
+        std::fputs(kHelp, stdout);
+        return Ok;
+    }
+    if (op == "--version" && argc == 2) {
+        std::puts("tarvanix-netpin " TARVANIX_VERSION);
+        return Ok;
+    }
     std::string why;
     uint32_t target = 0;
     uint32_t local = 0;
