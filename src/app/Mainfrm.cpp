@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
@@ -23,6 +24,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
 
 namespace tvx {
@@ -139,9 +141,19 @@ void TmainForm::createControls()
                                      QStringLiteral("Device Mode")});
     // Fixed widths with empty space after the last column, as a report list has.
     deviceListView->header()->setStretchLastSection(false);
+    // Where the desktop font is wider than the one these widths were made for,
+    // a column grows just enough that a full MAC or IP address and the caption
+    // stay readable; it never shrinks below its width.
     const int widths[] = {50, 82, 106, 95, 60, 82, 80};
-    for (int i = 0; i < 7; ++i)
-        deviceListView->setColumnWidth(i, widths[i]);
+    const QString samples[] = {QStringLiteral("Number"), QString(),
+                               QStringLiteral("00:00:00:00:00:00"),
+                               QStringLiteral("255.255.255.255"), QStringLiteral("Password"),
+                               QString(), QStringLiteral("Device Mode")};
+    const QFontMetrics metrics(deviceListView->font());
+    for (int i = 0; i < 7; ++i) {
+        const int needed = samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12;
+        deviceListView->setColumnWidth(i, std::max(widths[i], needed));
+    }
     connect(deviceListView, &QTreeWidget::itemDoubleClicked, this,
             [this] { deviceListViewDblClick(); });
 
@@ -153,7 +165,11 @@ void TmainForm::createControls()
     gridSplitter->setStretchFactor(0, 1);
     gridSplitter->setStretchFactor(1, 0);
 
-    mainSplitter->setSizes({118, 785 - 118});
+    // The tree keeps its width unless its longest item would be clipped.
+    const int treeWidth = std::max(
+        118, QFontMetrics(funcTreeView->font()).horizontalAdvance(QStringLiteral("Search by IP")) +
+                 2 * 19 + 16);
+    mainSplitter->setSizes({treeWidth, 785 - treeWidth});
     mainSplitter->setStretchFactor(0, 0);
     mainSplitter->setStretchFactor(1, 1);
 }
