@@ -68,14 +68,17 @@ bool valueAccepted(ValueKind kind, unsigned maxLength, const std::string& v)
     case ValueKind::Switches:
         return v.size() == 3 && all([](unsigned char c) { return c == '0' || c == '1'; });
     case ValueKind::HexPair:
-        return v.size() == 4 && all([](unsigned char c) { return std::isxdigit(c) != 0; });
+        // One delimiter byte or two.
+        return (v.size() == 2 || v.size() == 4)
+               && all([](unsigned char c) { return std::isxdigit(c) != 0; });
     case ValueKind::DataFormat:
         return v.size() == 3 && std::string("NEOSM").find(v[0]) != std::string::npos
                && v[1] >= '5' && v[1] <= '8' && (v[2] == '1' || v[2] == '2');
     case ValueKind::FlowControl:
-        return v == "NONE" || v == "RTS/CTS" || v == "XON/XOFF";
+        // Later firmware also knows DTR/DSR, which older utilities cannot show.
+        return v == "NONE" || v == "RTS/CTS" || v == "XON/XOFF" || v == "DTR/DSR";
     case ValueKind::Interface:
-        return v == "RS-232" || v == "RS-485";
+        return v == "RS-232" || v == "RS-485" || v == "RS-422";
     case ValueKind::OpMode:
         return v == "TS" || v == "TC" || v == "UD";
     case ValueKind::ReadOnly:
