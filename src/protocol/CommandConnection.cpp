@@ -1,6 +1,7 @@
 #include "protocol/CommandConnection.h"
 
 #include "net/Ipv4.h"
+#include "protocol/ReplyFrame.h"
 
 #include <QString>
 
@@ -169,12 +170,7 @@ int CommandConnection::sendCommand(const char* bytes, size_t length, char* desti
     const ssize_t n = ::recv(fd, area, sizeof area, 0);
     if (n <= 0)
         return -1;
-    if (n < 3 || area[0] != '%' || area[n - 2] != '\r' || area[n - 1] != '\n')
-        return -2;
-    const size_t textLength = static_cast<size_t>(n) - 3;
-    std::memcpy(destination, area + 1, textLength);
-    destination[textLength] = '\0';
-    return static_cast<int>(textLength);
+    return frameReply(area, static_cast<size_t>(n), destination);
 }
 
 void CommandConnection::closeConnection()
