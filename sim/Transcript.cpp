@@ -31,6 +31,10 @@ void Transcript::write(int id, const char* proto, const char* event, const std::
 void Transcript::bytes(int id, const char* proto, const char* event, const std::uint8_t* data,
                        std::size_t size)
 {
+    // Without a transcript nothing is written: a firmware transfer would
+    // otherwise format every block in hex for nothing.
+    if (!file_)
+        return;
     static const char digits[] = "0123456789abcdef";
     std::string hex;
     hex.reserve(size * 2);
