@@ -3,6 +3,7 @@
 #include "app/Prompter.h"
 #include "app/WorkerThread.h"
 #include "discovery/Sipdlg.h"
+#include "firmware/FirmwareDialog.h"
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradepsswddlg.h"
 #include "protocol/Passworddlg.h"
@@ -305,80 +306,90 @@ void copyCell(char* out, size_t room, const QString& cell, size_t maxChars)
 }
 } // namespace
 
-void TmainForm::dispatchUpgrade()
+TmainForm::Selection TmainForm::selectedDevice(char ipText[20], char macText[20]) const
 {
+    std::memset(ipText, 0, 20);
+    std::memset(macText, 0, 20);
     const int row = firstSelectedRow();
-    if (row < 0) {
-        env_.prompter->showError(QStringLiteral("please select a device first"));
-        return;
+    if (row < 0)
+        return Selection::None;
+    copyCell(ipText, 20, deviceCell(row, CellIp), 20);
+    copyCell(macText, 20, deviceCell(row, CellMac), 17);
+    if (!ipText[0] || !macText[0])
+        return Selection::Incomplete;
+    return deviceCell(row, CellPassword) == QStringLiteral("Yes") ? Selection::WithPassword
+                                                                  : Selection::Open;
+}
+
+bool TmainForm::promptPassword(char* out, size_t room)
+{
+    auto* dialog = windows_.PasswordDlg;
+    if (!dialog)
+        return false;
+    dialog->clearPassword();
+    if (dialog->exec() != QDialog::Accepted)
+        return false;
+    const QString typed = dialog->password();
+    if (typed.isEmpty()) {
+        env_.prompter->showError(QStringLiteral("Password can't be blank"));
+        return false;
     }
-    DeviceRequest request;
+    copyCell(out, room, typed, 8);
+    return true;
+}
+
+bool TmainForm::requestForSelectedDevice(DeviceRequest& request, bool& hasPassword)
+{
     std::memset(&request, 0, sizeof request);
-    copyCell(request.ipText, sizeof request.ipText, deviceCell(row, CellIp), 20);
-    copyCell(request.macText, sizeof request.macText, deviceCell(row, CellMac), 17);
-    if (!request.ipText[0] || !request.macText[0])
-        return;
+    const Selection selection = selectedDevice(request.ipText, request.macText);
+    if (selection == Selection::None) {
+        env_.prompter->showError(QStringLiteral("please select a device first"));
+        return false;
+    }
+    if (selection == Selection::Incomplete)
+        return false;
     if (isDeviceOpen(request.macText)) {
         env_.prompter->showError(QStringLiteral("please exit from configuration utility"));
+        return false;
+    }
+    hasPassword = selection == Selection::WithPassword;
+    return true;
+}
+
+void TmainForm::dispatchUpgrade()
+{
+    DeviceRequest request;
+    bool hasPassword = false;
+    if (!requestForSelectedDevice(request, hasPassword))
         return;
-    }
-    if (deviceCell(row, CellPassword) == QStringLiteral("Yes")) {
-        auto* dialog = windows_.upgradePsswdDlg;
-        if (!dialog)
-            return;
-        dialog->clearPassword();
-        if (dialog->exec() != QDialog::Accepted)
-            return;
-        copyCell(request.password, sizeof request.password, dialog->firmwarePassword(), 8);
-        // The path in the file system's own encoding: a Latin-1 copy would
-        // turn other characters into "?" and name another file. The dialog
-        // has already refused a path longer than the field.
-        copyBytes(request.firmwarePath, sizeof request.firmwarePath,
-                  dialog->firmwarePathBytes(), 255);
+    FirmwareDialog* dialog = nullptr;
+    if (hasPassword) {
+        if (windows_.upgradePsswdDlg)
+            windows_.upgradePsswdDlg->clearPassword();
+        dialog = windows_.upgradePsswdDlg;
     } else {
-        auto* dialog = windows_.upgradeFWDlg;
-        if (!dialog || dialog->exec() != QDialog::Accepted)
-            return;
-        // The path in the file system's own encoding: a Latin-1 copy would
-        // turn other characters into "?" and name another file. The dialog
-        // has already refused a path longer than the field.
-        copyBytes(request.firmwarePath, sizeof request.firmwarePath,
-                  dialog->firmwarePathBytes(), 255);
+        dialog = windows_.upgradeFWDlg;
     }
+    if (!dialog || dialog->exec() != QDialog::Accepted)
+        return;
+    if (hasPassword)
+        copyCell(request.password, sizeof request.password,
+                 windows_.upgradePsswdDlg->firmwarePassword(), 8);
+    // The path in the file system's own encoding: a Latin-1 copy would turn
+    // other characters into "?" and name another file. The dialog has
+    // already refused a path longer than the field.
+    copyBytes(request.firmwarePath, sizeof request.firmwarePath, dialog->firmwarePathBytes(), 255);
     runUpgrade(request);
 }
 
 void TmainForm::dispatchReboot()
 {
-    const int row = firstSelectedRow();
-    if (row < 0) {
-        env_.prompter->showError(QStringLiteral("please select a device first"));
-        return;
-    }
     DeviceRequest request;
-    std::memset(&request, 0, sizeof request);
-    copyCell(request.ipText, sizeof request.ipText, deviceCell(row, CellIp), 20);
-    copyCell(request.macText, sizeof request.macText, deviceCell(row, CellMac), 17);
-    if (!request.ipText[0] || !request.macText[0])
+    bool hasPassword = false;
+    if (!requestForSelectedDevice(request, hasPassword))
         return;
-    if (isDeviceOpen(request.macText)) {
-        env_.prompter->showError(QStringLiteral("please exit from configuration utility"));
+    if (hasPassword && !promptPassword(request.password, sizeof request.password))
         return;
-    }
-    if (deviceCell(row, CellPassword) == QStringLiteral("Yes")) {
-        auto* dialog = windows_.PasswordDlg;
-        if (!dialog)
-            return;
-        dialog->clearPassword();
-        if (dialog->exec() != QDialog::Accepted)
-            return;
-        const QString typed = dialog->password();
-        if (typed.isEmpty()) {
-            env_.prompter->showError(QStringLiteral("Password can't be blank"));
-            return;
-        }
-        copyCell(request.password, sizeof request.password, typed, 8);
-    }
     if (!env_.prompter->askConfirm(QStringLiteral("Are you sure to reboot device?")))
         return;
     runReboot(request);

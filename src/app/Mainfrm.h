@@ -92,6 +92,13 @@ public:
     int deviceCount() const;
     int firstSelectedRow() const; // -1 when none
     QString deviceCell(int row, DeviceCell cell) const;
+    // The first selected row's IP and MAC texts (zero-filled, at most 19 and
+    // 17 characters) and whether its "Password" cell reads "Yes".
+    enum class Selection { None, Incomplete, Open, WithPassword };
+    Selection selectedDevice(char ipText[20], char macText[20]) const;
+    // Asks for a module's password; false when cancelled or left blank (the
+    // latter with "Password can't be blank"). At most 8 characters go to `out`.
+    bool promptPassword(char* out, size_t room);
     int markDeviceOpen(const char* mac, bool open);
     int isDeviceOpen(const char* mac) const;
     // The text colour a row is drawn in: blue while its module is open.
@@ -133,6 +140,7 @@ private:
     void FormClose();
     void FormDestroy();
     void selectRoot();
+    bool requestForSelectedDevice(DeviceRequest& request, bool& hasPassword);
     void dispatchUpgrade();
     void dispatchReboot();
     void repaintDeviceList();

@@ -3,7 +3,6 @@
 
 #include "app/Prompter.h"
 #include "app/WorkerThread.h"
-#include "protocol/Passworddlg.h"
 #include "protocol/SettingsRecord.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpprgfrm.h"
@@ -12,28 +11,12 @@
 
 namespace tvx {
 
-namespace {
-
-void copyText(char* out, size_t room, const QString& text, size_t maxChars)
-{
-    const QByteArray bytes = text.toLatin1();
-    std::memset(out, 0, room);
-    std::memcpy(out, bytes.constData(),
-                std::min({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
-}
-
-} // namespace
-
 void TmainForm::deviceListViewDblClick()
 {
-    const int row = firstSelectedRow();
-    if (row < 0)
-        return;
     char ipText[20];
     char macText[20];
-    copyText(ipText, sizeof ipText, deviceCell(row, CellIp), 20);
-    copyText(macText, sizeof macText, deviceCell(row, CellMac), 17);
-    if (!ipText[0] || !macText[0])
+    const Selection selection = selectedDevice(ipText, macText);
+    if (selection == Selection::None || selection == Selection::Incomplete)
         return;
     if (isDeviceOpen(macText)) {
         prompter().showError(QStringLiteral("already selected"));
@@ -45,20 +28,8 @@ void TmainForm::deviceListViewDblClick()
 
     SettingsRecord record;
     std::memset(&record, 0, sizeof record);
-    if (deviceCell(row, CellPassword) == QStringLiteral("Yes")) {
-        TPasswordDlg* dialog = windows().PasswordDlg;
-        if (!dialog)
-            return;
-        dialog->clearPassword();
-        if (dialog->exec() != QDialog::Accepted)
-            return;
-        const QString typed = dialog->password();
-        if (typed.isEmpty()) {
-            prompter().showError(QStringLiteral("Password can't be blank"));
-            return;
-        }
-        copyText(record.passwd, sizeof record.passwd, typed, 8);
-    }
+    if (selection == Selection::WithPassword && !promptPassword(record.passwd, sizeof record.passwd))
+        return;
 
     // The worker keeps its own record; this run's copy arrives here before
     // its result, and a cancelled run's copy is dropped with its other effects.
