@@ -445,7 +445,12 @@ void TestCommandConnection::stopBeforeFallbackLeavesNothing()
     Bench b2(2);
     CommandConnection c2(b2.net, b2.link, WorkerFamily::Settings, "127.0.0.1", kMac, closedPort);
     auto stopper = std::async(std::launch::async, [&] {
-        while (b2.tables.routeCalls == 0)
+        // The connection counts under the tables' lock, on its own thread.
+        const auto routeAdded = [&] {
+            std::lock_guard guard(b2.tables.lock);
+            return b2.tables.routeCalls > 0;
+        };
+        while (!routeAdded())
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         b2.token->requestStop();
     });
