@@ -18,6 +18,7 @@
 #include <QIcon>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QSplitter>
 #include <QThread>
 #include <QToolBar>
@@ -244,11 +245,13 @@ void TmainForm::showDeviceActions(bool show)
 void TmainForm::appendLog(const QString& text)
 {
     if (QThread::currentThread() != thread()) {
-        // Queued on the same per-thread queue as every other effect, so the
-        // order holds; with this window as context a line that arrives after
-        // the window is gone is dropped instead of touching it.
-        QMetaObject::invokeMethod(this, [this, text] { msgMemo->appendPlainText(text); },
-                                  Qt::QueuedConnection);
+        // Through the workers' one queue, so the line keeps its place among
+        // their other effects; a line that arrives after the window is gone
+        // is dropped instead of touching it.
+        WorkerLink::postToUiThread([window = QPointer<TmainForm>(this), text] {
+            if (window)
+                window->msgMemo->appendPlainText(text);
+        });
         return;
     }
     msgMemo->appendPlainText(text);
