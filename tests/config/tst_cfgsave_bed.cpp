@@ -4,6 +4,7 @@
 // new address; values the window never shows go back untouched; a refused
 // line, a refused login and a cancel each end as the user is told, with the
 // window closed and nothing left pinned in the host's tables.
+#include "BedWindows.h"
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
@@ -68,13 +69,7 @@ void TestCfgSaveBed::initTestCase()
 {
     if (!bed_.isValid())
         QSKIP(qPrintable(bed_.error()));
-    tables_ = std::make_unique<SystemNetTables>(
-        SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
-    AppEnvironment env;
-    env.prompter = &prompter_;
-    env.netTables = tables_.get();
-    form_ = createAppWindows(env);
-    form_->show();
+    form_ = test::showBedWindows(prompter_, tables_);
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     QVERIFY(form_->networkReady());
 }

@@ -1,6 +1,7 @@
 // Searches through the real main window inside the test bed: modules on two LANs, each request
 // on its own link, replies by broadcast, duplicates, a module seen on both links, malformed
 // replies, search by IP address, cancel, and a host whose links are down.
+#include "BedWindows.h"
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
@@ -93,13 +94,7 @@ void TestSearchBed::initTestCase()
 {
     if (!bed_.isValid())
         QSKIP(qPrintable(bed_.error()));
-    tables_ = std::make_unique<SystemNetTables>(
-        SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
-    AppEnvironment env;
-    env.prompter = &prompter_;
-    env.netTables = tables_.get();
-    form_ = createAppWindows(env);
-    form_->show();
+    form_ = test::showBedWindows(prompter_, tables_);
     QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
     QVERIFY(form_->networkReady());
     progress_ = form_->windows().udpPrgForm;

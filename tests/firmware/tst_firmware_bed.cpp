@@ -1,6 +1,7 @@
 // Upgrade and reboot from the real main window against simulated modules in
 // the network test bed: what reaches the module, what the user is shown, and
 // that nothing is left behind in the host's tables or in the process.
+#include "BedWindows.h"
 #include "TestBed.h"
 #include "app/AppWindows.h"
 #include "app/WorkerThread.h"
@@ -122,13 +123,7 @@ private slots:
     {
         if (!bed_.isValid())
             QSKIP(qPrintable(bed_.error()));
-        tables_ = std::make_unique<SystemNetTables>(SystemNetTables::defaultHelperPath(
-            QCoreApplication::applicationDirPath().toStdString()));
-        AppEnvironment env;
-        env.prompter = &prompter_;
-        env.netTables = tables_.get();
-        main_ = createAppWindows(env);
-        main_->show();
+        main_ = test::showBedWindows(prompter_, tables_);
         QVERIFY(main_->networkReady());
     }
 

@@ -2,6 +2,7 @@
 // test bed: what goes over the wire, what the user sees for each failure, and
 // what is left in the host's neighbour and route tables afterwards.
 #include "GuiWaits.h"
+#include "BedWindows.h"
 #include "TestBed.h"
 #include "app/AppWindows.h"
 #include "app/WorkerThread.h"
@@ -79,13 +80,7 @@ void TestReadFlowBed::initTestCase()
 {
     if (!bed_.isValid())
         QSKIP(qPrintable(bed_.error()));
-    tables_ = std::make_unique<SystemNetTables>(SystemNetTables::defaultHelperPath(
-        QCoreApplication::applicationDirPath().toStdString()));
-    AppEnvironment env;
-    env.prompter = &prompter_;
-    env.netTables = tables_.get();
-    main_ = createAppWindows(env);
-    main_->show();
+    main_ = test::showBedWindows(prompter_, tables_);
     QVERIFY(main_->networkReady());
 }
 

@@ -9,6 +9,7 @@
 // One function per operation, so ctest runs them in beds of their own, in
 // parallel. Rows the area tests already hold are repeated here only where the
 // leak checks add something; docs/reliability.md lists the measured outcomes.
+#include "BedWindows.h"
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
@@ -145,13 +146,7 @@ void TestFaultMatrix::initTestCase()
 {
     if (!bed_.isValid())
         QSKIP(qPrintable(bed_.error()));
-    tables_ = std::make_unique<SystemNetTables>(SystemNetTables::defaultHelperPath(
-        QCoreApplication::applicationDirPath().toStdString()));
-    AppEnvironment env;
-    env.prompter = &prompter_;
-    env.netTables = tables_.get();
-    main_ = createAppWindows(env);
-    main_->show();
+    main_ = test::showBedWindows(prompter_, tables_);
     QVERIFY(main_->networkReady());
     // Qt sets up two event descriptors for good with the first worker and
     // progress window; a reboot of address 0 (ends at once, shows nothing)

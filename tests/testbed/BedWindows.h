@@ -1,0 +1,29 @@
+#pragma once
+
+#include "app/AppWindows.h"
+#include "app/Prompter.h"
+#include "platform/SystemNetTables.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+
+namespace tvx::test {
+
+// The utility's real windows over the host namespace's real tables, shown, as
+// every test in the bed drives them. `tables` receives the tables the windows
+// use, so it must outlive them.
+inline std::unique_ptr<TmainForm> showBedWindows(Prompter& prompter,
+                                                 std::unique_ptr<SystemNetTables>& tables)
+{
+    tables = std::make_unique<SystemNetTables>(
+        SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
+    AppEnvironment env;
+    env.prompter = &prompter;
+    env.netTables = tables.get();
+    auto mainForm = createAppWindows(env);
+    mainForm->show();
+    return mainForm;
+}
+
+} // namespace tvx::test
