@@ -75,14 +75,14 @@ int CliApp::run(const CliRequest& request)
             return status;
     }
 
-    QList<TargetSpec> targets;
+    QList<TargetId> targets;
     DeviceTable found;
     if (const int status = resolve(request, context, targets, found); status != ExitOk)
         return status;
 
     FleetRunner fleet(context, request.jobs);
-    for (const TargetSpec& target : targets) {
-        const DiscoveryRecord* row = target.kind == TargetSpec::Kind::Mac
+    for (const TargetId& target : targets) {
+        const DiscoveryRecord* row = target.kind == TargetId::Kind::Mac
                                          ? found.findMac(target.key)
                                          : found.findIp(target.key);
         if (!row) {
@@ -179,14 +179,14 @@ int CliApp::prepareUpgrade(const CliRequest& request, CliContext& context)
     return ExitOk;
 }
 
-int CliApp::resolve(const CliRequest& request, CliContext& context, QList<TargetSpec>& targets,
+int CliApp::resolve(const CliRequest& request, CliContext& context, QList<TargetId>& targets,
                     DeviceTable& found)
 {
     for (const QString& text : request.targets) {
-        std::optional<TargetSpec> spec = TargetSpec::parse(text);
-        if (!spec)
+        std::optional<TargetId> id = TargetId::parse(text);
+        if (!id)
             return refused(QStringLiteral("'%1' is neither an IP address nor a MAC address").arg(text));
-        targets << *spec;
+        targets << *id;
     }
     if (!request.targetsFile.isEmpty()) {
         const TargetsFile file = readTargetsFile(request.targetsFile);
@@ -210,7 +210,7 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
     // One broadcast finds a whole fleet and every module named by its MAC; a
     // lone address, or one the broadcast did not reach (behind a router), is
     // searched for by itself.
-    const bool lonelyIp = targets.size() == 1 && targets[0].kind == TargetSpec::Kind::Ip;
+    const bool lonelyIp = targets.size() == 1 && targets[0].kind == TargetId::Kind::Ip;
     if (request.all || !lonelyIp) {
         if (const int result = searchInto(true, QString()); result != 0)
             return searchFailed(result);
@@ -221,16 +221,16 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
             return ExitNoModules;
         }
         for (const DiscoveryRecord& row : found.rows()) {
-            TargetSpec spec;
-            spec.kind = TargetSpec::Kind::Mac;
-            spec.key = recordText(row.macText).left(17);
-            spec.text = recordText(row.ipText);
-            targets << spec;
+            TargetId id;
+            id.kind = TargetId::Kind::Mac;
+            id.key = recordText(row.macText).left(17);
+            id.text = recordText(row.ipText);
+            targets << id;
         }
         return ExitOk;
     }
-    for (const TargetSpec& target : std::as_const(targets)) {
-        if (target.kind != TargetSpec::Kind::Ip || found.findIp(target.key))
+    for (const TargetId& target : std::as_const(targets)) {
+        if (target.kind != TargetId::Kind::Ip || found.findIp(target.key))
             continue;
         if (const int result = searchInto(false, target.key); result != 0)
             return searchFailed(result);
@@ -238,7 +238,7 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
     return ExitOk;
 }
 
-std::optional<QByteArray> CliApp::passwordFor(Command command, const TargetSpec& target,
+std::optional<QByteArray> CliApp::passwordFor(Command command, const TargetId& target,
                                               const DiscoveryRecord& row, QString& problem)
 {
     // The windows ask only for a module whose "Password" cell reads "Yes".

@@ -2,7 +2,7 @@
 
 #include "cli/CliRequest.h"
 #include "cli/DeviceTable.h"
-#include "cli/TargetSpec.h"
+#include "cli/TargetId.h"
 
 #include <QByteArray>
 
@@ -28,9 +28,9 @@ private:
     int prepareSet(const CliRequest& request, CliContext& context);
     int prepareUpgrade(const CliRequest& request, CliContext& context);
     // Finds every target; the table holds what the searches found.
-    int resolve(const CliRequest& request, CliContext& context, QList<TargetSpec>& targets,
+    int resolve(const CliRequest& request, CliContext& context, QList<TargetId>& targets,
                 DeviceTable& found);
-    std::optional<QByteArray> passwordFor(Command command, const TargetSpec& target,
+    std::optional<QByteArray> passwordFor(Command command, const TargetId& target,
                                           const DiscoveryRecord& row, QString& problem);
     void printGet(const CliRequest& request, const FleetRunner& fleet);
 

@@ -1,4 +1,4 @@
-#include "cli/TargetSpec.h"
+#include "cli/TargetId.h"
 
 #include "config/DottedQuad.h"
 #include "net/Ipv4.h"
@@ -13,18 +13,18 @@ namespace {
 constexpr int kPasswordMaxChars = 8;
 } // namespace
 
-std::optional<TargetSpec> TargetSpec::parse(const QString& text)
+std::optional<TargetId> TargetId::parse(const QString& text)
 {
-    TargetSpec spec;
-    spec.text = text;
+    TargetId id;
+    id.text = text;
     const QByteArray bytes = text.toLatin1();
     const uint32_t address = parseDottedQuad(bytes.constData());
     if (address != kDottedQuadError && address != 0) {
         char dotted[16];
         formatDottedQuad(address, dotted);
-        spec.kind = Kind::Ip;
-        spec.key = QString::fromLatin1(dotted);
-        return spec;
+        id.kind = Kind::Ip;
+        id.key = QString::fromLatin1(dotted);
+        return id;
     }
     static const QRegularExpression mac(QStringLiteral(
         "^[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}$"));
@@ -33,9 +33,9 @@ std::optional<TargetSpec> TargetSpec::parse(const QString& text)
         macTextToBytes(bytes.constData(), raw);
         char canonical[18];
         formatMac(raw, canonical);
-        spec.kind = Kind::Mac;
-        spec.key = QString::fromLatin1(canonical);
-        return spec;
+        id.kind = Kind::Mac;
+        id.key = QString::fromLatin1(canonical);
+        return id;
     }
     return std::nullopt;
 }
@@ -60,8 +60,8 @@ TargetsFile readTargetsFile(const QString& path)
             out.error = where() + QStringLiteral("expected a target and at most a password");
             return out;
         }
-        std::optional<TargetSpec> spec = TargetSpec::parse(QString::fromLatin1(columns[0]));
-        if (!spec) {
+        std::optional<TargetId> id = TargetId::parse(QString::fromLatin1(columns[0]));
+        if (!id) {
             out.error = where()
                         + QStringLiteral("'%1' is neither an IP address nor a MAC address")
                               .arg(QString::fromLatin1(columns[0]));
@@ -73,9 +73,9 @@ TargetsFile readTargetsFile(const QString& path)
                                           .arg(kPasswordMaxChars);
                 return out;
             }
-            spec->password = columns[1];
+            id->password = columns[1];
         }
-        out.targets << *spec;
+        out.targets << *id;
     }
     return out;
 }

@@ -11,7 +11,7 @@ namespace tvx::cli {
 // One module named on the command line or in a targets file, before the
 // search has found it: an IP address or a MAC address, and the password of
 // its targets-file line, if any.
-struct TargetSpec {
+struct TargetId {
     enum class Kind { Ip, Mac };
     QString text;        // as given, for the summary
     Kind kind = Kind::Ip;
@@ -20,11 +20,11 @@ struct TargetSpec {
 
     // Nothing when `text` is neither a dotted IPv4 address (not 0.0.0.0 nor
     // 255.255.255.255) nor six two-digit hexadecimal groups joined by ':' or '-'.
-    static std::optional<TargetSpec> parse(const QString& text);
+    static std::optional<TargetId> parse(const QString& text);
 };
 
 struct TargetsFile {
-    QList<TargetSpec> targets;
+    QList<TargetId> targets;
     QString error; // the first refused line, with its number
 };
 
