@@ -1,7 +1,7 @@
 #include "app/Mainfrm.h"
 
-#include "app/Prompter.h"
-#include "app/WorkerThread.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
 #include "discovery/Sipdlg.h"
 #include "firmware/FirmwareDialog.h"
 #include "firmware/Upgradefwdlg.h"

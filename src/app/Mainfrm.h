@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/DeviceRecords.h"
-#include "app/RunToken.h"
-#include "app/WorkerLink.h"
+#include "handover/DeviceRecords.h"
+#include "handover/RunToken.h"
+#include "handover/WorkerLink.h"
 #include "net/HostNetwork.h"
 
 #include <QColor>

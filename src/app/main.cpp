@@ -4,7 +4,7 @@
 #include "app/ExitSignals.h"
 #include "app/MessageBoxPrompter.h"
 #include "app/TarvanixApplication.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 
 #include <csignal>
 #include <cstdio>

@@ -11,7 +11,7 @@
 #include "config/DottedQuad.h"
 #include "firmware/FirmwareRecognition.h"
 #include "net/HostNetwork.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 
 #include <QCoreApplication>
 #include <QFile>

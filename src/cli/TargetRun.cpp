@@ -1,6 +1,6 @@
 #include "cli/TargetRun.h"
 
-#include "app/WorkerLink.h"
+#include "handover/WorkerLink.h"
 #include "cli/CliContext.h"
 #include "cli/DeviceTable.h"
 #include "cli/RunView.h"

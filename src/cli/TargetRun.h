@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/DeviceRecords.h"
-#include "app/RunToken.h"
+#include "handover/DeviceRecords.h"
+#include "handover/RunToken.h"
 #include "cli/CliRequest.h"
 #include "protocol/SettingsRecord.h"
 

@@ -3,7 +3,7 @@
 #include "config/Cfgfrm.h"
 
 #include "app/Mainfrm.h"
-#include "app/Prompter.h"
+#include "handover/Prompter.h"
 #include "config/CfgLoad.h"
 #include "config/RecordText.h"
 #include "platform/Ipv4AddressEdit.h"

@@ -3,9 +3,9 @@
 #include "config/Cfgfrm.h"
 
 #include "app/Mainfrm.h"
-#include "app/Prompter.h"
-#include "app/RunToken.h"
-#include "app/WorkerThread.h"
+#include "handover/Prompter.h"
+#include "handover/RunToken.h"
+#include "handover/WorkerThread.h"
 #include "config/CfgCollect.h"
 #include "config/RecordText.h"
 #include "platform/Ipv4AddressEdit.h"

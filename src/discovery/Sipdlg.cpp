@@ -1,7 +1,7 @@
 #include "discovery/Sipdlg.h"
 
 #include "app/Mainfrm.h"
-#include "app/Prompter.h"
+#include "handover/Prompter.h"
 #include "platform/Ipv4AddressEdit.h"
 
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #include "firmware/Upgradepsswddlg.h"
 
-#include "app/Prompter.h"
+#include "handover/Prompter.h"
 
 #include <QGroupBox>
 #include <QLabel>

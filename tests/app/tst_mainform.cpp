@@ -2,7 +2,7 @@
 // checks and messages, and the ways out. The host's tables are a fake and no
 // test here lets a search or a module operation start: this runs in the
 // host's own network namespace.
-#include "TestWorker.h"
+#include "handover/TestWorker.h"
 #include "app/AppWindows.h"
 #include "app/ExitSignals.h"
 #include "app/Mainfrm.h"

@@ -1,7 +1,7 @@
 // runUpgrade and runReboot in the main window where no module is involved:
 // what ends before any connection, and what the user is then shown.
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "firmware/Upgradeprgfrm.h"

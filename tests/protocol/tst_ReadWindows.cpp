@@ -3,7 +3,7 @@
 // network: the error strikes before anything is sent).
 #include "GuiWaits.h"
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"

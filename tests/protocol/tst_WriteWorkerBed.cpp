@@ -4,10 +4,10 @@
 // without answering it.
 #include "RecordingView.h"
 #include "TestBed.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "net/HostNetwork.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/AppWindows.h"
-#include "app/Prompter.h"
-#include "platform/SystemNetTables.h"
+#include "handover/Prompter.h"
+#include "net/SystemNetTables.h"
 
 #include <QCoreApplication>
 

@@ -1,8 +1,8 @@
 // The main window's upgrade and reboot operations, beside their workers.
 #include "app/Mainfrm.h"
 
-#include "app/Prompter.h"
-#include "app/WorkerThread.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
 #include "firmware/Rebootthread.h"
 #include "firmware/Upgradefwthread.h"
 #include "firmware/Upgradeprgfrm.h"

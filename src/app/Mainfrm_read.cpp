@@ -1,8 +1,8 @@
 // The main window's double-click flow, beside the read worker.
 #include "app/Mainfrm.h"
 
-#include "app/Prompter.h"
-#include "app/WorkerThread.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
 #include "protocol/SettingsRecord.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpprgfrm.h"

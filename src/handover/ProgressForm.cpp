@@ -1,4 +1,4 @@
-#include "app/ProgressForm.h"
+#include "handover/ProgressForm.h"
 
 #include <QLabel>
 #include <QProgressBar>

@@ -1,4 +1,4 @@
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/ProgressView.h"
-#include "app/RunToken.h"
+#include "handover/ProgressView.h"
+#include "handover/RunToken.h"
 
 #include <QDialog>
 
