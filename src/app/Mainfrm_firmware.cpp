@@ -1,35 +1,13 @@
 // The main window's upgrade and reboot operations, beside their workers.
 #include "app/Mainfrm.h"
 
-#include "handover/Prompter.h"
-#include "handover/WorkerThread.h"
 #include "firmware/Rebootthread.h"
 #include "firmware/Upgradefwthread.h"
 #include "firmware/Upgradeprgfrm.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
 
 namespace tvx {
-
-namespace {
-// Shows the progress window modally while the worker runs. The run's result,
-// or 1 when the user cancelled: the worker is then asked to stop and its later
-// effects are dropped, and nothing is reported.
-int waitForWorker(TmainForm& mainForm, TupgradePrgForm& form,
-                  const std::shared_ptr<RunToken>& token)
-{
-    form.prepare();
-    form.runModal(*token);
-    if (token->result == 1) {
-        token->requestStop();
-        token->detach();
-        return 1;
-    }
-    if (form.isVisible()) {
-        form.closeProgress();
-        mainForm.repaint();
-    }
-    return token->result;
-}
-} // namespace
 
 void TmainForm::runUpgrade(const DeviceRequest& request)
 {
@@ -37,19 +15,20 @@ void TmainForm::runUpgrade(const DeviceRequest& request)
     if (!form)
         return;
     auto token = std::make_shared<RunToken>();
-    token->result = 1;
     WorkerThread::start(std::make_unique<upgradeFwThread>(
-        makeLink(token, form, form->barMaximum()), hostNetwork(), request));
+        makeLink(token, form, form->barMaximum()), hostNetwork_, request));
 
-    const int result = waitForWorker(*this, *form, token);
-    if (result == 0) {
+    // A cancelled run reports nothing.
+    if (!runModalOperation(form, *token))
+        return;
+    const WorkerOutcome outcome = upgradeFwThread::outcome(token->result);
+    if (outcome.done()) {
         if (prompter().askFinished(upgradeFwThread::successQuestion()))
             startSearch(true, nullptr);
         return;
     }
-    const QString message = upgradeFwThread::resultMessage(result);
-    if (!message.isEmpty())
-        prompter().showError(message);
+    if (!outcome.message.isEmpty())
+        prompter().showError(outcome.message);
 }
 
 void TmainForm::runReboot(const DeviceRequest& request)
@@ -58,19 +37,19 @@ void TmainForm::runReboot(const DeviceRequest& request)
     if (!form)
         return;
     auto token = std::make_shared<RunToken>();
-    token->result = 1;
     WorkerThread::start(std::make_unique<rebootThread>(makeLink(token, form, form->barMaximum()),
-                                                       hostNetwork(), request));
+                                                       hostNetwork_, request));
 
-    const int result = waitForWorker(*this, *form, token);
-    if (result == 0) {
+    if (!runModalOperation(form, *token))
+        return;
+    const WorkerOutcome outcome = rebootThread::outcome(token->result);
+    if (outcome.done()) {
         if (prompter().askFinished(rebootThread::successQuestion()))
             startSearch(true, nullptr);
         return;
     }
-    const QString message = rebootThread::resultMessage(result);
-    if (!message.isEmpty())
-        prompter().showError(message);
+    if (!outcome.message.isEmpty())
+        prompter().showError(outcome.message);
 }
 
 } // namespace tvx

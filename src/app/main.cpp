@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char* argv[])
 {
@@ -23,12 +24,14 @@ int main(int argc, char* argv[])
 
     tvx::MessageBoxPrompter prompter;
     app.setPrompter(&prompter);
-    tvx::SystemNetTables netTables(tvx::SystemNetTables::defaultHelperPath(
+    // Shared with the host network the workers hold, so a worker still ending
+    // after the wait below never finds its tables gone.
+    auto netTables = std::make_shared<tvx::SystemNetTables>(tvx::SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
 
     tvx::AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = &netTables;
+    env.netTables = netTables;
     auto mainForm = tvx::createAppWindows(env);
     prompter.setParent(mainForm.get());
 

@@ -10,7 +10,7 @@
 #include "cli/TerminalDisplay.h"
 #include "config/DottedQuad.h"
 #include "firmware/FirmwareRecognition.h"
-#include "net/HostNetwork.h"
+#include "net/SharedHostNetwork.h"
 #include "net/SystemNetTables.h"
 
 #include <QCoreApplication>
@@ -51,14 +51,13 @@ int CliApp::run(const CliRequest& request)
     }
 
     TerminalDisplay display(TerminalDisplay::stderrIsTerminal());
-    SystemNetTables tables(SystemNetTables::defaultHelperPath(
+    auto tables = std::make_shared<SystemNetTables>(SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
+    CliContext context;
     // The host's own troubles (no helper, no privilege) are always worth a line.
-    HostNetwork net(tables, [&display](const QString& text) {
+    context.net = makeSharedHostNetwork(tables, [&display](const QString& text) {
         display.line(QStringLiteral("tarvanix-cli: ") + text);
     });
-    CliContext context;
-    context.net = &net;
     context.display = &display;
     context.interrupted = &interrupted_;
     if (request.verbose)

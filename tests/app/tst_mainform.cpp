@@ -65,7 +65,7 @@ struct Harness {
     {
         tables.addresses = {{parseIpv4("192.0.2.10", false), 2}};
         env.prompter = &prompter;
-        env.netTables = &tables;
+        env.netTables = unownedTables(tables);
         env.quitApplication = [this] { ++quitCalls; };
         // Should any check let an operation through, its question is
         // answered No so nothing reaches the network.

@@ -48,7 +48,7 @@ private slots:
     {
         AppEnvironment env;
         env.prompter = &prompter_;
-        env.netTables = &tables_;
+        env.netTables = unownedTables(tables_);
         main_ = createAppWindows(env);
     }
     void init()

@@ -160,7 +160,7 @@ void TestReadWindows::workerErrorShowsItsExceptionAndOpensNothing()
     ThrowingTables tables;
     AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = &tables;
+    env.netTables = unownedTables(tables);
     auto main = createAppWindows(env);
     main->show();
     QVERIFY(main->networkReady());
@@ -204,7 +204,7 @@ void TestReadWindows::nothingSelectedDoesNothing()
     test::FakeNetTables tables;
     AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = &tables;
+    env.netTables = unownedTables(tables);
     auto main = createAppWindows(env);
     main->show();
     DiscoveryRecord r;

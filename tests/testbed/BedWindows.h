@@ -20,7 +20,7 @@ inline std::unique_ptr<TmainForm> showBedWindows(Prompter& prompter,
         SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
     AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = tables.get();
+    env.netTables = std::shared_ptr<NetTables>(std::shared_ptr<NetTables>(), tables.get());
     auto mainForm = createAppWindows(env);
     mainForm->show();
     return mainForm;
