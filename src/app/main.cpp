@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 int main(int argc, char* argv[])
@@ -42,7 +43,12 @@ int main(int argc, char* argv[])
     mainForm->show();
     const int code = app.exec();
     // Each worker removes its temporary ARP entry and route on its way out.
-    if (!tvx::TmainForm::drainWorkers(30000))
+    if (!tvx::TmainForm::drainWorkers(30000)) {
         std::fprintf(stderr, "tarvanix-utility: a worker did not end in time\n");
+        // A worker still runs: the program ends here without taking down the
+        // application, the windows or the prompts under it.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }
