@@ -18,9 +18,11 @@
 #include <QHeaderView>
 #include <QIcon>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QSplitter>
+#include <QStyledItemDelegate>
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
@@ -39,6 +41,27 @@ const QString kSearchByIp = QStringLiteral("Search by IP");
 const QString kUpgrade = QStringLiteral("Upgrade");
 const QString kReboot = QStringLiteral("Reboot");
 const QColor kOpenRowColour(0, 0, 255);
+const QColor kGridLineColour(0xd8, 0xd8, 0xd8);
+
+// Draws each cell as the style does, then its right and bottom grid line.
+// A selected row keeps the style's own highlight and highlighted text, which
+// the style uses for an open (blue) row too.
+class GridLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(kGridLineColour);
+        const QRect r = option.rect;
+        painter->drawLine(r.topRight(), r.bottomRight());
+        painter->drawLine(r.bottomLeft(), r.bottomRight());
+        painter->restore();
+    }
+};
 } // namespace
 
 TmainForm::TmainForm(const AppEnvironment& env, QWidget* parent) : QMainWindow(parent), env_(env)
@@ -135,8 +158,10 @@ void TmainForm::createControls()
     deviceListView->setSelectionBehavior(QAbstractItemView::SelectRows);
     deviceListView->setSelectionMode(QAbstractItemView::SingleSelection);
     deviceListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    deviceListView->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid #d8d8d8; border-bottom: 1px solid #d8d8d8; }"));
+    // The grid lines are drawn by a delegate: an item style sheet would hand
+    // the rows to the style-sheet style, which draws a selected row as a pale
+    // band with no readable text.
+    deviceListView->setItemDelegate(new GridLineDelegate(deviceListView));
     deviceListView->setHeaderLabels({QStringLiteral("Number"), QStringLiteral("Device Name"),
                                      QStringLiteral("MAC Address"), QStringLiteral("IP Address"),
                                      QStringLiteral("Password"), QStringLiteral("Model Name"),
