@@ -1,5 +1,7 @@
 #include "app/Mainfrm.h"
 
+#include "app/DeviceListExport.h"
+
 #include "handover/Prompter.h"
 #include "handover/WorkerThread.h"
 #include "net/SharedHostNetwork.h"
@@ -11,12 +13,22 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QScreen>
+#include <QUrl>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QImageReader>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -42,6 +54,20 @@ const QString kUpgrade = QStringLiteral("Upgrade");
 const QString kReboot = QStringLiteral("Reboot");
 const QColor kOpenRowColour(0, 0, 255);
 const QColor kGridLineColour(0xd8, 0xd8, 0xd8);
+const QRect kPlacement(337, 203, 785, 552);
+
+// A device row: sorting by Number keeps the search's numbers in numeric order.
+class DeviceItem : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        if (column == 0)
+            return text(0).toInt() < other.text(0).toInt();
+        return QTreeWidgetItem::operator<(other);
+    }
+};
 
 // Draws each cell as the style does, then its right and bottom grid line.
 // A selected row keeps the style's own highlight and highlighted text, which
@@ -80,13 +106,20 @@ void TmainForm::createControls()
 {
     setWindowTitle(QStringLiteral("Tarvanix Utility v1.05"));
     resize(785, 552);
-    move(337, 203);
+    move(kPlacement.topLeft());
+    placeOnScreen();
 
     File1 = menuBar()->addMenu(QStringLiteral("File"));
     File1->setObjectName(QStringLiteral("File1"));
     Exit1 = File1->addAction(QStringLiteral("Exit"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
     connect(Exit1, &QAction::triggered, this, &TmainForm::Exit1Click);
+    exportAction = new QAction(QStringLiteral("Export device list\u2026"), File1);
+    exportAction->setObjectName(QStringLiteral("exportAction"));
+    File1->insertAction(Exit1, exportAction);
+    File1->insertSeparator(Exit1);
+    connect(exportAction, &QAction::triggered, this, &TmainForm::exportDeviceListClick);
+    createDeviceMenu();
 
     setWindowIcon(QIcon(QStringLiteral(":/tarvanix/tarvanix-utility.png")));
 
@@ -106,7 +139,11 @@ void TmainForm::createControls()
     exitBtn = new QToolButton(ToolBar1);
     exitBtn->setObjectName(QStringLiteral("exitBtn"));
     exitBtn->setText(QStringLiteral("Exit"));
-    exitBtn->setIcon(QIcon(QStringLiteral(":/tarvanix/exit.png")));
+    // Drawn from the vector image where the svg plugin is there, so it stays
+    // sharp when the desktop scales the window.
+    const bool svg = QImageReader::supportedImageFormats().contains("svg");
+    exitBtn->setIcon(QIcon(svg ? QStringLiteral(":/tarvanix/exit.svg")
+                               : QStringLiteral(":/tarvanix/exit.png")));
     exitBtn->setIconSize(QSize(16, 16));
     exitBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     exitBtn->setAutoRaise(true);
@@ -147,6 +184,12 @@ void TmainForm::createControls()
     gridSplitter = new QSplitter(Qt::Vertical, rightPanel);
     gridSplitter->setObjectName(QStringLiteral("gridSplitter"));
     gridSplitter->setChildrenCollapsible(false);
+    deviceFilterEdit = new QLineEdit(rightPanel);
+    deviceFilterEdit->setObjectName(QStringLiteral("deviceFilter"));
+    deviceFilterEdit->setPlaceholderText(QStringLiteral("Filter by name, IP, MAC or model"));
+    deviceFilterEdit->setClearButtonEnabled(true);
+    rightLayout->addWidget(deviceFilterEdit);
+    connect(deviceFilterEdit, &QLineEdit::textChanged, this, &TmainForm::applyDeviceFilter);
     rightLayout->addWidget(gridSplitter);
 
     deviceListView = new QTreeWidget(gridSplitter);
@@ -162,6 +205,12 @@ void TmainForm::createControls()
     // the rows to the style-sheet style, which draws a selected row as a pale
     // band with no readable text.
     deviceListView->setItemDelegate(new GridLineDelegate(deviceListView));
+    // Some styles pale the highlight of an inactive window until white text
+    // on it cannot be read: the selection keeps its active colours.
+    QPalette listPalette = deviceListView->palette();
+    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        listPalette.setBrush(QPalette::Inactive, role, listPalette.brush(QPalette::Active, role));
+    deviceListView->setPalette(listPalette);
     deviceListView->setHeaderLabels({QStringLiteral("Number"), QStringLiteral("Device Name"),
                                      QStringLiteral("MAC Address"), QStringLiteral("IP Address"),
                                      QStringLiteral("Password"), QStringLiteral("Model Name"),
@@ -183,6 +232,18 @@ void TmainForm::createControls()
     }
     connect(deviceListView, &QTreeWidget::itemDoubleClicked, this,
             [this] { deviceListViewDblClick(); });
+    // Sorted by Number until a header is clicked: the search's order.
+    deviceListView->header()->setSortIndicator(0, Qt::AscendingOrder);
+    deviceListView->setSortingEnabled(true);
+    deviceListView->installEventFilter(this);
+    deviceListView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(deviceListView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (!deviceListView->itemAt(pos))
+            return;
+        QMenu* menu = deviceContextMenu();
+        menu->exec(deviceListView->viewport()->mapToGlobal(pos));
+        delete menu;
+    });
 
     msgMemo = new QPlainTextEdit(gridSplitter);
     msgMemo->setObjectName(QStringLiteral("msgMemo"));
@@ -252,6 +313,8 @@ void TmainForm::showDeviceActions(bool show)
         const auto found = funcTreeView->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? nullptr : found.first();
     };
+    upgradeAction->setEnabled(show);
+    rebootAction->setEnabled(show);
     if (show) {
         if (find(kUpgrade))
             return;
@@ -293,13 +356,16 @@ void TmainForm::selectRoot()
 
 void TmainForm::funcTreeViewClick()
 {
+    const auto selected = funcTreeView->selectedItems();
+    runFunction(selected.isEmpty() ? QString() : selected.first()->text(0));
+}
+
+void TmainForm::runFunction(const QString& text)
+{
     if (!networkReady_) {
         env_.prompter->showError(QStringLiteral("some error occur during network startup"));
         return;
     }
-    const auto selected = funcTreeView->selectedItems();
-    const QString text = selected.isEmpty() ? QString() : selected.first()->text(0);
-
     if (text == kBroadcast) {
         if (!searchBusy_)
             startSearch(true, nullptr);
@@ -390,6 +456,7 @@ void TmainForm::dispatchUpgrade()
     bool hasPassword = false;
     if (!requestForSelectedDevice(request, hasPassword))
         return;
+    const PromptSubject subject(*env_.prompter, selectedModuleLine());
     FirmwareDialog* dialog = nullptr;
     if (hasPassword) {
         if (windows_.upgradePsswdDlg)
@@ -398,7 +465,14 @@ void TmainForm::dispatchUpgrade()
     } else {
         dialog = windows_.upgradeFWDlg;
     }
-    if (!dialog || dialog->exec() != QDialog::Accepted)
+    if (!dialog)
+        return;
+    // The dialogs are reused: the module goes into the title for this run only.
+    const QString title = dialog->windowTitle();
+    dialog->setWindowTitle(title + QStringLiteral(" \u2014 ") + subject.line());
+    const int answer = dialog->exec();
+    dialog->setWindowTitle(title);
+    if (answer != QDialog::Accepted)
         return;
     if (hasPassword)
         copyCell(request.password, sizeof request.password,
@@ -416,6 +490,7 @@ void TmainForm::dispatchReboot()
     bool hasPassword = false;
     if (!requestForSelectedDevice(request, hasPassword))
         return;
+    const PromptSubject subject(*env_.prompter, selectedModuleLine());
     if (hasPassword && !promptPassword(request.password, sizeof request.password))
         return;
     if (!env_.prompter->askConfirm(QStringLiteral("Are you sure to reboot device?")))
@@ -523,7 +598,7 @@ void TmainForm::addDevice(const DiscoveryRecord& record)
     const auto text = [](const char* field, size_t room) {
         return QString::fromLatin1(field, static_cast<int>(strnlen(field, room)));
     };
-    auto* item = new QTreeWidgetItem(deviceListView);
+    auto* item = new DeviceItem(deviceListView);
     item->setText(0, QString::number(deviceListView->topLevelItemCount()));
     item->setText(1 + CellDeviceName, text(record.deviceName, sizeof record.deviceName));
     item->setText(1 + CellMac, text(record.macText, sizeof record.macText));
@@ -532,6 +607,8 @@ void TmainForm::addDevice(const DiscoveryRecord& record)
     item->setText(1 + CellModel, text(record.modelName, sizeof record.modelName));
     item->setText(1 + CellMode, text(record.deviceMode, sizeof record.deviceMode));
     repaintDeviceList();
+    if (!deviceFilterEdit->text().isEmpty())
+        applyDeviceFilter(deviceFilterEdit->text());
 }
 
 int TmainForm::firstSelectedRow() const
@@ -618,6 +695,163 @@ QColor TmainForm::deviceRowColour(int row) const
         return {};
     const QVariant v = item->data(1 + CellMac, Qt::ForegroundRole);
     return v.isValid() ? v.value<QBrush>().color() : deviceListView->palette().color(QPalette::Text);
+}
+
+// ---- menus, filter, export ----
+
+void TmainForm::createDeviceMenu()
+{
+    deviceMenu = menuBar()->addMenu(QStringLiteral("Device"));
+    deviceMenu->setObjectName(QStringLiteral("deviceMenu"));
+    const auto add = [this](const QString& text, const QKeySequence& keys, auto run) {
+        QAction* action = deviceMenu->addAction(text);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, run);
+        return action;
+    };
+    add(kBroadcast, QKeySequence(Qt::Key_F5), [this] { runFunction(kBroadcast); });
+    add(kSearchByIp, QKeySequence(Qt::CTRL | Qt::Key_I), [this] { runFunction(kSearchByIp); });
+    deviceMenu->addSeparator();
+    add(QStringLiteral("Configure"), QKeySequence(Qt::CTRL | Qt::Key_O),
+        [this] { deviceListViewDblClick(); });
+    upgradeAction = add(kUpgrade, QKeySequence(Qt::CTRL | Qt::Key_U), [this] { runFunction(kUpgrade); });
+    rebootAction = add(kReboot, QKeySequence(Qt::CTRL | Qt::Key_R), [this] { runFunction(kReboot); });
+    // As the tree: Upgrade and Reboot only once a search has found modules.
+    upgradeAction->setEnabled(false);
+    rebootAction->setEnabled(false);
+}
+
+void TmainForm::placeOnScreen()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    if (area.contains(kPlacement))
+        return;
+    // Room for the window manager's title bar, which move() places at the
+    // given point.
+    const int frame = 32;
+    const QSize size = kPlacement.size().boundedTo(area.size() - QSize(0, frame));
+    resize(size);
+    const int x = std::clamp(kPlacement.x(), area.left(), area.right() + 1 - size.width());
+    const int y = std::clamp(kPlacement.y(), area.top(), area.bottom() + 1 - size.height() - frame);
+    move(x, y);
+}
+
+bool TmainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == deviceListView && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && firstSelectedRow() >= 0) {
+            deviceListViewDblClick();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+QString TmainForm::selectedModuleLine() const
+{
+    const int row = firstSelectedRow();
+    if (row < 0)
+        return {};
+    return QStringLiteral("%1  %2  %3")
+        .arg(deviceCell(row, CellDeviceName), deviceCell(row, CellIp), deviceCell(row, CellMac));
+}
+
+void TmainForm::applyDeviceFilter(const QString& text)
+{
+    const QString wanted = text.trimmed();
+    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = deviceListView->topLevelItem(i);
+        bool match = wanted.isEmpty();
+        for (int c = 0; !match && c < item->columnCount(); ++c)
+            match = item->text(c).contains(wanted, Qt::CaseInsensitive);
+        item->setHidden(!match);
+        if (!match)
+            item->setSelected(false);
+    }
+}
+
+QMenu* TmainForm::deviceContextMenu()
+{
+    auto* menu = new QMenu(deviceListView);
+    menu->setObjectName(QStringLiteral("deviceContextMenu"));
+    connect(menu->addAction(QStringLiteral("Configure")), &QAction::triggered, this,
+            [this] { deviceListViewDblClick(); });
+    QAction* upgrade = menu->addAction(kUpgrade);
+    upgrade->setEnabled(upgradeAction->isEnabled());
+    connect(upgrade, &QAction::triggered, this, [this] { runFunction(kUpgrade); });
+    QAction* reboot = menu->addAction(kReboot);
+    reboot->setEnabled(rebootAction->isEnabled());
+    connect(reboot, &QAction::triggered, this, [this] { runFunction(kReboot); });
+    menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("Copy IP address")), &QAction::triggered, this,
+            [this] { copySelectedCell(CellIp); });
+    connect(menu->addAction(QStringLiteral("Copy MAC address")), &QAction::triggered, this,
+            [this] { copySelectedCell(CellMac); });
+    menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("Open web console")), &QAction::triggered, this,
+            &TmainForm::openWebConsole);
+    return menu;
+}
+
+void TmainForm::copySelectedCell(DeviceCell cell)
+{
+    const int row = firstSelectedRow();
+    if (row >= 0)
+        QGuiApplication::clipboard()->setText(deviceCell(row, cell));
+}
+
+void TmainForm::openWebConsole()
+{
+    const int row = firstSelectedRow();
+    if (row < 0)
+        return;
+    QUrl url;
+    url.setScheme(QStringLiteral("http"));
+    url.setHost(deviceCell(row, CellIp));
+    url.setPath(QStringLiteral("/"));
+    if (url.isValid())
+        QDesktopServices::openUrl(url);
+}
+
+bool TmainForm::exportDeviceList(const QString& path, bool json)
+{
+    QList<QStringList> rows;
+    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = deviceListView->topLevelItem(i);
+        if (item->isHidden())
+            continue;
+        QStringList row;
+        for (int c = 0; c < 7; ++c)
+            row << item->text(c);
+        rows << row;
+    }
+    QFile file(path);
+    const QByteArray bytes = json ? deviceListJson(rows) : deviceListCsv(rows);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+        env_.prompter->showError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    appendLog(QStringLiteral("device list written to %1").arg(path));
+    return true;
+}
+
+void TmainForm::exportDeviceListClick()
+{
+    const QString csv = QStringLiteral("CSV (*.csv)");
+    const QString json = QStringLiteral("JSON (*.json)");
+    QString chosen;
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export device list"),
+                                                QStringLiteral("devices.csv"),
+                                                csv + QStringLiteral(";;") + json, &chosen);
+    if (path.isEmpty())
+        return;
+    const bool asJson = chosen == json || path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
+    exportDeviceList(path, asJson);
 }
 
 } // namespace tvx

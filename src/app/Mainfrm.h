@@ -13,6 +13,8 @@
 #include <memory>
 
 class QAction;
+class QLineEdit;
+class QPoint;
 class QMenu;
 class QPlainTextEdit;
 class QSplitter;
@@ -137,6 +139,24 @@ public:
     QTreeWidget* funcTree() const { return funcTreeView; }
     QTreeWidget* deviceList() const { return deviceListView; }
     QPlainTextEdit* messageLog() const { return msgMemo; }
+    QLineEdit* deviceFilter() const { return deviceFilterEdit; }
+
+    // What a function-tree item does, by its text, with the tree's checks;
+    // the Device menu and its shortcuts run the same.
+    void runFunction(const QString& text);
+    // The selected module as the prompts name it: device name, IP and MAC.
+    QString selectedModuleLine() const;
+    // Shows only the rows with a cell containing `text` (any case); a hidden
+    // row loses its selection, so no action reaches a module out of sight.
+    void applyDeviceFilter(const QString& text);
+    // The selected row's right-click menu, built anew; the caller shows it
+    // and deletes it.
+    QMenu* deviceContextMenu();
+    void copySelectedCell(DeviceCell cell);
+    void openWebConsole();
+    // Writes the visible rows, in their current order; false when the file
+    // cannot be written (after saying so).
+    bool exportDeviceList(const QString& path, bool json);
 
     // Waits, processing events, until every worker has ended (bounded), after
     // asking them all to stop. Used on exit so no temporary entry outlives us.
@@ -145,10 +165,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls();
+    void createDeviceMenu();
+    void placeOnScreen();
+    void exportDeviceListClick();
     void FormClose();
     void FormDestroy();
     void selectRoot();
@@ -165,6 +189,11 @@ private:
 
     QMenu* File1 = nullptr;
     QAction* Exit1 = nullptr;
+    QAction* exportAction = nullptr;
+    QMenu* deviceMenu = nullptr;
+    QAction* upgradeAction = nullptr;
+    QAction* rebootAction = nullptr;
+    QLineEdit* deviceFilterEdit = nullptr;
     QToolBar* ControlBar1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
     QToolButton* exitBtn = nullptr;

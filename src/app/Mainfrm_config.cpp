@@ -1,6 +1,9 @@
 // The main window's opening of a configuration window.
 #include "app/Mainfrm.h"
 #include "config/Cfgfrm.h"
+#include "handover/Prompter.h"
+
+#include <cstring>
 
 #include <QPointer>
 
@@ -11,6 +14,11 @@ void TmainForm::openConfigWindow(const char* macText, const SettingsRecord& reco
     // Modeless and one per module: the caller has already entered the MAC in
     // openDeviceMacs, and the window takes it out again when it closes.
     auto* form = new TcfgForm(this, configWindowLinks(), macText, record);
+    // Several may be open at once: the title says which module each is for.
+    QString module = prompter().subject();
+    if (module.isEmpty())
+        module = QString::fromLatin1(macText, static_cast<int>(strnlen(macText, 17)));
+    form->setWindowTitle(form->windowTitle() + QStringLiteral(" \u2014 ") + module);
     form->show();
 }
 

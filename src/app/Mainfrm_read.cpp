@@ -18,6 +18,7 @@ void TmainForm::deviceListViewDblClick()
     const Selection selection = selectedDevice(ipText, macText);
     if (selection == Selection::None || selection == Selection::Incomplete)
         return;
+    const PromptSubject subject(prompter(), selectedModuleLine());
     if (isDeviceOpen(macText)) {
         prompter().showError(QStringLiteral("already selected"));
         return;

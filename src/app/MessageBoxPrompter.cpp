@@ -7,9 +7,11 @@ namespace tvx {
 
 namespace {
 int run(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
-        QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+        QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton,
+        const QString& subject)
 {
     QMessageBox box(icon, caption, text, buttons, parent);
+    box.setInformativeText(subject);
     box.setDefaultButton(defaultButton);
     return box.exec();
 }
@@ -18,31 +20,31 @@ int run(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const Q
 void MessageBoxPrompter::showError(const QString& text)
 {
     run(parent_, QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok,
-        QMessageBox::Ok);
+        QMessageBox::Ok, subject());
 }
 
 bool MessageBoxPrompter::askConfirm(const QString& text)
 {
     return run(parent_, QMessageBox::Question, QStringLiteral("Confirm"), text,
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::No;
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, subject()) != QMessageBox::No;
 }
 
 void MessageBoxPrompter::showFinished(const QString& text)
 {
     run(parent_, QMessageBox::NoIcon, QStringLiteral("Finished"), text, QMessageBox::Ok,
-        QMessageBox::Ok);
+        QMessageBox::Ok, subject());
 }
 
 bool MessageBoxPrompter::askFinished(const QString& text)
 {
     return run(parent_, QMessageBox::NoIcon, QStringLiteral("Finished"), text,
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, subject()) == QMessageBox::Yes;
 }
 
 void MessageBoxPrompter::showException(const QString& text)
 {
     run(parent_, QMessageBox::Critical, QApplication::applicationDisplayName(), text,
-        QMessageBox::Ok, QMessageBox::Ok);
+        QMessageBox::Ok, QMessageBox::Ok, subject());
 }
 
 } // namespace tvx

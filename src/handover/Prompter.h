@@ -21,6 +21,33 @@ public:
     virtual bool askFinished(const QString& text) = 0;
     // The standard display of an exception that escaped an event handler or a worker.
     virtual void showException(const QString& text) = 0;
+
+    // The module the prompts of one operation are about, shown in a line of
+    // its own under the text (empty: none). Set and read on the UI thread,
+    // where every prompt is shown.
+    void setSubject(const QString& line) { subject_ = line; }
+    const QString& subject() const { return subject_; }
+
+private:
+    QString subject_;
+};
+
+// Names a module in every prompt while it lives, then restores the previous one.
+class PromptSubject {
+public:
+    PromptSubject(Prompter& prompter, const QString& line)
+        : prompter_(prompter), previous_(prompter.subject())
+    {
+        prompter_.setSubject(line);
+    }
+    ~PromptSubject() { prompter_.setSubject(previous_); }
+    const QString& line() const { return prompter_.subject(); }
+    PromptSubject(const PromptSubject&) = delete;
+    PromptSubject& operator=(const PromptSubject&) = delete;
+
+private:
+    Prompter& prompter_;
+    QString previous_;
 };
 
 } // namespace tvx

@@ -19,6 +19,7 @@ public:
         QString kind;    // "error", "confirm", "finished", "finishedQuestion", "exception"
         QString caption; // as the real box would show it
         QString text;
+        QString subject; // the module named in a line of its own, if any
     };
 
     void showError(const QString& text) override;
