@@ -227,7 +227,8 @@ void TmainForm::createControls()
                                QString(), QStringLiteral("Device Mode")};
     const QFontMetrics metrics(deviceListView->font());
     for (int i = 0; i < 7; ++i) {
-        const int needed = samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12;
+        // Room for the sort arrow beside the caption as well.
+        const int needed = samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12 + 14;
         deviceListView->setColumnWidth(i, std::max(widths[i], needed));
     }
     connect(deviceListView, &QTreeWidget::itemDoubleClicked, this,
