@@ -116,12 +116,15 @@ void HostNetwork::deleteHostRoute(uint32_t address)
     tables_.deleteHostRoute(address);
 }
 
-std::unique_lock<std::mutex> HostNetwork::lockModule(const uint8_t mac[6])
+HostNetwork::ModuleLock HostNetwork::lockModule(uint32_t address, const uint8_t mac[6])
 {
     unsigned hash = 0;
     for (int i = 0; i < 6; ++i)
         hash = hash * 31u + mac[i];
-    return std::unique_lock(moduleLocks_[hash % kModuleLocks]);
+    ModuleLock lock;
+    lock.address = std::unique_lock(addressLocks_[(address ^ (address >> 16)) % kModuleLocks]);
+    lock.mac = std::unique_lock(macLocks_[hash % kModuleLocks]);
+    return lock;
 }
 
 } // namespace tvx
