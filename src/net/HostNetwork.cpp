@@ -3,6 +3,7 @@
 #include "net/Ipv4.h"
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace tvx {
@@ -118,12 +119,17 @@ void HostNetwork::deleteHostRoute(uint32_t address)
 
 HostNetwork::ModuleLock HostNetwork::lockModule(uint32_t address, const uint8_t mac[6])
 {
-    unsigned hash = 0;
-    for (int i = 0; i < 6; ++i)
-        hash = hash * 31u + mac[i];
+    const auto spread = [](const uint8_t* bytes, int n) {
+        unsigned hash = 0;
+        for (int i = 0; i < n; ++i)
+            hash = hash * 31u + bytes[i];
+        return hash % kModuleLocks;
+    };
+    uint8_t octets[4];
+    std::memcpy(octets, &address, 4);
     ModuleLock lock;
-    lock.address = std::unique_lock(addressLocks_[(address ^ (address >> 16)) % kModuleLocks]);
-    lock.mac = std::unique_lock(macLocks_[hash % kModuleLocks]);
+    lock.address = std::unique_lock(addressLocks_[spread(octets, 4)]);
+    lock.mac = std::unique_lock(macLocks_[spread(mac, 6)]);
     return lock;
 }
 
