@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,10 @@ void dropEnvironment(int, char** argv, char** envp)
         return;
     char* none[] = {nullptr};
     ::execve("/proc/self/exe", argv, none);
+    // Without /proc (a chroot): the path it was started by. Another file
+    // there would run without this one's capability, so nothing is gained.
+    if (const auto path = reinterpret_cast<const char*>(::getauxval(AT_EXECFN)))
+        ::execve(path, argv, none);
     static const char text[] = "tarvanix-netpin: cannot start without the environment\n";
     [[maybe_unused]] const auto n = ::write(STDERR_FILENO, text, sizeof text - 1);
     ::_exit(BadArguments);
