@@ -25,6 +25,9 @@ int main(int argc, char* argv[])
     app.setPrompter(&prompter);
     tvx::SystemNetTables netTables(tvx::SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
+    // Its start removes what the helpers of killed runs left in the tables;
+    // without it the log says why at the first change.
+    netTables.startHelper();
 
     tvx::AppEnvironment env;
     env.prompter = &prompter;

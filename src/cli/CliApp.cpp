@@ -53,6 +53,8 @@ int CliApp::run(const CliRequest& request)
     TerminalDisplay display(TerminalDisplay::stderrIsTerminal());
     SystemNetTables tables(SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
+    // Its start removes what the helpers of killed runs left in the tables.
+    tables.startHelper();
     // The host's own troubles (no helper, no privilege) are always worth a line.
     HostNetwork net(tables, [&display](const QString& text) {
         display.line(QStringLiteral("tarvanix-cli: ") + text);

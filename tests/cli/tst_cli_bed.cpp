@@ -208,6 +208,33 @@ private slots:
         QVERIFY(none.err.contains("Password can't be blank"));
     }
 
+    // Killed while it reads the module outside the subnets, the CLI leaves nothing behind:
+    // its helper sees it go and removes the pinned entry and the route at once.
+    void killedDuringAReadLeavesNoEntry()
+    {
+        const BedModule f20 = bed_.module(QStringLiteral("f20"));
+        QVERIFY(bed_.setFault(f20.name, QStringLiteral("delay@GBN=3000")));
+        QProcess p;
+        p.setChildProcessModifier([] { ::setsid(); });
+        p.start(QStringLiteral(TARVANIX_CLI_PATH), {QStringLiteral("get"), f20.mac});
+        QDeadlineTimer reached(30000);
+        while (TestBed::permanentNeighbours().isEmpty() && !reached.hasExpired())
+            QThread::msleep(20);
+        QVERIFY2(!TestBed::permanentNeighbours().isEmpty(), "the module was never pinned");
+        QVERIFY(!TestBed::staticRoutes().isEmpty());
+        QThread::msleep(1500); // logged in, waiting for the delayed answer
+        p.kill();
+        QVERIFY(p.waitForFinished(5000));
+        QElapsedTimer gone;
+        gone.start();
+        while ((!TestBed::permanentNeighbours().isEmpty() || !TestBed::staticRoutes().isEmpty()) &&
+               gone.elapsed() < 3000)
+            QThread::msleep(20);
+        verifyTablesClean();
+        QVERIFY2(gone.elapsed() < 1000, qPrintable(QString::number(gone.elapsed())));
+        bed_.clearFaults(f20.name);
+    }
+
     void setChecksLikeSaveToModuleThenWrites()
     {
         const BedModule f3 = bed_.module(QStringLiteral("f3"));
