@@ -15,7 +15,7 @@
 #include "BenchStats.h"
 #include "SimLink.h"
 
-#include "app/WorkerLink.h"
+#include "handover/WorkerLink.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/Upgradeprgfrm.h"

@@ -11,11 +11,11 @@
 #include "BenchStats.h"
 
 #include "app/AppWindows.h"
-#include "app/Prompter.h"
-#include "app/WorkerThread.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
 #include "config/Cfgfrm.h"
 #include "discovery/Prgfrm.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 #include "protocol/CommandTable.h"
 
 #include <QApplication>

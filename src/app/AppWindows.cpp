@@ -17,9 +17,9 @@ std::unique_ptr<TmainForm> createAppWindows(const AppEnvironment& env)
     w.udpPrgForm = new TudpPrgForm(mainForm.get());
     w.tcpPrgForm = new TtcpPrgForm(mainForm.get());
     w.PasswordDlg = new TPasswordDlg(mainForm.get());
-    w.upgradeFWDlg = new TupgradeFWDlg(mainForm.get());
-    w.sIPDlg = new TsIPDlg(mainForm.get());
-    w.upgradePsswdDlg = new TupgradePsswdDlg(mainForm.get());
+    w.upgradeFWDlg = new TupgradeFWDlg(mainForm.get(), env.prompter);
+    w.sIPDlg = new TsIPDlg(mainForm.get(), env.prompter);
+    w.upgradePsswdDlg = new TupgradePsswdDlg(mainForm.get(), env.prompter);
     w.upgradePrgForm = new TupgradePrgForm(mainForm.get());
     mainForm->attachWindows(w);
     return mainForm;

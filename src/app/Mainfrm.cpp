@@ -1,7 +1,8 @@
 #include "app/Mainfrm.h"
 
-#include "app/Prompter.h"
-#include "app/WorkerThread.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
+#include "net/SharedHostNetwork.h"
 #include "discovery/Sipdlg.h"
 #include "firmware/FirmwareDialog.h"
 #include "firmware/Upgradefwdlg.h"
@@ -43,8 +44,7 @@ const QColor kOpenRowColour(0, 0, 255);
 TmainForm::TmainForm(const AppEnvironment& env, QWidget* parent) : QMainWindow(parent), env_(env)
 {
     setObjectName(QStringLiteral("mainForm"));
-    hostNetwork_ = std::make_unique<HostNetwork>(*env_.netTables,
-                                                 [this](const QString& line) { appendLog(line); });
+    hostNetwork_ = makeSharedHostNetwork(env_.netTables, logSink());
     createControls();
 }
 
@@ -455,8 +455,24 @@ bool TmainForm::drainWorkers(int maxMilliseconds)
 WorkerLink TmainForm::makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view,
                                int barMaximum)
 {
-    return WorkerLink(token, view, env_.prompter, [this](const QString& line) { appendLog(line); },
-                      barMaximum);
+    return WorkerLink(token, view, env_.prompter, logSink(), barMaximum);
+}
+
+WorkerLink::LogFn TmainForm::logSink()
+{
+    return [window = QPointer<TmainForm>(this), uiThread = thread()](const QString& line) {
+        if (QThread::currentThread() == uiThread) {
+            if (window)
+                window->msgMemo->appendPlainText(line);
+            return;
+        }
+        // Through the workers' one queue, so the line keeps its place among
+        // their other effects.
+        WorkerLink::postToUiThread([window, line] {
+            if (window)
+                window->msgMemo->appendPlainText(line);
+        });
+    };
 }
 
 // ---- device table ----

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/DeviceRecords.h"
-#include "app/RunToken.h"
-#include "app/WorkerLink.h"
+#include "handover/DeviceRecords.h"
+#include "handover/RunToken.h"
+#include "handover/WorkerLink.h"
 #include "net/HostNetwork.h"
 
 #include <QColor>
@@ -34,6 +34,7 @@ class TupgradeFWDlg;
 class TsIPDlg;
 class TupgradePsswdDlg;
 class TupgradePrgForm;
+struct CfgFormLinks;
 struct SettingsRecord;
 
 // What the main window needs from outside: the prompts, the host's tables and
@@ -41,7 +42,8 @@ struct SettingsRecord;
 // here (tests make them fail).
 struct AppEnvironment {
     Prompter* prompter = nullptr;
-    NetTables* netTables = nullptr;
+    // Shared with the host network, so the tables outlive every worker.
+    std::shared_ptr<NetTables> netTables;
     std::function<bool()> startSockets = [] { return true; };
     std::function<bool()> registerAddressControl = [] { return true; };
     // Ends the event loop once the main window has closed; tests record it.
@@ -111,12 +113,22 @@ public:
     void runReboot(const DeviceRequest& request);
     // Opens a new configuration window for a module whose settings were read.
     void openConfigWindow(const char* macText, const SettingsRecord& record);
+    // What a configuration window is given: the prompts, the host network,
+    // the write's progress window, the log, a new search and the table of
+    // open modules.
+    CfgFormLinks configWindowLinks();
 
     // A hand-over for one run of a worker that drives `view`.
     WorkerLink makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view,
                         int barMaximum);
+    // The message log as workers write to it (any thread): it never touches
+    // the window off the UI thread, and drops lines once the window is gone,
+    // so a worker may keep it longer than the window lives.
+    WorkerLink::LogFn logSink();
 
     HostNetwork& hostNetwork() { return *hostNetwork_; }
+    // What a worker holds: the host network stays while any worker uses it.
+    std::shared_ptr<HostNetwork> sharedHostNetwork() const { return hostNetwork_; }
     Prompter& prompter() { return *env_.prompter; }
     bool networkReady() const { return networkReady_; }
     bool searchBusy() const { return searchBusy_; }
@@ -148,7 +160,7 @@ private:
     bool rowIsOpen(int row) const;
 
     AppEnvironment env_;
-    std::unique_ptr<HostNetwork> hostNetwork_;
+    std::shared_ptr<HostNetwork> hostNetwork_;
     Windows windows_;
 
     QMenu* File1 = nullptr;

@@ -1,6 +1,6 @@
 #include "app/TarvanixApplication.h"
 
-#include "app/Prompter.h"
+#include "handover/Prompter.h"
 
 #include <QFont>
 

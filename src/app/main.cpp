@@ -4,11 +4,13 @@
 #include "app/ExitSignals.h"
 #include "app/MessageBoxPrompter.h"
 #include "app/TarvanixApplication.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -57,15 +59,17 @@ int main(int argc, char* argv[])
 
     tvx::MessageBoxPrompter prompter;
     app.setPrompter(&prompter);
-    tvx::SystemNetTables netTables(tvx::SystemNetTables::defaultHelperPath(
+    // Shared with the host network the workers hold, so a worker still ending
+    // after the wait below never finds its tables gone.
+    auto netTables = std::make_shared<tvx::SystemNetTables>(tvx::SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
     // Its start removes what the helpers of killed runs left in the tables;
     // without it the log says why at the first change.
-    netTables.startHelper();
+    netTables->startHelper();
 
     tvx::AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = &netTables;
+    env.netTables = netTables;
     auto mainForm = tvx::createAppWindows(env);
     prompter.setParent(mainForm.get());
 
@@ -76,7 +80,12 @@ int main(int argc, char* argv[])
     mainForm->show();
     const int code = app.exec();
     // Each worker removes its temporary ARP entry and route on its way out.
-    if (!tvx::TmainForm::drainWorkers(30000))
+    if (!tvx::TmainForm::drainWorkers(30000)) {
         std::fprintf(stderr, "tarvanix-utility: a worker did not end in time\n");
+        // A worker still runs: the program ends here without taking down the
+        // application, the windows or the prompts under it.
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }

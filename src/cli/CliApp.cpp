@@ -10,8 +10,8 @@
 #include "cli/TerminalDisplay.h"
 #include "config/DottedQuad.h"
 #include "firmware/FirmwareRecognition.h"
-#include "net/HostNetwork.h"
-#include "platform/SystemNetTables.h"
+#include "net/SharedHostNetwork.h"
+#include "net/SystemNetTables.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -51,16 +51,15 @@ int CliApp::run(const CliRequest& request)
     }
 
     TerminalDisplay display(TerminalDisplay::stderrIsTerminal());
-    SystemNetTables tables(SystemNetTables::defaultHelperPath(
+    auto tables = std::make_shared<SystemNetTables>(SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
     // Its start removes what the helpers of killed runs left in the tables.
-    tables.startHelper();
+    tables->startHelper();
+    CliContext context;
     // The host's own troubles (no helper, no privilege) are always worth a line.
-    HostNetwork net(tables, [&display](const QString& text) {
+    context.net = makeSharedHostNetwork(tables, [&display](const QString& text) {
         display.line(QStringLiteral("tarvanix-cli: ") + text);
     });
-    CliContext context;
-    context.net = &net;
     context.display = &display;
     context.interrupted = &interrupted_;
     if (request.verbose)

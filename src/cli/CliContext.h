@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace tvx {
@@ -20,7 +21,7 @@ class TerminalDisplay;
 // What every run of one invocation shares: the host's tables, the terminal,
 // the log, and what the command line asked each target to get.
 struct CliContext {
-    HostNetwork* net = nullptr;
+    std::shared_ptr<HostNetwork> net;
     TerminalDisplay* display = nullptr;
     // Worker log lines (any thread); printed only with --verbose.
     std::function<void(const QString&)> log;

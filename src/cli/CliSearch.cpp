@@ -1,7 +1,7 @@
 #include "cli/CliSearch.h"
 
-#include "app/RunToken.h"
-#include "app/WorkerLink.h"
+#include "handover/RunToken.h"
+#include "handover/WorkerLink.h"
 #include "cli/CliContext.h"
 #include "cli/RunView.h"
 #include "cli/TerminalDisplay.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ProgressView.h"
+#include "handover/ProgressView.h"
 
 #include <QString>
 

@@ -305,16 +305,10 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
             case Control::ReadOnly:
                 return QStringLiteral("%1 is shown only and cannot be set").arg(name);
             case Control::PackSwitches:
-                // Unticking a box empties its edit, as the window does.
                 now.dpStrOn = v[0] == '1';
                 now.dpTmOn = v[1] == '1';
                 now.dpLenOn = v[2] == '1';
-                if (!now.dpStrOn)
-                    now.dpStr0.clear(), now.dpStr1.clear();
-                if (!now.dpTmOn)
-                    now.dpTm.clear();
-                if (!now.dpLenOn)
-                    now.dpLen.clear();
+                now.emptyUntickedPacking();
                 break;
             case Control::Choice: {
                 const int index = choiceIndex(f, a.value);

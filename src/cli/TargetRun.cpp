@@ -1,6 +1,6 @@
 #include "cli/TargetRun.h"
 
-#include "app/WorkerLink.h"
+#include "handover/WorkerLink.h"
 #include "cli/CliContext.h"
 #include "cli/DeviceTable.h"
 #include "cli/RunView.h"
@@ -10,7 +10,6 @@
 #include "config/CfgLoad.h"
 #include "config/RecordText.h"
 #include "firmware/Rebootthread.h"
-#include "firmware/UpgradeCodes.h"
 #include "firmware/Upgradefwthread.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
@@ -115,16 +114,15 @@ void TargetRun::startRead()
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kSettingsBarMaximum);
     WorkerThread::start(std::make_unique<TCPcmdgetThread>(
-        std::move(link), *context_.net, record, row_.macText, row_.ipText, readBack_));
+        std::move(link), context_.net, record, row_.macText, row_.ipText, readBack_));
     step.view->prepare();
 }
 
 void TargetRun::afterRead(int result)
 {
-    if (result == 1 || result == TCPcmdgetThread::kExceptionResult)
-        return finish(false, QStringLiteral("ended by an unexpected error"), true);
-    if (result < 0)
-        return finish(false, TCPcmdgetThread::resultMessage(result));
+    const WorkerOutcome outcome = TCPcmdgetThread::outcome(result);
+    if (!outcome.done())
+        return endStep(outcome);
     const SettingsRecord asRead = *readBack_;
     if (command_ == Command::Get) {
         outcome_.settings = asRead;
@@ -157,15 +155,11 @@ void TargetRun::startWrite(const SettingsRecord& record)
     const QByteArray ip = fieldBytes(record.lanIp);
     const QByteArray mac = fieldBytes(record.lanMac);
     Step& step = newStep(kSettingsBarMaximum, [this](int result) {
-        if (result >= 0 && result != 1)
-            return finish(true, QString());
-        if (result == 1)
-            return finish(false, QStringLiteral("ended by an unexpected error"), true);
-        finish(false, TCPcmdsetThread::resultMessage(result));
+        endStep(TCPcmdsetThread::outcome(result));
     });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kSettingsBarMaximum);
-    WorkerThread::start(std::make_unique<TCPcmdsetThread>(std::move(link), *context_.net, record,
+    WorkerThread::start(std::make_unique<TCPcmdsetThread>(std::move(link), context_.net, record,
                                                           mac.constData(), ip.constData()));
     step.view->prepare();
 }
@@ -178,17 +172,11 @@ void TargetRun::startReboot()
     copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
     copyText(request.password, password_.left(8));
     Step& step = newStep(kDeviceBarMaximum, [this](int result) {
-        if (result == 0)
-            return finish(true, QString());
-        if (result == 1 || result == rebootThread::kExceptionResult)
-            return finish(false, QStringLiteral("ended by an unexpected error"), true);
-        const QString text = rebootThread::resultMessage(result);
-        finish(false, text.isEmpty() ? QStringLiteral("reboot ended with code %1").arg(result)
-                                     : text);
+        endStep(rebootThread::outcome(result), QStringLiteral("reboot"));
     });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kDeviceBarMaximum);
-    WorkerThread::start(std::make_unique<rebootThread>(std::move(link), *context_.net, request));
+    WorkerThread::start(std::make_unique<rebootThread>(std::move(link), context_.net, request));
     std::memset(request.password, 0, sizeof request.password);
     step.view->prepare();
 }
@@ -202,19 +190,32 @@ void TargetRun::startUpgrade()
     copyText(request.password, password_.left(8));
     copyText(request.firmwarePath, context_.firmwarePath);
     Step& step = newStep(kDeviceBarMaximum, [this](int result) {
-        if (result == 0)
-            return finish(true, QString());
-        if (result == 1 || result == UpgradeException)
-            return finish(false, QStringLiteral("ended by an unexpected error"), true);
-        const QString text = upgradeFwThread::resultMessage(result);
-        finish(false, text.isEmpty() ? QStringLiteral("upgrade ended with code %1").arg(result)
-                                     : text);
+        endStep(upgradeFwThread::outcome(result), QStringLiteral("upgrade"));
     });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kDeviceBarMaximum);
-    WorkerThread::start(std::make_unique<upgradeFwThread>(std::move(link), *context_.net, request));
+    WorkerThread::start(std::make_unique<upgradeFwThread>(std::move(link), context_.net, request));
     std::memset(request.password, 0, sizeof request.password);
     step.view->prepare();
+}
+
+void TargetRun::endStep(const WorkerOutcome& outcome, const QString& operation)
+{
+    switch (outcome.kind) {
+    case WorkerOutcome::Kind::Done:
+        return finish(true, QString());
+    // The terminal has no Cancel: a run that stored no result was ended by an
+    // unexpected error, which the prompter has already printed.
+    case WorkerOutcome::Kind::Cancelled:
+    case WorkerOutcome::Kind::Unexpected:
+        return finish(false, QStringLiteral("ended by an unexpected error"), true);
+    case WorkerOutcome::Kind::Failed:
+        break;
+    }
+    if (outcome.message.isEmpty() && !operation.isEmpty())
+        return finish(false,
+                      QStringLiteral("%1 ended with code %2").arg(operation).arg(outcome.code));
+    finish(false, outcome.message);
 }
 
 void TargetRun::finish(bool ok, const QString& message, bool alreadyShown)

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "app/DeviceRecords.h"
-#include "app/RunToken.h"
 #include "cli/CliRequest.h"
+#include "handover/DeviceRecords.h"
+#include "handover/RunToken.h"
+#include "handover/WorkerOutcome.h"
 #include "protocol/SettingsRecord.h"
 
 #include <QElapsedTimer>
@@ -67,6 +68,9 @@ private:
     void startReboot();
     void startUpgrade();
     // A failure's message is printed unless the run has shown it already.
+    // The one reading of a worker's outcome here; `operation` names a failure
+    // that has no message of its own (empty: nothing to add).
+    void endStep(const WorkerOutcome& outcome, const QString& operation = {});
     void finish(bool ok, const QString& message, bool alreadyShown = false);
 
     CliContext& context_;

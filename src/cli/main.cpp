@@ -1,7 +1,7 @@
 // tarvanix-cli: the utility's operations for scripts and fleets, on the same
 // library as the windows, under an event loop without any window.
 #include "app/ExitSignals.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "cli/CliApp.h"
 #include "cli/CliExit.h"
 #include "cli/CliHelp.h"

@@ -43,6 +43,19 @@ struct CfgEntries {
     QString dpTm;
     bool dpLenOn = false;
     QString dpLen;
+    // Unticking a packing box empties its edit: the window does it as the box
+    // is clicked, the command line when it sets the boxes.
+    void emptyUntickedPacking()
+    {
+        if (!dpStrOn) {
+            dpStr0.clear();
+            dpStr1.clear();
+        }
+        if (!dpTmOn)
+            dpTm.clear();
+        if (!dpLenOn)
+            dpLen.clear();
+    }
 
     int ipcfg = cfgitems::kIpMode.defaultIndex;
     // High byte = first field. No value: the control is left empty.

@@ -1,6 +1,5 @@
 #include "config/Cfgfrm.h"
 
-#include "app/Mainfrm.h"
 #include "config/CfgItems.h"
 #include "platform/Ipv4AddressEdit.h"
 
@@ -98,9 +97,9 @@ QComboBox* addCombo(QWidget* parent, const char* name, const QRect& place,
 
 } // namespace
 
-TcfgForm::TcfgForm(TmainForm* mainForm, const char* macText, const SettingsRecord& record,
-                   AddressControlFactory createAddressControl)
-    : QWidget(mainForm, Qt::Window), mainForm_(mainForm), record_(record),
+TcfgForm::TcfgForm(QWidget* parent, CfgFormLinks links, const char* macText,
+                   const SettingsRecord& record, AddressControlFactory createAddressControl)
+    : QWidget(parent, Qt::Window), links_(std::move(links)), record_(record),
       loadedRecord_(record), createAddressControl_(std::move(createAddressControl))
 {
     std::strncpy(openedMac_, macText ? macText : "", sizeof openedMac_ - 1);
@@ -410,8 +409,8 @@ void TcfgForm::FormClose()
     if (closed_)
         return;
     closed_ = true;
-    if (mainForm_)
-        mainForm_->markDeviceOpen(openedMac_, false);
+    if (links_.moduleClosed)
+        links_.moduleClosed(openedMac_);
     destroyAddressControls();
 }
 

@@ -5,8 +5,11 @@
 
 #include <QWidget>
 
+#include <QString>
+
 #include <array>
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -19,8 +22,25 @@ class QTabWidget;
 
 namespace tvx {
 
+class HostNetwork;
 class Ipv4AddressEdit;
-class TmainForm;
+class Prompter;
+class TtcpPrgForm;
+
+// What a configuration window uses from the program around it, given rather
+// than looked up, so a window can be built without a main window.
+struct CfgFormLinks {
+    Prompter* prompter = nullptr;
+    std::shared_ptr<HostNetwork> network;
+    // The progress window of the write.
+    TtcpPrgForm* progress = nullptr;
+    // The message log; the write worker writes to it from its thread.
+    std::function<void(const QString&)> log;
+    // "Broadcast search to refresh table?" answered Yes after a save.
+    std::function<void()> searchAgain;
+    // The window closes: its module no longer counts as open.
+    std::function<void(const char* macText)> moduleClosed;
+};
 
 // The configuration window of one module: a modeless window, one per opened
 // module, that shows the settings read from it, keeps dependent controls
@@ -37,8 +57,8 @@ public:
     // error number. The default cannot fail; tests give one that does.
     using AddressControlFactory = std::function<Ipv4AddressEdit*(QWidget* parent, int& error)>;
 
-    TcfgForm(TmainForm* mainForm, const char* macText, const SettingsRecord& record,
-             AddressControlFactory createAddressControl = {});
+    TcfgForm(QWidget* parent, CfgFormLinks links, const char* macText,
+             const SettingsRecord& record, AddressControlFactory createAddressControl = {});
     ~TcfgForm() override;
 
     // The window's copy of the record: as loaded, then as collected.
@@ -94,7 +114,7 @@ private:
     bool checkBeforeSave();
     void runSave();
 
-    TmainForm* mainForm_;
+    CfgFormLinks links_;
     SettingsRecord record_;
     // The record and the entries as the load left them.
     SettingsRecord loadedRecord_;

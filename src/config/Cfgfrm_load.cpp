@@ -2,8 +2,7 @@
 // the controls, when the window is first shown.
 #include "config/Cfgfrm.h"
 
-#include "app/Mainfrm.h"
-#include "app/Prompter.h"
+#include "handover/Prompter.h"
 #include "config/CfgLoad.h"
 #include "config/RecordText.h"
 #include "platform/Ipv4AddressEdit.h"
@@ -54,8 +53,8 @@ void TcfgForm::createAddressControls()
         Ipv4AddressEdit* control = createAddressControl_(places[i].container, error);
         ipControls_[static_cast<size_t>(i)] = control;
         if (!control) {
-            if (mainForm_)
-                mainForm_->prompter().showError(
+            if (links_.prompter)
+                links_.prompter->showError(
                     QStringLiteral("create ip control failed: %1").arg(error));
             continue;
         }

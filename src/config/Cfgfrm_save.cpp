@@ -2,10 +2,10 @@
 // write worker, the password page and "Abort".
 #include "config/Cfgfrm.h"
 
-#include "app/Mainfrm.h"
-#include "app/Prompter.h"
-#include "app/RunToken.h"
-#include "app/WorkerThread.h"
+#include "handover/Prompter.h"
+#include "handover/RunToken.h"
+#include "handover/WorkerLink.h"
+#include "handover/WorkerThread.h"
 #include "config/CfgCollect.h"
 #include "config/RecordText.h"
 #include "platform/Ipv4AddressEdit.h"
@@ -69,11 +69,12 @@ bool TcfgForm::checkBeforeSave()
     case CollectResult::Kind::Passed:
         return true;
     case CollectResult::Kind::NotAnInteger:
-        mainForm_->appendLog(QStringLiteral("checkBeforeSave"));
-        mainForm_->prompter().showError(result.message);
+        if (links_.log)
+            links_.log(QStringLiteral("checkBeforeSave"));
+        links_.prompter->showError(result.message);
         return false;
     case CollectResult::Kind::Refused:
-        mainForm_->prompter().showError(result.message);
+        links_.prompter->showError(result.message);
         return false;
     }
     return false;
@@ -83,44 +84,40 @@ void TcfgForm::saveModuleBtnClick()
 {
     if (!checkBeforeSave())
         return;
-    if (!mainForm_->prompter().askConfirm(QStringLiteral("Are you sure to save settings to device?")))
+    if (!links_.prompter->askConfirm(QStringLiteral("Are you sure to save settings to device?")))
         return;
     runSave();
 }
 
 void TcfgForm::runSave()
 {
-    TmainForm* mainForm = mainForm_;
-    TtcpPrgForm* progress = mainForm->windows().tcpPrgForm;
+    TtcpPrgForm* progress = links_.progress;
 
     // The token is the window's `writeResult`: shared with the worker, it
     // stays valid for a cancelled worker that finishes after we have closed.
     auto token = std::make_shared<RunToken>();
-    WorkerLink link = mainForm->makeLink(token, progress, 100);
-    WorkerThread::start(std::make_unique<TCPcmdsetThread>(
-        std::move(link), mainForm->hostNetwork(), record_, deviceMac_, deviceIp_));
-    progress->prepare();
-    progress->runModal(*token);
+    WorkerLink link(token, progress, links_.prompter, links_.log, 100);
+    WorkerThread::start(std::make_unique<TCPcmdsetThread>(std::move(link), links_.network, record_,
+                                                          deviceMac_, deviceIp_));
+    if (!runModalOperation(progress, *token)) {
+        close();
+        return;
+    }
 
-    const int writeResult = token->result;
-    if (writeResult == 1) {
-        token->requestStop();
-        token->detach();
+    const WorkerOutcome outcome = TCPcmdsetThread::outcome(token->result);
+    if (outcome.done()) {
+        // This window is closing: only what it was given is used from here on.
+        const CfgFormLinks links = links_;
         close();
-        return;
-    }
-    if (writeResult >= 0) {
-        close();
-        // This window is closing: only the main window is used from here on.
-        if (mainForm->prompter().askFinished(
+        if (links.prompter->askFinished(
                 QStringLiteral("Save to Module OK! \r\nDevice rebooting now! \r\n"
-                               "Broadcast search to refresh table?")))
-            mainForm->startSearch(true, nullptr);
+                               "Broadcast search to refresh table?"))
+            && links.searchAgain)
+            links.searchAgain();
         return;
     }
-    const QString message = TCPcmdsetThread::resultMessage(writeResult);
-    if (!message.isEmpty())
-        mainForm->prompter().showError(message);
+    if (!outcome.message.isEmpty())
+        links_.prompter->showError(outcome.message);
     close();
 }
 
@@ -130,13 +127,13 @@ void TcfgForm::Save_BtnClick()
     if (newPassword != Edit_retryPasswd->text()) {
         // A mismatch also withdraws a password accepted earlier.
         record_.passwdChg = 0;
-        mainForm_->prompter().showError(
+        links_.prompter->showError(
             QStringLiteral("Confirm password isn't match for new password"));
         return;
     }
     record_.passwdChg = 1;
     storeField(record_.newPasswd, newPassword.toLatin1().left(8));
-    mainForm_->prompter().showFinished(QStringLiteral("new password accepted"));
+    links_.prompter->showFinished(QStringLiteral("new password accepted"));
 }
 
 void TcfgForm::Cancel_BtnClick()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/DeviceRecords.h"
+#include "handover/DeviceRecords.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "discovery/Sipdlg.h"
 
-#include "app/Mainfrm.h"
-#include "app/Prompter.h"
+#include "handover/Prompter.h"
 #include "platform/Ipv4AddressEdit.h"
 
 #include <QCloseEvent>
@@ -35,10 +34,6 @@ TsIPDlg::TsIPDlg(QWidget* parent, Prompter* prompter)
     setObjectName(QStringLiteral("sIPDlg"));
     setWindowTitle(QStringLiteral("Search by Dialog"));
     setFixedSize(265, 135);
-    if (!prompter_) {
-        if (auto* mainForm = qobject_cast<TmainForm*>(parent))
-            prompter_ = &mainForm->prompter();
-    }
 
     GrpBox_ip = new QGroupBox(QStringLiteral("Input IP address"), this);
     GrpBox_ip->setObjectName(QStringLiteral("GrpBox_ip"));

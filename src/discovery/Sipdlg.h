@@ -23,7 +23,7 @@ public:
     // be made (the dialog then opens without an address field).
     using ControlFactory = std::function<Ipv4AddressEdit*(QWidget* parent)>;
 
-    // The prompter defaults to the main window's when `parent` is the main window.
+    // `prompter` shows the refusals of OK.
     explicit TsIPDlg(QWidget* parent, Prompter* prompter = nullptr);
 
     const char* ipAddressText() const { return ipAddressText_; }

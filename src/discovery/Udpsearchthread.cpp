@@ -1,6 +1,6 @@
 #include "discovery/Udpsearchthread.h"
 
-#include "app/ProgressView.h"
+#include "handover/ProgressView.h"
 #include "discovery/DiscoveryDatagram.h"
 #include "net/Ipv4.h"
 #include "platform/UniqueFd.h"

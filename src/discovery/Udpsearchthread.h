@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/DeviceRecords.h"
-#include "app/WorkerThread.h"
+#include "handover/DeviceRecords.h"
+#include "handover/WorkerThread.h"
 #include "net/HostNetwork.h"
 
 #include <cstdint>

@@ -1,7 +1,6 @@
 #include "firmware/FirmwareDialog.h"
 
-#include "app/Mainfrm.h"
-#include "app/MessageBoxPrompter.h"
+#include "handover/Prompter.h"
 #include "firmware/FirmwareRecognition.h"
 #include "firmware/QtFilePicker.h"
 
@@ -24,8 +23,9 @@ const QString kTitle = QStringLiteral("Open firmware file...");
 const QString kFilter = QStringLiteral("*.aff (*.aff *.AFF)");
 } // namespace
 
-FirmwareDialog::FirmwareDialog(QWidget* parent, const QString& objectName, QSize clientSize)
-    : QDialog(parent)
+FirmwareDialog::FirmwareDialog(QWidget* parent, Prompter* prompter, const QString& objectName,
+                               QSize clientSize)
+    : QDialog(parent), prompter_(prompter)
 {
     setObjectName(objectName);
     setWindowTitle(QStringLiteral("Upgrade Dialog"));
@@ -77,14 +77,6 @@ QByteArray FirmwareDialog::firmwarePathBytes() const
 
 Prompter& FirmwareDialog::prompter()
 {
-    if (!prompter_) {
-        if (auto* mainForm = qobject_cast<TmainForm*>(parentWidget()))
-            prompter_ = &mainForm->prompter();
-    }
-    if (!prompter_) {
-        ownPrompter_ = std::make_unique<MessageBoxPrompter>(this);
-        prompter_ = ownPrompter_.get();
-    }
     return *prompter_;
 }
 

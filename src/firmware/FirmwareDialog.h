@@ -30,7 +30,7 @@ public:
     QString firmwareFile() const { return firmwareFile_; }
     QByteArray firmwarePathBytes() const;
 
-    // The prompts default to the main window's (when it is the parent).
+    // Tests put their own prompts and file picker in.
     void setPrompter(Prompter* prompter) { prompter_ = prompter; }
     void setFilePicker(FilePicker* picker) { picker_ = picker; }
 
@@ -47,7 +47,9 @@ public:
     void reject() override;
 
 protected:
-    FirmwareDialog(QWidget* parent, const QString& objectName, QSize clientSize);
+    // `prompter` shows every refusal; it must be set before OK is pressed.
+    FirmwareDialog(QWidget* parent, Prompter* prompter, const QString& objectName,
+                   QSize clientSize);
     ~FirmwareDialog() override;
 
     // The password dialog's further check and value; the file checks come first.
@@ -69,7 +71,6 @@ private:
     QString firmwareFile_;
     Prompter* prompter_ = nullptr;
     FilePicker* picker_ = nullptr;
-    std::unique_ptr<Prompter> ownPrompter_;
     std::unique_ptr<FilePicker> ownPicker_;
 };
 

@@ -1,6 +1,6 @@
 #include "firmware/FirmwareTransfer.h"
 
-#include "app/WorkerLink.h"
+#include "handover/WorkerLink.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/UpgradeCodes.h"

@@ -1,6 +1,6 @@
 #include "firmware/ProgressPacer.h"
 
-#include "app/WorkerLink.h"
+#include "handover/WorkerLink.h"
 
 namespace tvx {
 

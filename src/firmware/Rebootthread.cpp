@@ -27,15 +27,27 @@ void copyText(char* out, size_t room, const char* text)
 }
 } // namespace
 
-rebootThread::rebootThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request,
-                           uint16_t commandPort)
-    : WorkerThread(QStringLiteral("rebootThread"), std::move(link)), net_(net),
+rebootThread::rebootThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
+                           const DeviceRequest& request, uint16_t commandPort)
+    : WorkerThread(QStringLiteral("rebootThread"), std::move(link)), net_(std::move(net)),
       commandPort_(commandPort)
 {
     if (request.password[0])
         copyText(password_, sizeof password_, request.password);
     copyText(ipText_, sizeof ipText_, request.ipText);
     copyText(macText_, sizeof macText_, request.macText);
+}
+
+WorkerOutcome rebootThread::outcome(int code)
+{
+    using Kind = WorkerOutcome::Kind;
+    if (code == 0)
+        return WorkerOutcome::of(code, Kind::Done);
+    if (code == kRunStillGoing)
+        return WorkerOutcome::of(code, Kind::Cancelled);
+    if (code == kUnexpectedResult)
+        return WorkerOutcome::of(code, Kind::Unexpected);
+    return WorkerOutcome::of(code, Kind::Failed, resultMessage(code));
 }
 
 QString rebootThread::resultMessage(int code)
@@ -56,7 +68,7 @@ const QString& rebootThread::successQuestion()
 
 void rebootThread::execute()
 {
-    CommandConnection connection(net_, link(), WorkerFamily::Device, ipText_, macText_,
+    CommandConnection connection(*net_, link(), WorkerFamily::Device, ipText_, macText_,
                                  commandPort_);
     const int result = reboot(connection);
     connection.closeConnection();
@@ -88,7 +100,7 @@ int rebootThread::reboot(CommandConnection& connection)
 
 void rebootThread::afterException()
 {
-    link().storeResult(kExceptionResult);
+    link().storeResult(kUnexpectedResult);
     link().stepBy(1000);
     link().finish();
 }

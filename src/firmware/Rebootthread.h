@@ -1,11 +1,13 @@
 #pragma once
 
-#include "app/DeviceRecords.h"
-#include "app/WorkerThread.h"
+#include "handover/DeviceRecords.h"
+#include "handover/WorkerOutcome.h"
+#include "handover/WorkerThread.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 namespace tvx {
 
@@ -19,15 +21,14 @@ class HostNetwork;
 class rebootThread : public WorkerThread {
 public:
     // `commandPort` is the module's; only tests on loopback change it.
-    rebootThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request,
-                 uint16_t commandPort = 23);
+    rebootThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
+                 const DeviceRequest& request, uint16_t commandPort = 23);
 
     // What runReboot shows for a failure code; empty for "nothing".
     static QString resultMessage(int code);
+    // How a run that stored `code` ended: done for 0 only.
+    static WorkerOutcome outcome(int code);
     static const QString& successQuestion();
-
-    // Result stored after an unexpected exception: ends the wait, shows no more.
-    static constexpr int kExceptionResult = -100;
 
 protected:
     void execute() override;
@@ -36,7 +37,8 @@ protected:
 private:
     int reboot(CommandConnection& connection);
 
-    HostNetwork& net_;
+    // Shared, so it outlives this worker whoever else lets go of it.
+    std::shared_ptr<HostNetwork> net_;
     char password_[20] = {};
     char ipText_[20] = {};
     char macText_[20] = {};

@@ -18,8 +18,8 @@ enum UpgradeCode : int {
     UpgradeBlockFailed = -8,
     UpgradeReadFailed = -9,
     UpgradeNameTooLong = -10,
-    // Stored after an unexpected exception: ends the wait, shows nothing more.
-    UpgradeException = -100,
+    // After an unexpected exception the worker stores kUnexpectedResult, as
+    // every worker does.
 };
 
 } // namespace tvx

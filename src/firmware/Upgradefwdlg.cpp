@@ -2,8 +2,8 @@
 
 namespace tvx {
 
-TupgradeFWDlg::TupgradeFWDlg(QWidget* parent)
-    : FirmwareDialog(parent, QStringLiteral("upgradeFWDlg"), QSize(297, 115))
+TupgradeFWDlg::TupgradeFWDlg(QWidget* parent, Prompter* prompter)
+    : FirmwareDialog(parent, prompter, QStringLiteral("upgradeFWDlg"), QSize(297, 115))
 {
 }
 

@@ -8,7 +8,7 @@ namespace tvx {
 class TupgradeFWDlg : public FirmwareDialog {
     Q_OBJECT
 public:
-    explicit TupgradeFWDlg(QWidget* parent);
+    explicit TupgradeFWDlg(QWidget* parent, Prompter* prompter = nullptr);
 };
 
 } // namespace tvx

@@ -38,9 +38,9 @@ void copyText(char* out, size_t room, const char* text)
 }
 } // namespace
 
-upgradeFwThread::upgradeFwThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request,
-                                 UpgradeSettings settings)
-    : WorkerThread(QStringLiteral("upgradeFwThread"), std::move(link)), net_(net),
+upgradeFwThread::upgradeFwThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
+                                 const DeviceRequest& request, UpgradeSettings settings)
+    : WorkerThread(QStringLiteral("upgradeFwThread"), std::move(link)), net_(std::move(net)),
       settings_(settings)
 {
     copyText(firmwarePath_, sizeof firmwarePath_, request.firmwarePath);
@@ -48,6 +48,18 @@ upgradeFwThread::upgradeFwThread(WorkerLink link, HostNetwork& net, const Device
         copyText(password_, sizeof password_, request.password);
     copyText(ipText_, sizeof ipText_, request.ipText);
     copyText(macText_, sizeof macText_, request.macText);
+}
+
+WorkerOutcome upgradeFwThread::outcome(int code)
+{
+    using Kind = WorkerOutcome::Kind;
+    if (code == 0)
+        return WorkerOutcome::of(code, Kind::Done);
+    if (code == kRunStillGoing)
+        return WorkerOutcome::of(code, Kind::Cancelled);
+    if (code == kUnexpectedResult)
+        return WorkerOutcome::of(code, Kind::Unexpected);
+    return WorkerOutcome::of(code, Kind::Failed, resultMessage(code));
 }
 
 QString upgradeFwThread::resultMessage(int code)
@@ -86,7 +98,7 @@ void upgradeFwThread::execute()
 {
     FirmwareImage image;
     FirmwareTransfer transfer(link(), settings_.timings);
-    CommandConnection connection(net_, link(), WorkerFamily::Device, ipText_, macText_,
+    CommandConnection connection(*net_, link(), WorkerFamily::Device, ipText_, macText_,
                                  settings_.commandPort);
 
     const int result = upgrade(connection, image, transfer);
@@ -138,7 +150,7 @@ int upgradeFwThread::upgrade(CommandConnection& connection, FirmwareImage& image
 
 void upgradeFwThread::afterException()
 {
-    link().storeResult(UpgradeException);
+    link().storeResult(kUnexpectedResult);
     link().stepBy(1000);
     link().finish();
 }

@@ -1,12 +1,14 @@
 #pragma once
 
-#include "app/DeviceRecords.h"
-#include "app/WorkerThread.h"
+#include "handover/DeviceRecords.h"
+#include "handover/WorkerOutcome.h"
+#include "handover/WorkerThread.h"
 #include "firmware/FirmwareTransfer.h"
 
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 
 namespace tvx {
 
@@ -31,11 +33,13 @@ struct UpgradeSettings {
 // run's token, the main window's operationResult.
 class upgradeFwThread : public WorkerThread {
 public:
-    upgradeFwThread(WorkerLink link, HostNetwork& net, const DeviceRequest& request,
-                    UpgradeSettings settings = {});
+    upgradeFwThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
+                    const DeviceRequest& request, UpgradeSettings settings = {});
 
     // What runUpgrade shows for a failure code; empty for "nothing".
     static QString resultMessage(int code);
+    // How a run that stored `code` ended: done for 0 only.
+    static WorkerOutcome outcome(int code);
     static const QString& successQuestion();
 
 protected:
@@ -46,7 +50,8 @@ private:
     int upgrade(CommandConnection& connection, FirmwareImage& image, FirmwareTransfer& transfer);
     bool pauseUnlessStopped(int ms);
 
-    HostNetwork& net_;
+    // Shared, so it outlives this worker whoever else lets go of it.
+    std::shared_ptr<HostNetwork> net_;
     char firmwarePath_[256] = {};
     char password_[20] = {};
     char ipText_[20] = {};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ProgressForm.h"
+#include "handover/ProgressForm.h"
 
 namespace tvx {
 

@@ -1,6 +1,6 @@
 #include "firmware/Upgradepsswddlg.h"
 
-#include "app/Prompter.h"
+#include "handover/Prompter.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -8,8 +8,8 @@
 
 namespace tvx {
 
-TupgradePsswdDlg::TupgradePsswdDlg(QWidget* parent)
-    : FirmwareDialog(parent, QStringLiteral("upgradePsswdDlg"), QSize(298, 169))
+TupgradePsswdDlg::TupgradePsswdDlg(QWidget* parent, Prompter* prompter)
+    : FirmwareDialog(parent, prompter, QStringLiteral("upgradePsswdDlg"), QSize(298, 169))
 {
     GrpBox_passwd = new QGroupBox(QStringLiteral("Password"), this);
     GrpBox_passwd->setObjectName(QStringLiteral("GrpBox_passwd"));

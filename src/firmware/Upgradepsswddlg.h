@@ -13,7 +13,7 @@ namespace tvx {
 class TupgradePsswdDlg : public FirmwareDialog {
     Q_OBJECT
 public:
-    explicit TupgradePsswdDlg(QWidget* parent);
+    explicit TupgradePsswdDlg(QWidget* parent, Prompter* prompter = nullptr);
 
     // Empties the password box; done before every show.
     void clearPassword();

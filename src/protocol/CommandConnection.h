@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WorkerLink.h"
+#include "handover/WorkerLink.h"
 #include "net/HostNetwork.h"
 #include "platform/UniqueFd.h"
 

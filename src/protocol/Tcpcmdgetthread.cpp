@@ -25,11 +25,24 @@ QString TCPcmdgetThread::resultMessage(int result)
     }
 }
 
-TCPcmdgetThread::TCPcmdgetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
-                                 const char* macText, const char* ipText,
-                                 std::shared_ptr<SettingsRecord> handOver, uint16_t port)
-    : WorkerThread(QStringLiteral("TCPcmdgetThread"), std::move(link)), net_(net), record_(record),
-      handOver_(std::move(handOver)), port_(port)
+WorkerOutcome TCPcmdgetThread::outcome(int result)
+{
+    using Kind = WorkerOutcome::Kind;
+    if (result == kRunStillGoing)
+        return WorkerOutcome::of(result, Kind::Cancelled);
+    if (result == kUnexpectedResult)
+        return WorkerOutcome::of(result, Kind::Unexpected);
+    if (result < 0)
+        return WorkerOutcome::of(result, Kind::Failed, resultMessage(result));
+    return WorkerOutcome::of(result, Kind::Done);
+}
+
+TCPcmdgetThread::TCPcmdgetThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
+                                 const SettingsRecord& record, const char* macText,
+                                 const char* ipText, std::shared_ptr<SettingsRecord> handOver,
+                                 uint16_t port)
+    : WorkerThread(QStringLiteral("TCPcmdgetThread"), std::move(link)), net_(std::move(net)),
+      record_(record), handOver_(std::move(handOver)), port_(port)
 {
     std::strncpy(macText_, macText, 17);
     std::strncpy(ipText_, ipText, 19);
@@ -67,7 +80,7 @@ int TCPcmdgetThread::readSequence(CommandConnection& connection, SettingsRecord&
 
 void TCPcmdgetThread::execute()
 {
-    CommandConnection connection(net_, link(), WorkerFamily::Settings, ipText_, macText_, port_);
+    CommandConnection connection(*net_, link(), WorkerFamily::Settings, ipText_, macText_, port_);
     link().setMessage(QStringLiteral("connect to device..."));
     int result = connection.reachDevice();
     if (result == 0) {
@@ -83,7 +96,7 @@ void TCPcmdgetThread::execute()
 
 void TCPcmdgetThread::afterException()
 {
-    link().storeResult(kExceptionResult);
+    link().storeResult(kUnexpectedResult);
 }
 
 } // namespace tvx

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/WorkerThread.h"
+#include "handover/WorkerOutcome.h"
+#include "handover/WorkerThread.h"
 #include "net/HostNetwork.h"
 #include "protocol/CommandConnection.h"
 #include "protocol/SettingsRecord.h"
@@ -16,19 +17,18 @@ namespace tvx {
 // writes into anything the window is reading.
 class TCPcmdgetThread : public WorkerThread {
 public:
-    // The result the run stores after an unexpected error: neither "still
-    // running" (1) nor a completed read.
-    static constexpr int kExceptionResult = -5;
-
     // `record` carries the password for the login; `handOver` receives the
     // filled record (the window that started the run keeps it).
-    TCPcmdgetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
+    TCPcmdgetThread(WorkerLink link, std::shared_ptr<HostNetwork> net, const SettingsRecord& record,
                     const char* macText, const char* ipText,
                     std::shared_ptr<SettingsRecord> handOver,
                     uint16_t port = CommandConnection::kCommandPort);
 
     // What the window shows for a failed read; empty for a stop or anything else.
     static QString resultMessage(int result);
+    // How a run that stored `result` ended: done for a completed read (its
+    // length of the last reply), failed for a negative code.
+    static WorkerOutcome outcome(int result);
 
     // Login and the read steps on a reached connection: the length of the
     // last reply text, or -2 stopped, -3 no usable reply or echo, -4 refused.
@@ -40,7 +40,8 @@ protected:
     void afterException() override;
 
 private:
-    HostNetwork& net_;
+    // Shared, so it outlives this worker whoever else lets go of it.
+    std::shared_ptr<HostNetwork> net_;
     SettingsRecord record_;
     std::shared_ptr<SettingsRecord> handOver_;
     char macText_[20] = {};

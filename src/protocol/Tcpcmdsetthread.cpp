@@ -25,10 +25,21 @@ QString TCPcmdsetThread::resultMessage(int result)
     }
 }
 
-TCPcmdsetThread::TCPcmdsetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
-                                 const char* macText, const char* ipText, uint16_t port)
-    : WorkerThread(QStringLiteral("TCPcmdsetThread"), std::move(link)), net_(net), record_(record),
-      port_(port)
+WorkerOutcome TCPcmdsetThread::outcome(int result)
+{
+    using Kind = WorkerOutcome::Kind;
+    if (result == kRunStillGoing)
+        return WorkerOutcome::of(result, Kind::Cancelled);
+    if (result < 0)
+        return WorkerOutcome::of(result, Kind::Failed, resultMessage(result));
+    return WorkerOutcome::of(result, Kind::Done);
+}
+
+TCPcmdsetThread::TCPcmdsetThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
+                                 const SettingsRecord& record, const char* macText,
+                                 const char* ipText, uint16_t port)
+    : WorkerThread(QStringLiteral("TCPcmdsetThread"), std::move(link)), net_(std::move(net)),
+      record_(record), port_(port)
 {
     std::strncpy(macText_, macText, 17);
     std::strncpy(ipText_, ipText, 19);
@@ -71,7 +82,7 @@ int TCPcmdsetThread::writeSequence(CommandConnection& connection, const Settings
 
 void TCPcmdsetThread::execute()
 {
-    CommandConnection connection(net_, link(), WorkerFamily::Settings, ipText_, macText_, port_);
+    CommandConnection connection(*net_, link(), WorkerFamily::Settings, ipText_, macText_, port_);
     link().setMessage(QStringLiteral("connect to device..."));
     int result = connection.reachDevice();
     if (result == 0) {

@@ -1,9 +1,12 @@
 #pragma once
 
-#include "app/WorkerThread.h"
+#include "handover/WorkerOutcome.h"
+#include "handover/WorkerThread.h"
 #include "net/HostNetwork.h"
 #include "protocol/CommandConnection.h"
 #include "protocol/SettingsRecord.h"
+
+#include <memory>
 
 namespace tvx {
 
@@ -13,12 +16,16 @@ namespace tvx {
 // its result goes to the run's token (the configuration window's `writeResult`).
 class TCPcmdsetThread : public WorkerThread {
 public:
-    TCPcmdsetThread(WorkerLink link, HostNetwork& net, const SettingsRecord& record,
-                    const char* macText, const char* ipText,
+    TCPcmdsetThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
+                    const SettingsRecord& record, const char* macText, const char* ipText,
                     uint16_t port = CommandConnection::kCommandPort);
 
     // What the window shows for a failed write; empty for a stop or anything else.
     static QString resultMessage(int result);
+    // How a run that stored `result` ended: done for an acknowledged write,
+    // failed for a negative code. An unexpected error stores nothing, so the
+    // run reads as left behind.
+    static WorkerOutcome outcome(int result);
 
     // Login, the write lines and "$SEI" on a reached connection: the length of
     // the last acknowledged reply text, or -2 stopped, -3 no usable reply or
@@ -30,7 +37,8 @@ protected:
     void execute() override;
 
 private:
-    HostNetwork& net_;
+    // Shared, so it outlives this worker whoever else lets go of it.
+    std::shared_ptr<HostNetwork> net_;
     SettingsRecord record_;
     char macText_[20] = {};
     char ipText_[20] = {};

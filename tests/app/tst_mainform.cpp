@@ -2,7 +2,7 @@
 // checks and messages, and the ways out. The host's tables are a fake and no
 // test here lets a search or a module operation start: this runs in the
 // host's own network namespace.
-#include "TestWorker.h"
+#include "handover/TestWorker.h"
 #include "app/AppWindows.h"
 #include "app/ExitSignals.h"
 #include "app/Mainfrm.h"
@@ -65,7 +65,7 @@ struct Harness {
     {
         tables.addresses = {{parseIpv4("192.0.2.10", false), 2}};
         env.prompter = &prompter;
-        env.netTables = &tables;
+        env.netTables = unownedTables(tables);
         env.quitApplication = [this] { ++quitCalls; };
         // Should any check let an operation through, its question is
         // answered No so nothing reaches the network.

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "platform/NetTables.h"
+#include "net/NetTables.h"
 
 #include <array>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -43,5 +44,12 @@ public:
     int pinCalls = 0;
     int routeCalls = 0;
 };
+
+// A share of tables that the test owns and outlives its workers with (it waits
+// for them): the share does not delete them.
+inline std::shared_ptr<NetTables> unownedTables(NetTables& tables)
+{
+    return std::shared_ptr<NetTables>(std::shared_ptr<NetTables>(), &tables);
+}
 
 } // namespace tvx::test

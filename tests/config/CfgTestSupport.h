@@ -59,7 +59,7 @@ struct CfgHarness {
     {
         AppEnvironment env;
         env.prompter = &prompter;
-        env.netTables = &tables;
+        env.netTables = unownedTables(tables);
         mainForm = createAppWindows(env);
     }
 
@@ -67,8 +67,8 @@ struct CfgHarness {
     TcfgForm* open(const SettingsRecord& record, const char* mac = nullptr,
                    TcfgForm::AddressControlFactory factory = {})
     {
-        auto* form = new TcfgForm(mainForm.get(), mac ? mac : record.lanMac, record,
-                                  std::move(factory));
+        auto* form = new TcfgForm(mainForm.get(), mainForm->configWindowLinks(),
+                                  mac ? mac : record.lanMac, record, std::move(factory));
         form->show();
         return form;
     }

@@ -269,8 +269,8 @@ void tst_CfgForm::comboItemsAndDefaults()
     QFETCH(QStringList, expected);
     QFETCH(int, defaultIndex);
     QFETCH(QString, shownWithoutSelection);
-    // Not shown, so not loaded: the defaults as built.
-    TcfgForm form(h->mainForm.get(), "02:00:00:00:06:01", sampleRecord());
+    // Not shown, so not loaded: the defaults as built, with no main window.
+    TcfgForm form(nullptr, CfgFormLinks{}, "02:00:00:00:06:01", sampleRecord());
     QComboBox* box = form.findChild<QComboBox*>(name);
     QVERIFY(box);
     QVERIFY(!box->isEditable());

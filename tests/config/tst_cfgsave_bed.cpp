@@ -8,11 +8,11 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
 #include "platform/Ipv4AddressEdit.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
 

@@ -5,12 +5,12 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "discovery/Prgfrm.h"
 #include "discovery/Sipdlg.h"
 #include "platform/Ipv4AddressEdit.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // unexpected error inside the run. Searches that send run in the test bed.
 #include "discovery/Udpsearchthread.h"
 
-#include "app/ProgressView.h"
+#include "handover/ProgressView.h"
 #include "common/ScriptedPrompter.h"
 
 #include <QElapsedTimer>

@@ -4,11 +4,11 @@
 #include "BedWindows.h"
 #include "TestBed.h"
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/Upgradeprgfrm.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 #include "protocol/CommandConnection.h"
 
 #include <QDir>

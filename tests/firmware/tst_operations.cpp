@@ -1,7 +1,7 @@
 // runUpgrade and runReboot in the main window where no module is involved:
 // what ends before any connection, and what the user is then shown.
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "firmware/Upgradeprgfrm.h"
@@ -48,7 +48,7 @@ private slots:
     {
         AppEnvironment env;
         env.prompter = &prompter_;
-        env.netTables = &tables_;
+        env.netTables = unownedTables(tables_);
         main_ = createAppWindows(env);
     }
     void init()

@@ -2,8 +2,8 @@
 // the blocks as they arrive, and every way an answer can be wrong.
 #include "ScriptedTftpPeer.h"
 
-#include "app/ProgressView.h"
-#include "app/WorkerLink.h"
+#include "handover/ProgressView.h"
+#include "handover/WorkerLink.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/TftpWrite.h"

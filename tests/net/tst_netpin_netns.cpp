@@ -3,7 +3,7 @@
 // read back with `ip -j`. Run once with CAP_NET_ADMIN and once without.
 #include "net/HostNetwork.h"
 #include "net/Ipv4.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 
 #include <QtTest>
 #include <QJsonArray>

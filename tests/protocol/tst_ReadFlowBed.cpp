@@ -5,10 +5,10 @@
 #include "BedWindows.h"
 #include "TestBed.h"
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 #include "protocol/Tcpprgfrm.h"
 
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // network: the error strikes before anything is sent).
 #include "GuiWaits.h"
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
@@ -160,7 +160,7 @@ void TestReadWindows::workerErrorShowsItsExceptionAndOpensNothing()
     ThrowingTables tables;
     AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = &tables;
+    env.netTables = unownedTables(tables);
     auto main = createAppWindows(env);
     main->show();
     QVERIFY(main->networkReady());
@@ -204,7 +204,7 @@ void TestReadWindows::nothingSelectedDoesNothing()
     test::FakeNetTables tables;
     AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = &tables;
+    env.netTables = unownedTables(tables);
     auto main = createAppWindows(env);
     main->show();
     DiscoveryRecord r;

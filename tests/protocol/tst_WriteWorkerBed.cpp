@@ -4,10 +4,10 @@
 // without answering it.
 #include "RecordingView.h"
 #include "TestBed.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "net/HostNetwork.h"
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
 
@@ -66,7 +66,7 @@ private:
     test::ScriptedPrompter prompter_;
     test::RecordingView view_;
     std::unique_ptr<SystemNetTables> tables_;
-    std::unique_ptr<HostNetwork> net_;
+    std::shared_ptr<HostNetwork> net_;
 };
 
 void TestWriteWorkerBed::initTestCase()
@@ -75,7 +75,7 @@ void TestWriteWorkerBed::initTestCase()
         QSKIP(qPrintable(bed_.error()));
     tables_ = std::make_unique<SystemNetTables>(SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
-    net_ = std::make_unique<HostNetwork>(*tables_, [](const QString&) {});
+    net_ = std::make_shared<HostNetwork>(*tables_, [](const QString&) {});
 }
 
 void TestWriteWorkerBed::cleanupTestCase()
@@ -118,7 +118,7 @@ SettingsRecord TestWriteWorkerBed::readModule(const test::BedModule& m)
     auto slot = std::make_shared<SettingsRecord>();
     std::memset(slot.get(), 0, sizeof *slot);
     const int result = run([&](WorkerLink link) {
-        return std::make_unique<TCPcmdgetThread>(std::move(link), *net_, asked,
+        return std::make_unique<TCPcmdgetThread>(std::move(link), net_, asked,
                                                  m.mac.toLatin1().constData(),
                                                  m.ip.toLatin1().constData(), slot);
     });
@@ -132,7 +132,7 @@ int TestWriteWorkerBed::write(const test::BedModule& m, const SettingsRecord& r,
     bed_.clearTranscript(m.name);
     return run(
         [&](WorkerLink link) {
-            return std::make_unique<TCPcmdsetThread>(std::move(link), *net_, r,
+            return std::make_unique<TCPcmdsetThread>(std::move(link), net_, r,
                                                      m.mac.toLatin1().constData(),
                                                      m.ip.toLatin1().constData());
         },

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/AppWindows.h"
-#include "app/Prompter.h"
-#include "platform/SystemNetTables.h"
+#include "handover/Prompter.h"
+#include "net/SystemNetTables.h"
 
 #include <QCoreApplication>
 
@@ -20,7 +20,7 @@ inline std::unique_ptr<TmainForm> showBedWindows(Prompter& prompter,
         SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
     AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = tables.get();
+    env.netTables = std::shared_ptr<NetTables>(std::shared_ptr<NetTables>(), tables.get());
     auto mainForm = createAppWindows(env);
     mainForm->show();
     return mainForm;

@@ -4,6 +4,13 @@
 
 namespace tvx {
 
+// The result a run's token holds while the worker has stored none: the run is
+// still going, or the user left it behind.
+constexpr int kRunStillGoing = 1;
+// The result every worker stores after an unexpected error, whose message the
+// standard exception display has already shown.
+constexpr int kUnexpectedResult = -100;
+
 // What one run of an operation shares between the window that started it and
 // its worker. Both hold it by shared pointer, so a worker that is still ending
 // after a cancel writes into its own token, never into a later run's.
@@ -19,8 +26,8 @@ public:
     bool detached() const { return detached_.load(); }
 
     // UI thread only: written by the worker's hand-over, read by the window
-    // once its modal wait has ended. 1 while the run has not stored a result.
-    int result = 1;
+    // once its modal wait has ended.
+    int result = kRunStillGoing;
     // UI thread only: the worker's close of the progress window was applied.
     // A window that finds it set skips its modal wait.
     bool finished = false;

@@ -1,4 +1,4 @@
-#include "platform/SystemNetTables.h"
+#include "net/SystemNetTables.h"
 
 #include "net/Ipv4.h"
 #include "platform/netpin/NetpinArguments.h"

@@ -1,8 +1,8 @@
 // The main window's double-click flow, beside the read worker.
 #include "app/Mainfrm.h"
 
-#include "app/Prompter.h"
-#include "app/WorkerThread.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
 #include "protocol/SettingsRecord.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpprgfrm.h"
@@ -37,22 +37,15 @@ void TmainForm::deviceListViewDblClick()
     auto handOver = std::make_shared<SettingsRecord>();
     std::memset(handOver.get(), 0, sizeof *handOver);
     WorkerThread::start(std::make_unique<TCPcmdgetThread>(
-        makeLink(token, progress, progress->barMaximum()), hostNetwork(), record, macText, ipText,
+        makeLink(token, progress, progress->barMaximum()), hostNetwork_, record, macText, ipText,
         handOver));
 
-    progress->prepare();
-    progress->runModal(*token);
-
-    const int readResult = token->result;
-    if (readResult == 1) {
-        token->requestStop();
-        token->detach();
+    if (!runModalOperation(progress, *token))
         return;
-    }
-    if (readResult < 0) {
-        const QString text = TCPcmdgetThread::resultMessage(readResult);
-        if (!text.isEmpty())
-            prompter().showError(text);
+    const WorkerOutcome outcome = TCPcmdgetThread::outcome(token->result);
+    if (!outcome.done()) {
+        if (!outcome.message.isEmpty())
+            prompter().showError(outcome.message);
         return;
     }
     markDeviceOpen(macText, true);

@@ -1,4 +1,4 @@
-#include "app/WorkerLink.h"
+#include "handover/WorkerLink.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 
 #include <functional>
 

@@ -1,4 +1,6 @@
-#include "app/ProgressForm.h"
+#include "handover/ProgressForm.h"
+
+#include "handover/WorkerOutcome.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -101,6 +103,27 @@ void ProgressForm::closeProgress()
 {
     if (isVisible())
         done(QDialog::Rejected);
+}
+
+bool runModalOperation(ProgressForm* form, RunToken& token, const std::function<bool()>& stillGoing)
+{
+    if (form) {
+        form->prepare();
+        form->runModal(token);
+    }
+    const bool leftBehind = stillGoing ? stillGoing() : token.result == kRunStillGoing;
+    if (leftBehind) {
+        token.requestStop();
+        token.detach();
+        return false;
+    }
+    // A result stored without the close that follows it: the window goes now.
+    if (form && form->isVisible()) {
+        form->closeProgress();
+        if (QWidget* owner = form->parentWidget())
+            owner->repaint();
+    }
+    return true;
 }
 
 } // namespace tvx

@@ -2,7 +2,7 @@
 // WorkerLink, WorkerThread and a real progress window.
 #include "TestWorker.h"
 #include "app/MessageBoxPrompter.h"
-#include "app/ProgressForm.h"
+#include "handover/ProgressForm.h"
 #include "common/ScriptedPrompter.h"
 
 #include <QtTest>

@@ -4,6 +4,8 @@
 #include "discovery/Prgfrm.h"
 #include "discovery/Udpsearchthread.h"
 
+#include <QPointer>
+
 namespace tvx {
 
 void TmainForm::startSearch(bool broadcast, const char* target)
@@ -15,26 +17,24 @@ void TmainForm::startSearch(bool broadcast, const char* target)
     TudpPrgForm* form = windows_.udpPrgForm;
     auto token = std::make_shared<RunToken>();
     SearchHooks hooks;
-    hooks.refreshLocalAddresses = [network = hostNetwork_.get()](LocalAddressTable* snapshot) {
+    hooks.refreshLocalAddresses = [network = hostNetwork_](LocalAddressTable* snapshot) {
         return network->refreshLocalAddresses(snapshot);
     };
     hooks.addDevice = [this](const DiscoveryRecord& record) { addDevice(record); };
     hooks.deviceCount = [this] { return deviceCount(); };
-    hooks.searchEnded = [this] { searchBusy_ = false; };
+    // Runs even after a cancel, possibly once the window is gone.
+    hooks.searchEnded = [window = QPointer<TmainForm>(this)] {
+        if (window)
+            window->searchBusy_ = false;
+    };
     WorkerThread::start(std::make_unique<UDPsearchThread>(
         makeLink(token, form, form ? form->barMaximum() : 100), form, std::move(hooks), target,
         broadcast));
 
-    if (form) {
-        form->prepare();
-        form->runModal(*token);
-    }
-    // Still busy: the user closed the progress window before the worker
-    // ended. It stops at its next polling point and clears the flag itself.
-    if (searchBusy_) {
-        token->requestStop();
-        token->detach();
-    }
+    // Still busy after the wait: the user closed the progress window before
+    // the worker ended. It stops at its next polling point and clears the
+    // flag itself.
+    runModalOperation(form, *token, [this] { return searchBusy_; });
     if (deviceCount() > 0)
         showDeviceActions(true);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/ProgressView.h"
-#include "app/Prompter.h"
-#include "app/RunToken.h"
+#include "handover/ProgressView.h"
+#include "handover/Prompter.h"
+#include "handover/RunToken.h"
 
 #include <QString>
 

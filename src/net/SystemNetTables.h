@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/NetTables.h"
+#include "net/NetTables.h"
 
 #include <mutex>
 #include <string>

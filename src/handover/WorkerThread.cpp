@@ -1,4 +1,4 @@
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 
 #include <algorithm>
 #include <exception>
@@ -9,9 +9,17 @@
 namespace tvx {
 
 namespace {
-std::mutex registryLock;
-std::vector<std::shared_ptr<RunToken>> liveTokens;
-int live = 0;
+// Never destroyed: a worker that outlives main() still ends through it.
+struct Registry {
+    std::mutex lock;
+    std::vector<std::shared_ptr<RunToken>> tokens;
+    int live = 0;
+};
+Registry& registry()
+{
+    static Registry* const instance = new Registry;
+    return *instance;
+}
 } // namespace
 
 WorkerThread::WorkerThread(QString className, WorkerLink link)
@@ -24,32 +32,36 @@ WorkerThread::~WorkerThread() = default;
 void WorkerThread::start(std::unique_ptr<WorkerThread> worker)
 {
     {
-        std::lock_guard lock(registryLock);
-        ++live;
-        liveTokens.push_back(worker->link_.token());
+        Registry& r = registry();
+        std::lock_guard lock(r.lock);
+        ++r.live;
+        r.tokens.push_back(worker->link_.token());
     }
     std::thread([w = std::move(worker)]() mutable {
         w->body();
         auto token = w->link_.token();
         w.reset();
-        std::lock_guard lock(registryLock);
-        --live;
-        auto it = std::find(liveTokens.begin(), liveTokens.end(), token);
-        if (it != liveTokens.end())
-            liveTokens.erase(it);
+        Registry& r = registry();
+        std::lock_guard lock(r.lock);
+        --r.live;
+        auto it = std::find(r.tokens.begin(), r.tokens.end(), token);
+        if (it != r.tokens.end())
+            r.tokens.erase(it);
     }).detach();
 }
 
 int WorkerThread::liveCount()
 {
-    std::lock_guard lock(registryLock);
-    return live;
+    Registry& r = registry();
+    std::lock_guard lock(r.lock);
+    return r.live;
 }
 
 void WorkerThread::stopAll()
 {
-    std::lock_guard lock(registryLock);
-    for (auto& token : liveTokens) {
+    Registry& r = registry();
+    std::lock_guard lock(r.lock);
+    for (auto& token : r.tokens) {
         if (token) {
             token->requestStop();
             token->detach();

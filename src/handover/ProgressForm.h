@@ -1,9 +1,11 @@
 #pragma once
 
-#include "app/ProgressView.h"
-#include "app/RunToken.h"
+#include "handover/ProgressView.h"
+#include "handover/RunToken.h"
 
 #include <QDialog>
+
+#include <functional>
 
 class QLabel;
 class QProgressBar;
@@ -57,5 +59,14 @@ protected:
 private:
     int step_;
 };
+
+// The modal part of every operation: prepares `form` and shows it modally
+// while the run's worker works. True when the worker ended the wait; false
+// when the user did (Cancel or the close box) while the run was still going:
+// the worker is then told to stop and detached, so nothing more of it reaches
+// a window. `stillGoing` says whether the run is still going; by default,
+// whether the token holds no result yet. Without a form there is no wait.
+bool runModalOperation(ProgressForm* form, RunToken& token,
+                       const std::function<bool()>& stillGoing = {});
 
 } // namespace tvx

@@ -1,0 +1,55 @@
+// The main window's upgrade and reboot operations, beside their workers.
+#include "app/Mainfrm.h"
+
+#include "firmware/Rebootthread.h"
+#include "firmware/Upgradefwthread.h"
+#include "firmware/Upgradeprgfrm.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
+
+namespace tvx {
+
+void TmainForm::runUpgrade(const DeviceRequest& request)
+{
+    TupgradePrgForm* form = windows_.upgradePrgForm;
+    if (!form)
+        return;
+    auto token = std::make_shared<RunToken>();
+    WorkerThread::start(std::make_unique<upgradeFwThread>(
+        makeLink(token, form, form->barMaximum()), hostNetwork_, request));
+
+    // A cancelled run reports nothing.
+    if (!runModalOperation(form, *token))
+        return;
+    const WorkerOutcome outcome = upgradeFwThread::outcome(token->result);
+    if (outcome.done()) {
+        if (prompter().askFinished(upgradeFwThread::successQuestion()))
+            startSearch(true, nullptr);
+        return;
+    }
+    if (!outcome.message.isEmpty())
+        prompter().showError(outcome.message);
+}
+
+void TmainForm::runReboot(const DeviceRequest& request)
+{
+    TupgradePrgForm* form = windows_.upgradePrgForm;
+    if (!form)
+        return;
+    auto token = std::make_shared<RunToken>();
+    WorkerThread::start(std::make_unique<rebootThread>(makeLink(token, form, form->barMaximum()),
+                                                       hostNetwork_, request));
+
+    if (!runModalOperation(form, *token))
+        return;
+    const WorkerOutcome outcome = rebootThread::outcome(token->result);
+    if (outcome.done()) {
+        if (prompter().askFinished(rebootThread::successQuestion()))
+            startSearch(true, nullptr);
+        return;
+    }
+    if (!outcome.message.isEmpty())
+        prompter().showError(outcome.message);
+}
+
+} // namespace tvx
