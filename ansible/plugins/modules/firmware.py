@@ -63,7 +63,7 @@ EXAMPLES = r'''
 
 - name: Every module of the site to V2.00
   tarvanix.devices.firmware:
-    target: "{{ item.lanMac }}"
+    target: "{{ item.lanIp }}"
     image: /var/tmp/tx110-v2.00.aff
     version: V2.00
     password: "{{ tarvanix_passwords[item.lanMac] | default(omit) }}"

@@ -43,7 +43,7 @@ notes:
 EXAMPLES = r'''
 - name: Restart every module of the site and wait for each
   tarvanix.devices.reboot:
-    target: "{{ item.lanMac }}"
+    target: "{{ item.lanIp }}"
     password: "{{ tarvanix_passwords[item.lanMac] | default(omit) }}"
   loop: "{{ tarvanix_modules }}"
 '''
