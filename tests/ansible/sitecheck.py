@@ -6,6 +6,7 @@
 #   sitecheck.py stats PLAY.json HOST         "ok changed failures" of HOST in the recap
 #   sitecheck.py failures PLAY.json HOST      each failed item's msg and rc, one a line
 #   sitecheck.py changes PLAY.json            each settings change: host target name old new
+#   sitecheck.py seconds PLAY.json            seconds from each task's start to each host's result
 import json
 import os
 import socket
@@ -79,6 +80,10 @@ def changes(play):
                 print(host, item.get('item', {}).get('lanMac'), c['name'], c['old'], c['new'])
 
 
+def seconds(play):
+    print('; '.join('%s %s %.1f s' % (r['task'], r['host'], r['seconds']) for r in play['results']))
+
+
 if __name__ == '__main__':
     what, args = sys.argv[1], sys.argv[2:]
     if what == 'module':
@@ -89,4 +94,4 @@ if __name__ == '__main__':
         wire(args[0])
     else:
         doc = json.load(open(args[0]))
-        {'stats': stats, 'failures': failures, 'changes': changes}[what](doc, *args[1:])
+        {'stats': stats, 'failures': failures, 'changes': changes, 'seconds': seconds}[what](doc, *args[1:])

@@ -13,6 +13,7 @@ description: Writes to the file named by the environment variable TVX_PLAY_RECOR
 
 import json
 import os
+import time
 
 from ansible.plugins.callback import CallbackBase
 
@@ -26,10 +27,16 @@ class CallbackModule(CallbackBase):
     def __init__(self):
         super(CallbackModule, self).__init__()
         self.results = []
+        self.started = {}
+
+    def v2_playbook_on_task_start(self, task, is_conditional):
+        self.started[task._uuid] = time.time()
 
     def _record(self, result, status):
+        began = self.started.get(result._task._uuid, time.time())
         self.results.append(dict(task=result._task.get_name(), host=result._host.get_name(),
-                                 status=status, result=result._result))
+                                 status=status, seconds=round(time.time() - began, 1),
+                                 result=result._result))
 
     def v2_runner_on_ok(self, result):
         self._record(result, 'ok')
