@@ -38,6 +38,8 @@ public:
     ModuleTextValidator(QLineEdit* edit, int typedLimit)
         : QValidator(edit), limit_(typedLimit), allowed_(typedLimit)
     {
+        // QLineEdit runs the validator on setText as well: the loaded text
+        // has to be allowed before it is set (allowFor).
         if (limit_ >= 0) {
             connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
                 allowed_ = std::max(limit_, static_cast<int>(text.size()));
@@ -62,6 +64,12 @@ public:
                 return Invalid;
         }
         return Acceptable;
+    }
+
+    void allowFor(const QString& text)
+    {
+        if (limit_ >= 0)
+            allowed_ = std::max(limit_, static_cast<int>(text.size()));
     }
 
 private:
@@ -139,6 +147,14 @@ QComboBox* addCombo(QWidget* parent, const char* name, const QRect& place,
 }
 
 } // namespace
+
+void TcfgForm::setModuleText(QLineEdit* edit, const QString& text)
+{
+    if (auto* validator = dynamic_cast<ModuleTextValidator*>(
+            const_cast<QValidator*>(edit->validator())))
+        validator->allowFor(text);
+    edit->setText(text);
+}
 
 TcfgForm::TcfgForm(TmainForm* mainForm, const char* macText, const SettingsRecord& record,
                    AddressControlFactory createAddressControl)
