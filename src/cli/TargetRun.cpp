@@ -129,6 +129,11 @@ void TargetRun::afterRead(int result)
         return finish(true, QString());
     }
 
+    const QString otherModule =
+        TCPcmdgetThread::otherModuleMessage(row_.ipText, row_.macText, asRead);
+    if (!otherModule.isEmpty())
+        return finish(false, otherModule);
+
     const CfgEntries loaded = entriesFromRecord(asRead);
     CfgEntries now = loaded;
     const QString refused = SettingsEdit::apply(context_.assignments, asRead, now);
@@ -145,15 +150,20 @@ void TargetRun::afterRead(int result)
         toWrite.passwdChg = 1;
         storeField(toWrite.newPasswd, context_.newPassword->left(8));
     }
-    startWrite(toWrite);
+    startWrite(asRead, toWrite);
 }
 
-void TargetRun::startWrite(const SettingsRecord& record)
+void TargetRun::startWrite(const SettingsRecord& asRead, const SettingsRecord& record)
 {
     // As the configuration window does: to the address and MAC the module
-    // reported, with the password the read logged in with.
-    const QByteArray ip = fieldBytes(record.lanIp);
-    const QByteArray mac = fieldBytes(record.lanMac);
+    // reported when it was read, not to an edited or imported lanIp, with
+    // the password the read logged in with.
+    const QByteArray ip = fieldBytes(asRead.lanIp);
+    const QByteArray mac = fieldBytes(asRead.lanMac);
+    // The summary names the module written.
+    outcome_.ip = QString::fromLatin1(ip);
+    if (!mac.isEmpty())
+        outcome_.mac = QString::fromLatin1(mac);
     Step& step = newStep(kSettingsBarMaximum, [this](int result) {
         endStep(TCPcmdsetThread::outcome(result));
     });

@@ -64,7 +64,7 @@ private:
     Step& newStep(int barMaximum, std::function<void(int result)> onEnd);
     void startRead();
     void afterRead(int result);
-    void startWrite(const SettingsRecord& record);
+    void startWrite(const SettingsRecord& asRead, const SettingsRecord& record);
     void startReboot();
     void startUpgrade();
     // A failure's message is printed unless the run has shown it already.

@@ -108,6 +108,9 @@ private:
     void setAddressControlsEnabled(bool enabled);
     void showOperationPanel(int opmode);
     void setEditActive(QLineEdit* edit, bool active);
+    // Puts a text read from the module into `edit` whole, also when it is
+    // longer than the user may type there.
+    static void setModuleText(QLineEdit* edit, const QString& text);
 
     // Cfgfrm_save.cpp
     CfgEntries currentEntries() const;

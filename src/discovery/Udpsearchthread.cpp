@@ -93,8 +93,16 @@ int UDPsearchThread::runSearch(bool broadcast, const char* target)
         bindAddress.sin_family = AF_INET;
         bindAddress.sin_addr.s_addr = htonl(INADDR_ANY);
         bindAddress.sin_port = htons(sourcePort);
-        if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&bindAddress),
-                   sizeof bindAddress) != 0) {
+        int bound = ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&bindAddress),
+                           sizeof bindAddress);
+        if (bound != 0) {
+            // Another program holds the port on some address, so the wildcard
+            // is refused: the local address itself may still be free.
+            bindAddress.sin_addr.s_addr = local.addresses[n];
+            bound = ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&bindAddress),
+                           sizeof bindAddress);
+        }
+        if (bound != 0) {
             link().showError(QStringLiteral("bind failed: %1").arg(errno));
             return -1;
         }
@@ -183,10 +191,13 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
             uint8_t datagram[kDiscoveryReplyMax];
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
+            // MSG_TRUNC gives the datagram's whole length: a reply longer
+            // than the buffer is a failed receive, not one to read in part.
             const ssize_t received =
-                ::recvfrom(socket, datagram, sizeof datagram, 0,
+                ::recvfrom(socket, datagram, sizeof datagram, MSG_TRUNC,
                            reinterpret_cast<sockaddr*>(&from), &fromLength);
-            if (received <= 0 || !parseReply(datagram, static_cast<size_t>(received), record_))
+            if (received <= 0 || static_cast<size_t>(received) > sizeof datagram ||
+                !parseReply(datagram, static_cast<size_t>(received), record_))
                 continue; // ignored, and counted as one of the replies read
             formatIpv4(from.sin_addr.s_addr, record_.ipText);
             if (hooks_.addDevice)

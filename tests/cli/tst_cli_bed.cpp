@@ -268,6 +268,47 @@ private slots:
         QCOMPARE(bed_.state(f3.name).value(QStringLiteral("restarts")), QStringLiteral("1"));
     }
 
+    // The write goes to the module read, at the address it reported, whatever lanIp the
+    // values carry: a new address of its own, or another module's from its exported file.
+    void setWritesOnlyToTheModuleRead()
+    {
+        const BedModule f5 = bed_.module(QStringLiteral("f5"));
+        const CliRun moved = cli({QStringLiteral("set"), f5.ip, QStringLiteral("lanIp=192.0.2.60")});
+        QVERIFY2(moved.exit == 0, moved.err.constData());
+        QCOMPARE(summaryRow(moved.out, f5.ip).mid(1, 3),
+                 (QStringList{f5.mac, f5.ip, QStringLiteral("ok")}));
+        QVERIFY(bed_.waitUntilUp(f5.name));
+        QCOMPARE(bed_.setting(f5.name, QStringLiteral("lanIp")), QStringLiteral("192.0.2.60"));
+
+        const BedModule f6 = bed_.module(QStringLiteral("f6"));
+        const BedModule f7 = bed_.module(QStringLiteral("f7"));
+        const CliRun got = cli({QStringLiteral("get"), f6.ip, QStringLiteral("--json")});
+        QCOMPARE(got.exit, 0);
+        QJsonObject settings = QJsonDocument::fromJson(got.out).object();
+        QCOMPARE(settings.value(QStringLiteral("lanIp")).toString(), f6.ip);
+        // Its MAC, shown only, would be refused; its lanIp is the one that misled the write.
+        settings.remove(QStringLiteral("lanMac"));
+        settings.insert(QStringLiteral("devName"), QStringLiteral("From-f6"));
+        const QString from = file(QStringLiteral("f6.json"), QJsonDocument(settings).toJson());
+        QVERIFY(bed_.clearTranscript(f6.name));
+        const CliRun set = cli({QStringLiteral("set"), f7.ip, QStringLiteral("--from"), from});
+        QVERIFY2(set.exit == 0, set.err.constData());
+        QCOMPARE(summaryRow(set.out, f7.ip).mid(1, 3),
+                 (QStringList{f7.mac, f7.ip, QStringLiteral("ok")}));
+        QCOMPARE(tcpExchanges(f6.name), 0);
+        QCOMPARE(bed_.state(f6.name).value(QStringLiteral("restarts")), QStringLiteral("0"));
+        QVERIFY(bed_.waitUntilUp(f7.name));
+        QCOMPARE(bed_.setting(f7.name, QStringLiteral("devName")), QStringLiteral("From-f6"));
+
+        // Both back at their own addresses for the tests after this one.
+        for (const BedModule& m : {f5, f7}) {
+            QVERIFY(bed_.setSetting(m.name, QStringLiteral("lanIp"), m.ip));
+            QVERIFY(bed_.restart(m.name));
+            QVERIFY(bed_.waitUntilUp(m.name));
+        }
+        verifyTablesClean();
+    }
+
     void rebootRestartsEachTarget()
     {
         const BedModule f4 = bed_.module(QStringLiteral("f4"));

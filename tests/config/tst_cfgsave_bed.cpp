@@ -3,7 +3,9 @@
 // the module restarts with what was saved and a new search finds it at its
 // new address; values the window never shows go back untouched; a refused
 // line, a refused login and a cancel each end as the user is told, with the
-// window closed and nothing left pinned in the host's tables.
+// window closed and nothing left pinned in the host's tables; an untouched
+// save sends back what was read, a retyped address goes out as typed, and a
+// module that answers in place of the one picked gets no window.
 #include "BedWindows.h"
 #include "TestBed.h"
 
@@ -17,6 +19,7 @@
 #include "protocol/Tcpprgfrm.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -49,6 +52,10 @@ private slots:
     void refusedLineReportsAndSendsNoSei();
     void refusedLoginReports();
     void emptyNewPasswordRemovesIt();
+    void untouchedSaveSendsWhatWasRead();
+    void retypedAddressGoesOutAsTyped_data();
+    void retypedAddressGoesOutAsTyped();
+    void moduleAnsweringForAnotherGetsNoWindow();
 
 private:
     void broadcast();
@@ -305,6 +312,136 @@ void TestCfgSaveBed::emptyNewPasswordRemovesIt()
     QVERIFY(bed_.waitUntilUp(m2.name, 15000));
     QCOMPARE(bed_.setting(m2.name, QStringLiteral("password")), QString());
     QVERIFY(!form_->searchBusy());
+}
+
+void TestCfgSaveBed::untouchedSaveSendsWhatWasRead()
+{
+    // Longer than the edits let the user type, and choices the module left
+    // empty.
+    const auto m6 = bed_.module(QStringLiteral("m6"));
+    const QString name = QStringLiteral("Nineteen-characters");
+    QCOMPARE(name.size(), 19);
+    QVERIFY(bed_.setSetting(m6.name, QStringLiteral("devName"), name));
+    QVERIFY(bed_.setSetting(m6.name, QStringLiteral("tcpslport"), QStringLiteral("123456")));
+    for (const char* field : {"baud", "fc", "serialIf"})
+        QVERIFY(bed_.setSetting(m6.name, QLatin1String(field), QString()));
+    TcfgForm* f = openModule(m6.name);
+    QVERIFY(f);
+    QCOMPARE(f->findChild<QLineEdit*>(QStringLiteral("Edit_devName"))->text(), name);
+    QVERIFY(bed_.clearTranscript(m6.name));
+    prompter_.clear();
+    prompter_.queueAnswer(true);
+    prompter_.queueAnswer(false);
+    saveAndWaitClosed(f);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    const QList<QByteArray> lines = writeLines(m6.name);
+    QVERIFY(lines.contains("$SBNNineteen-characters\r\n"));
+    QVERIFY(lines.contains("$SSVPA123456\r\n"));
+    // The boxes' defaults, never an empty argument.
+    QVERIFY(lines.contains("$SSBA115200\r\n"));
+    QVERIFY(lines.contains("$SSFANONE\r\n"));
+    QVERIFY(lines.contains("$SSIARS-232\r\n"));
+    QCOMPARE(lines.last(), QByteArray("$SEI\r\n"));
+    QVERIFY(bed_.waitUntilUp(m6.name, 15000));
+    QCOMPARE(bed_.setting(m6.name, QStringLiteral("devName")), name);
+}
+
+// Columns: the field the user clicks into, whether its text is selected
+// (else the cursor goes to its end), whether the address is pasted rather
+// than typed.
+void TestCfgSaveBed::retypedAddressGoesOutAsTyped_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<bool>("selectAll");
+    QTest::addColumn<bool>("paste");
+    QTest::newRow("typed, first field all selected") << 0 << true << false;
+    QTest::newRow("typed, third field, cursor at its end") << 2 << false << false;
+    QTest::newRow("pasted into the second field") << 1 << false << true;
+}
+
+void TestCfgSaveBed::retypedAddressGoesOutAsTyped()
+{
+    QFETCH(int, field);
+    QFETCH(bool, selectAll);
+    QFETCH(bool, paste);
+    // The module's own address, typed over itself: 192.0.2.16.
+    const auto m6 = bed_.module(QStringLiteral("m6"));
+    QVERIFY(bed_.waitUntilUp(m6.name, 15000));
+    TcfgForm* f = openModule(m6.name);
+    QVERIFY(f);
+    f->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f));
+    QLineEdit* clicked = f->addressControl(0)->field(field);
+    QTest::mouseClick(clicked, Qt::LeftButton);
+    QTRY_COMPARE(QApplication::focusWidget(), clicked);
+    if (selectAll)
+        clicked->selectAll();
+    else
+        clicked->end(false);
+    if (paste) {
+        QApplication::clipboard()->setText(m6.ip);
+        if (QApplication::clipboard()->text() != m6.ip) {
+            f->close();
+            QSKIP("this platform plugin keeps no clipboard");
+        }
+        QTest::keySequence(clicked, QKeySequence::Paste);
+    } else {
+        for (const QChar c : m6.ip)
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    }
+    QVERIFY(bed_.clearTranscript(m6.name));
+    prompter_.clear();
+    prompter_.queueAnswer(true);
+    prompter_.queueAnswer(false);
+    saveAndWaitClosed(f);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    QVERIFY(writeLines(m6.name).contains("$SLI" + m6.ip.toLatin1() + "\r\n"));
+    QVERIFY(bed_.waitUntilUp(m6.name, 15000));
+    QCOMPARE(bed_.setting(m6.name, QStringLiteral("lanIp")), m6.ip);
+}
+
+void TestCfgSaveBed::moduleAnsweringForAnotherGetsNoWindow()
+{
+    // Two modules on one address: the host reaches only one of them there.
+    const auto twin1 = bed_.module(QStringLiteral("twin1"));
+    const auto twin2 = bed_.module(QStringLiteral("twin2"));
+    QCOMPARE(twin1.ip, twin2.ip);
+    broadcast();
+    QStringList opened;
+    QStringList refused;
+    for (const auto& twin : {twin1, twin2}) {
+        const int row = rowOf(twin.mac);
+        QVERIFY(row >= 0);
+        QCOMPARE(form_->deviceCell(row, CellIp), twin.ip);
+        QTreeWidget* list = form_->deviceList();
+        list->clearSelection();
+        list->topLevelItem(row)->setSelected(true);
+        prompter_.clear();
+        // Returns once the read has ended and its outcome is shown.
+        form_->deviceListViewDblClick();
+        TcfgForm* window = nullptr;
+        for (TcfgForm* f : form_->findChildren<TcfgForm*>()) {
+            if (f->isVisible())
+                window = f;
+        }
+        if (window) {
+            QCOMPARE(prompter_.count(), 0);
+            QCOMPARE(QString::fromLatin1(window->record().lanMac), twin.mac);
+            opened << twin.mac;
+            window->close();
+        } else {
+            QCOMPARE(prompter_.count(), 1);
+            QCOMPARE(prompter_.shown().last().caption, QStringLiteral("Error"));
+            refused << prompter_.texts().last();
+            QCOMPARE(form_->isDeviceOpen(twin.mac.toLatin1().constData()), 0);
+        }
+    }
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(refused.size(), 1);
+    const QString other = opened.first() == twin1.mac ? twin2.mac : twin1.mac;
+    QCOMPARE(refused.first(), QStringLiteral("another module answered at %1: %2, not %3")
+                                  .arg(twin1.ip, opened.first(), other));
+    QVERIFY(TestBed::permanentNeighbours().isEmpty());
 }
 
 QTEST_MAIN(TestCfgSaveBed)

@@ -450,7 +450,7 @@ void TestFaultMatrix::upgrade_data()
     row("tftp-drop-ack=2:3", "tftp-drop-ack=2:3", {kBlockFailed});
     row("tftp-wrong-block=2", "tftp-wrong-block=2", {kBlockFailed});
     row("tftp-ack5=2", "tftp-ack5=2", {kBlockFailed});
-    row("tftp-foreign=2", "tftp-foreign=2", {kBlockFailed});
+    row("tftp-foreign=2", "tftp-foreign=2", {kUpgraded});
     row("tftp-dup-ack=2", "tftp-dup-ack=2", {kBlockFailed});
     QTest::newRow("cancel in the pause before the transfer")
         << "m2" << QStringList{} << "login to device" << QStringList{};
