@@ -150,7 +150,7 @@ void TargetRun::afterRead(int result)
     }
     const CfgEntries loaded = entriesFromRecord(asRead);
     CfgEntries now = loaded;
-    const QString refused = SettingsEdit::apply(assignments, asRead, now, context_.fromFile);
+    const QString refused = SettingsEdit::apply(assignments, &asRead, now, context_.fromFile);
     if (!refused.isEmpty())
         return finish(false, refused);
     SettingsRecord toWrite = asRead;

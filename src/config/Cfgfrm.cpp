@@ -2,6 +2,7 @@
 
 #include "app/Mainfrm.h"
 #include "config/CfgItems.h"
+#include "firmware/FilePicker.h"
 #include "platform/Ipv4AddressEdit.h"
 
 #include <QApplication>
@@ -155,6 +156,7 @@ void TcfgForm::createControls()
                                QStringLiteral("Abort"), this);
     abortBtn->setObjectName(QStringLiteral("abortBtn"));
     abortBtn->setGeometry(468, 464, 75, 27);
+    createFileControls();
 }
 
 void TcfgForm::createInfoPanel()
@@ -386,6 +388,8 @@ void TcfgForm::connectHandlers()
     });
     connect(saveModuleBtn, &QPushButton::clicked, this, [this] { saveModuleBtnClick(); });
     connect(abortBtn, &QPushButton::clicked, this, [this] { abortBtnClick(); });
+    connect(saveFileBtn, &QPushButton::clicked, this, [this] { saveFileBtnClick(); });
+    connect(loadFileBtn, &QPushButton::clicked, this, [this] { loadFileBtnClick(); });
     connect(Save_Btn, &QPushButton::clicked, this, [this] { Save_BtnClick(); });
     connect(Cancel_Btn, &QPushButton::clicked, this, [this] { Cancel_BtnClick(); });
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -19,6 +20,7 @@ class QTabWidget;
 
 namespace tvx {
 
+class FilePicker;
 class Ipv4AddressEdit;
 class TmainForm;
 
@@ -64,6 +66,12 @@ public:
     void Save_BtnClick();
     void Cancel_BtnClick();
     void abortBtnClick();
+    // Cfgfrm_file.cpp: settings files in the CLI's JSON format.
+    void saveFileBtnClick();
+    void loadFileBtnClick();
+
+    // The file dialogs; tests give one that answers for the user.
+    void setFilePicker(FilePicker* picker) { picker_ = picker; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -88,6 +96,10 @@ private:
     void setAddressControlsEnabled(bool enabled);
     void showOperationPanel(int opmode);
     void setEditActive(QLineEdit* edit, bool active);
+
+    // Cfgfrm_file.cpp
+    void createFileControls();
+    FilePicker& filePicker();
 
     // Cfgfrm_save.cpp
     CfgEntries currentEntries() const;
@@ -163,6 +175,12 @@ private:
 
     // IP address, subnet mask, gateway, remote IP.
     std::array<Ipv4AddressEdit*, 4> ipControls_{};
+
+    QPushButton* saveFileBtn = nullptr;
+    QPushButton* loadFileBtn = nullptr;
+    QCheckBox* CkBox_fileAddress = nullptr;
+    FilePicker* picker_ = nullptr;
+    std::unique_ptr<FilePicker> ownPicker_;
 };
 
 } // namespace tvx

@@ -368,13 +368,13 @@ QList<SettingsChange> SettingsEdit::changes(const SettingsRecord& asRead,
     return out;
 }
 
-QString SettingsEdit::apply(const QList<Assignment>& assignments, const SettingsRecord& asRead,
+QString SettingsEdit::apply(const QList<Assignment>& assignments, const SettingsRecord* asRead,
                             CfgEntries& now, bool skipInactive)
 {
     for (const Stage stage : {Stage::Controlling, Stage::Dependent}) {
         for (const Assignment& a : assignments) {
             const SettingsField& f = *a.field;
-            if (stageOf(f) != stage || a.value == readValue(f, asRead))
+            if (stageOf(f) != stage || (asRead && a.value == readValue(f, *asRead)))
                 continue;
             const QString name = QString::fromLatin1(f.name);
             const QByteArray v = a.value.toLatin1();

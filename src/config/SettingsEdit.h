@@ -77,12 +77,14 @@ public:
     static bool sameModule(const QString& savedFromMac, const QString& lanMac);
 
     // Puts the values into `now` (the entries loaded from `asRead`). A value
-    // equal to the module's own is no change and always passes. Empty when
+    // equal to the module's own is no change and always passes; without
+    // `asRead` (a window whose controls the user may have edited) every value
+    // goes into its control. Empty when
     // applied, else why the window would not have let it be entered. With
     // `skipInactive` (a settings file, which names every field) a value for a
     // control that the modes leave disabled or hidden is passed over instead:
     // a user could not have entered it, and the write would not send it.
-    static QString apply(const QList<Assignment>& assignments, const SettingsRecord& asRead,
+    static QString apply(const QList<Assignment>& assignments, const SettingsRecord* asRead,
                          CfgEntries& now, bool skipInactive = false);
 
     // What writing `toWrite` would change on a module that holds `asRead`:
