@@ -30,7 +30,8 @@ class TmainForm;
 // own copy of the record and hands that copy to the write worker. Its source is
 // split by concern: construction and lifecycle (Cfgfrm.cpp), the load
 // (Cfgfrm_load.cpp), the control dependencies (Cfgfrm_depend.cpp) and the save
-// with the password page (Cfgfrm_save.cpp). The rules themselves live outside
+// with the password page (Cfgfrm_save.cpp), the settings files (Cfgfrm_file.cpp).
+// The rules themselves live outside
 // the window (CfgLoad, CfgCollect).
 class TcfgForm : public QWidget {
     Q_OBJECT
