@@ -29,10 +29,10 @@ class TmainForm;
 // consistent, and on "Save to Module" checks and collects the entries into its
 // own copy of the record and hands that copy to the write worker. Its source is
 // split by concern: construction and lifecycle (Cfgfrm.cpp), the load
-// (Cfgfrm_load.cpp), the control dependencies (Cfgfrm_depend.cpp) and the save
-// with the password page (Cfgfrm_save.cpp), the settings files (Cfgfrm_file.cpp).
-// The rules themselves live outside
-// the window (CfgLoad, CfgCollect).
+// (Cfgfrm_load.cpp), the control dependencies (Cfgfrm_depend.cpp), the save
+// with the password page (Cfgfrm_save.cpp) and the settings files
+// (Cfgfrm_file.cpp). The rules themselves live outside the window (CfgLoad,
+// CfgCollect, SettingsEdit).
 class TcfgForm : public QWidget {
     Q_OBJECT
 public:
