@@ -22,8 +22,8 @@ public:
     const DiscoveryRecord* findMac(const QString& macText) const;
     const DiscoveryRecord* findIp(const QString& ipText) const;
 
-    // The device list's columns: aligned text, RFC 4180 CSV, or a JSON array
-    // whose keys are the column captions.
+    // The device list's columns: aligned text, CSV (RFC 4180 quoting, LF line
+    // ends), or the JSON array of docs/json.md.
     QByteArray toText() const;
     QByteArray toCsv() const;
     QByteArray toJson() const;

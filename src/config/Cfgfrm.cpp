@@ -1,6 +1,7 @@
 #include "config/Cfgfrm.h"
 
 #include "config/CfgItems.h"
+#include "firmware/FilePicker.h"
 #include "platform/Ipv4AddressEdit.h"
 
 #include <QApplication>
@@ -212,6 +213,7 @@ void TcfgForm::createControls()
                                QStringLiteral("Abort"), this);
     abortBtn->setObjectName(QStringLiteral("abortBtn"));
     abortBtn->setGeometry(468, 464, 75, 27);
+    createFileControls();
 }
 
 void TcfgForm::createInfoPanel()
@@ -439,6 +441,8 @@ void TcfgForm::connectHandlers()
     });
     connect(saveModuleBtn, &QPushButton::clicked, this, [this] { saveModuleBtnClick(); });
     connect(abortBtn, &QPushButton::clicked, this, [this] { abortBtnClick(); });
+    connect(saveFileBtn, &QPushButton::clicked, this, [this] { saveFileBtnClick(); });
+    connect(loadFileBtn, &QPushButton::clicked, this, [this] { loadFileBtnClick(); });
     connect(Save_Btn, &QPushButton::clicked, this, [this] { Save_BtnClick(); });
     connect(Cancel_Btn, &QPushButton::clicked, this, [this] { Cancel_BtnClick(); });
 }

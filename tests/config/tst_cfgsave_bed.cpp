@@ -13,6 +13,7 @@
 #include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
+#include "firmware/FilePicker.h"
 #include "platform/Ipv4AddressEdit.h"
 #include "net/SystemNetTables.h"
 #include "protocol/Passworddlg.h"
@@ -24,6 +25,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -37,6 +39,23 @@ namespace {
 const QString kConfirm = QStringLiteral("Are you sure to save settings to device?");
 const QString kRebootQuestion = QStringLiteral(
     "Save to Module OK! \r\nDevice rebooting now! \r\nBroadcast search to refresh table?");
+
+// Answers each file dialog with one path, as a user picking it would.
+class OnePathPicker : public FilePicker {
+public:
+    explicit OnePathPicker(QString path) : path_(std::move(path)) {}
+    QString openFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return path_;
+    }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return path_;
+    }
+
+private:
+    QString path_;
+};
 
 } // namespace
 
@@ -56,6 +75,7 @@ private slots:
     void retypedAddressGoesOutAsTyped_data();
     void retypedAddressGoesOutAsTyped();
     void moduleAnsweringForAnotherGetsNoWindow();
+    void backupOfOneModuleLoadedIntoAnotherWritesTheOther();
 
 private:
     void broadcast();
@@ -442,6 +462,53 @@ void TestCfgSaveBed::moduleAnsweringForAnotherGetsNoWindow()
     QCOMPARE(refused.first(), QStringLiteral("another module answered at %1: %2, not %3")
                                   .arg(twin1.ip, opened.first(), other));
     QVERIFY(TestBed::permanentNeighbours().isEmpty());
+}
+
+// Cloning: a file saved from m4's window and loaded into m5's is written to
+// m5 (at the address m5 was read from), with m4's settings but m5's own
+// address, and m4 is not contacted.
+void TestCfgSaveBed::backupOfOneModuleLoadedIntoAnotherWritesTheOther()
+{
+    const auto m4 = bed_.module(QStringLiteral("m4"));
+    const auto m5 = bed_.module(QStringLiteral("m5"));
+    QVERIFY(bed_.setSetting(m4.name, QStringLiteral("baud"), QStringLiteral("38400")));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    OnePathPicker picker(dir.filePath(QStringLiteral("m4.json")));
+
+    TcfgForm* source = openModule(m4.name);
+    QVERIFY(source);
+    source->setFilePicker(&picker);
+    QTest::mouseClick(source->findChild<QPushButton*>(QStringLiteral("saveFileBtn")), Qt::LeftButton);
+    QVERIFY2(QFile::exists(dir.filePath(QStringLiteral("m4.json"))), qPrintable(prompter_.texts().join(u'|')));
+    QPointer<TcfgForm> closing = source;
+    QTest::mouseClick(source->findChild<QPushButton*>(QStringLiteral("abortBtn")), Qt::LeftButton);
+    QTRY_VERIFY(closing.isNull());
+
+    TcfgForm* target = openModule(m5.name);
+    QVERIFY(target);
+    target->setFilePicker(&picker);
+    const uint32_t m5Address = target->addressControl(0)->address();
+    QVERIFY(bed_.clearTranscript(m4.name));
+    QVERIFY(bed_.clearTranscript(m5.name));
+    QTest::mouseClick(target->findChild<QPushButton*>(QStringLiteral("loadFileBtn")), Qt::LeftButton);
+    QCOMPARE(target->findChild<QLineEdit*>(QStringLiteral("Edit_devName"))->text(), m4.deviceName);
+    QCOMPARE(target->addressControl(0)->address(), m5Address);
+
+    prompter_.clear();
+    prompter_.queueAnswer(true);  // the confirmation
+    prompter_.queueAnswer(false); // no search afterwards
+    saveAndWaitClosed(target);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    const QList<QByteArray> lines = writeLines(m5.name);
+    QVERIFY(lines.contains("$SBN" + m4.deviceName.toLatin1() + "\r\n"));
+    QVERIFY(lines.contains("$SSBA38400\r\n"));
+    QVERIFY(lines.contains("$SLI" + m5.ip.toLatin1() + "\r\n"));
+    QVERIFY(lines.contains("$SSMATS\r\n"));
+    QCOMPARE(bed_.exchanges(m4.name, QStringLiteral("tcp")).size(), 0);
+    QVERIFY(bed_.waitUntilUp(m5.name));
+    QCOMPARE(bed_.setting(m5.name, QStringLiteral("devName")), m4.deviceName);
+    QCOMPARE(bed_.setting(m5.name, QStringLiteral("lanIp")), m5.ip);
 }
 
 QTEST_MAIN(TestCfgSaveBed)
