@@ -464,6 +464,7 @@ WorkerLink TmainForm::makeLink(const std::shared_ptr<RunToken>& token, ProgressV
 void TmainForm::clearDevices()
 {
     deviceListView->clear();
+    listedMacs.clear();
 }
 
 int TmainForm::deviceCount() const
@@ -474,11 +475,11 @@ int TmainForm::deviceCount() const
 void TmainForm::addDevice(const DiscoveryRecord& record)
 {
     const QString mac = QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
-    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
-        const QString cell = deviceListView->topLevelItem(i)->text(1 + CellMac).left(17);
-        if (cell == mac)
-            return;
-    }
+    // Rows leave the list only all at once.
+    if (deviceListView->topLevelItemCount() == 0)
+        listedMacs.clear();
+    if (listedMacs.contains(mac))
+        return;
     const auto text = [](const char* field, size_t room) {
         return QString::fromLatin1(field, static_cast<int>(strnlen(field, room)));
     };
@@ -490,7 +491,9 @@ void TmainForm::addDevice(const DiscoveryRecord& record)
     item->setText(1 + CellPassword, text(record.passwordState, sizeof record.passwordState));
     item->setText(1 + CellModel, text(record.modelName, sizeof record.modelName));
     item->setText(1 + CellMode, text(record.deviceMode, sizeof record.deviceMode));
-    repaintDeviceList();
+    listedMacs.insert(item->text(1 + CellMac).left(17));
+    // No other row's colour can have changed: only the new one is drawn.
+    deviceListViewCustomDrawItem(deviceListView->topLevelItemCount() - 1);
 }
 
 int TmainForm::firstSelectedRow() const
