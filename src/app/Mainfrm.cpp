@@ -480,6 +480,7 @@ WorkerLink::LogFn TmainForm::logSink()
 void TmainForm::clearDevices()
 {
     deviceListView->clear();
+    listedMacs.clear();
 }
 
 int TmainForm::deviceCount() const
@@ -490,23 +491,31 @@ int TmainForm::deviceCount() const
 void TmainForm::addDevice(const DiscoveryRecord& record)
 {
     const QString mac = QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
-    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
-        const QString cell = deviceListView->topLevelItem(i)->text(1 + CellMac).left(17);
-        if (cell == mac)
-            return;
-    }
+    // Rows leave the list only all at once.
+    if (deviceListView->topLevelItemCount() == 0)
+        listedMacs.clear();
+    if (listedMacs.contains(mac))
+        return;
     const auto text = [](const char* field, size_t room) {
         return QString::fromLatin1(field, static_cast<int>(strnlen(field, room)));
     };
-    auto* item = new QTreeWidgetItem(deviceListView);
-    item->setText(0, QString::number(deviceListView->topLevelItemCount()));
-    item->setText(1 + CellDeviceName, text(record.deviceName, sizeof record.deviceName));
-    item->setText(1 + CellMac, text(record.macText, sizeof record.macText));
-    item->setText(1 + CellIp, text(record.ipText, sizeof record.ipText));
-    item->setText(1 + CellPassword, text(record.passwordState, sizeof record.passwordState));
-    item->setText(1 + CellModel, text(record.modelName, sizeof record.modelName));
-    item->setText(1 + CellMode, text(record.deviceMode, sizeof record.deviceMode));
-    repaintDeviceList();
+    // The row is filled before it joins the list, so that the list learns of it
+    // once, not once per cell: a search may add thousands in one go.
+    QStringList cells(1 + 6);
+    cells[0] = QString::number(deviceListView->topLevelItemCount() + 1);
+    cells[1 + CellDeviceName] = text(record.deviceName, sizeof record.deviceName);
+    cells[1 + CellMac] = text(record.macText, sizeof record.macText);
+    cells[1 + CellIp] = text(record.ipText, sizeof record.ipText);
+    cells[1 + CellPassword] = text(record.passwordState, sizeof record.passwordState);
+    cells[1 + CellModel] = text(record.modelName, sizeof record.modelName);
+    cells[1 + CellMode] = text(record.deviceMode, sizeof record.deviceMode);
+    deviceListView->addTopLevelItem(new QTreeWidgetItem(cells));
+    listedMacs.insert(cells[1 + CellMac].left(17));
+    // No other row's colour can have changed, and a new row has the list's
+    // own colour unless its module's window is open.
+    const int row = deviceListView->topLevelItemCount() - 1;
+    if (rowIsOpen(row))
+        deviceListViewCustomDrawItem(row);
 }
 
 int TmainForm::firstSelectedRow() const

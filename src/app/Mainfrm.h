@@ -8,6 +8,8 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QMainWindow>
+#include <QSet>
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -174,6 +176,9 @@ private:
     QSplitter* mainSplitter = nullptr;
     QWidget* rightPanel = nullptr;
     QTreeWidget* deviceListView = nullptr;
+    // The MAC cells of the list's rows, so that a reply from a module already
+    // listed costs one look-up, not a walk over thousands of rows.
+    QSet<QString> listedMacs;
     QSplitter* gridSplitter = nullptr;
     QPlainTextEdit* msgMemo = nullptr;
 

@@ -50,10 +50,10 @@ QString printable(const QString& text)
 
 void DeviceTable::addDevice(const DiscoveryRecord& record)
 {
-    for (const DiscoveryRecord& row : rows_) {
-        if (std::strncmp(row.macText, record.macText, 17) == 0)
-            return;
-    }
+    const QByteArray mac(record.macText, static_cast<qsizetype>(strnlen(record.macText, 17)));
+    if (macs_.contains(mac))
+        return;
+    macs_.insert(mac);
     rows_.append(record);
 }
 

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 namespace tvx::cli {
@@ -14,7 +15,11 @@ namespace tvx::cli {
 class DeviceTable {
 public:
     void addDevice(const DiscoveryRecord& record);
-    void clear() { rows_.clear(); }
+    void clear()
+    {
+        rows_.clear();
+        macs_.clear();
+    }
     int count() const { return static_cast<int>(rows_.size()); }
     const QList<DiscoveryRecord>& rows() const { return rows_; }
 
@@ -30,6 +35,8 @@ public:
 
 private:
     QList<DiscoveryRecord> rows_;
+    // The rows' MAC texts: a repeated answer costs one look-up, whatever the count.
+    QSet<QByteArray> macs_;
 };
 
 // A record field's text up to its terminating zero.

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -157,6 +158,17 @@ void UDPsearchThread::sendRequest(int socket, uint32_t destination, uint32_t loc
     (void)::sendmsg(socket, &message, MSG_NOSIGNAL);
 }
 
+int UDPsearchThread::waitWithin(std::chrono::steady_clock::time_point readEnd) const
+{
+    // A reply restarts the wait, but only until the send's budget is spent:
+    // replies that keep coming, valid or not, cannot hold the search longer.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        readEnd - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return 0;
+    return static_cast<int>(std::min<long long>(left.count(), timings_.waitMs));
+}
+
 int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* target,
                                     uint32_t localAddress, uint32_t ifIndex)
 {
@@ -172,14 +184,19 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
         if (stopRequested())
             return -2;
         sendRequest(socket, destination, localAddress, ifIndex);
+        const auto readEnd = std::chrono::steady_clock::now()
+                             + std::chrono::milliseconds(timings_.readBudgetMs);
 
         for (int reply = 0; reply < timings_.repliesPerSend; ++reply) {
             if (stopRequested())
                 return -2;
+            const int waitMs = waitWithin(readEnd);
+            if (waitMs <= 0)
+                break; // the send's budget is spent: on to the next send
             pollfd readable{socket, POLLIN, 0};
             int ready;
             do {
-                ready = ::poll(&readable, 1, timings_.waitMs);
+                ready = ::poll(&readable, 1, waitMs);
             } while (ready < 0 && errno == EINTR);
             if (ready == 0)
                 break; // the wait has passed: on to the next send
