@@ -5,7 +5,7 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
-#include "app/WorkerThread.h"
+#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 
 #include <QElapsedTimer>
