@@ -290,7 +290,7 @@ private slots:
         const BedModule f7 = bed_.module(QStringLiteral("f7"));
         const CliRun got = cli({QStringLiteral("get"), f6.ip, QStringLiteral("--json")});
         QCOMPARE(got.exit, 0);
-        QJsonObject settings = QJsonDocument::fromJson(got.out).object();
+        QJsonObject settings = QJsonDocument::fromJson(got.out).array().first().toObject();
         QCOMPARE(settings.value(QStringLiteral("lanIp")).toString(), f6.ip);
         // Its MAC, shown only, would be refused; its lanIp is the one that misled the write.
         settings.remove(QStringLiteral("lanMac"));
