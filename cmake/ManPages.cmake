@@ -21,6 +21,20 @@ function(tarvanix_man_page target section summary)
   set(man_pages ${man_pages} ${page}.gz PARENT_SCOPE)
 endfunction()
 
+# The utility's page is written by hand: its --help says little, and running
+# the windowed program at build time is not wanted.
+function(tarvanix_written_man_page name section)
+  set(page ${CMAKE_BINARY_DIR}/man/${name}.${section})
+  configure_file(${PROJECT_SOURCE_DIR}/data/${name}.${section}.in ${page} @ONLY)
+  add_custom_command(OUTPUT ${page}.gz
+    COMMAND ${GZIP} -9nc ${page} > ${page}.gz
+    DEPENDS ${page}
+    COMMENT "Man page of ${name}")
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+  set(man_pages ${man_pages} ${page}.gz PARENT_SCOPE)
+endfunction()
+
+tarvanix_written_man_page(tarvanix-utility 1)
 if(TARGET tarvanix-cli)
   tarvanix_man_page(tarvanix-cli 1 "find, read, set, reboot and upgrade device-server modules")
 endif()

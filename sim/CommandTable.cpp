@@ -14,7 +14,9 @@ const std::vector<CommandEntry>& commandTable()
         {"GBD", "SBD", "diolp", ValueKind::Digits, 5},
         {"GBV", "", "fmwVer", ValueKind::ReadOnly, 19},
         {"GSMA", "SSMA", "opmode", ValueKind::OpMode, 2},
-        {"GSVPA", "SSVPA", "tcpslport", ValueKind::Digits, 5},
+        // Later firmware keeps longer listen port texts (a sixth, leading
+        // digit) than the five a utility lets the user type.
+        {"GSVPA", "SSVPA", "tcpslport", ValueKind::Digits, 6},
         {"GSCPA", "SSCPA", "tcpcrport", ValueKind::Digits, 5},
         {"GSCIA", "SSCIA", "tcpcrip", ValueKind::Address, 15},
         {"GSCCA", "SSCCA", "tcpcat", ValueKind::Flag, 1},

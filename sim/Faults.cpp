@@ -13,7 +13,7 @@ const std::vector<std::string>& Faults::knownNames()
         "refuselogin", "noaccept",
         // discovery
         "disc-silent", "disc-dup", "disc-bcast", "disc-bad", "disc-longname", "disc-trailer",
-        "disc-delay",
+        "disc-delay", "disc-flood",
         // firmware transfer
         "tftp-silent", "tftp-ack-for-oack", "tftp-drop-ack", "tftp-wrong-block", "tftp-ack5",
         "tftp-error", "tftp-foreign", "tftp-dup-ack",

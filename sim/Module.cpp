@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -53,6 +54,7 @@ Module::~Module()
     }
     loop_.cancel(armTimer_);
     loop_.cancel(upTimer_);
+    loop_.cancel(floodTimer_);
 }
 
 Fd Module::openUdp(std::uint16_t port, std::string* error)
@@ -307,6 +309,30 @@ void Module::onDiscovery()
         loop_.after(static_cast<int>(delay), send);
     else
         send();
+
+    if (config_.faults.has("disc-flood")) {
+        // Each request keeps the flood going for another 30 s.
+        floodTo_ = to;
+        floodUntil_ = EventLoop::Clock::now() + std::chrono::seconds(30);
+        if (!floodTimer_) {
+            transcript_.write(id, "disc", "note", "flooding " + endpoint(to) + " (fault)");
+            floodTick();
+        }
+    }
+}
+
+void Module::floodTick()
+{
+    floodTimer_ = 0;
+    if (!up_ || !config_.faults.has("disc-flood") || EventLoop::Clock::now() >= floodUntil_)
+        return;
+    // A reply that is no reply at all: its first byte is not AA.
+    std::vector<std::uint8_t> junk = encodeDiscoveryReply(discoveryInfo(config_), config_.faults);
+    junk[0] = 0xAB;
+    ::sendto(discovery_.get(), junk.data(), junk.size(), 0,
+             reinterpret_cast<const sockaddr*>(&floodTo_), sizeof floodTo_);
+    const long every = std::max(1L, config_.faults.number("disc-flood", "", 20));
+    floodTimer_ = loop_.after(static_cast<int>(every), [this] { floodTick(); });
 }
 
 // ---- command protocol ----------------------------------------------------------------------

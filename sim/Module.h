@@ -71,6 +71,7 @@ private:
     void takeNewAddress();
 
     void onDiscovery();
+    void floodTick();
     void onAccept();
     void onConnectionData(int fd);
     void dropConnection(int fd, const char* reason);
@@ -95,6 +96,10 @@ private:
     bool armed_ = false;
     EventLoop::TimerId armTimer_ = 0;
     EventLoop::TimerId upTimer_ = 0;
+    // "disc-flood": where the invalid replies go, and until when.
+    EventLoop::TimerId floodTimer_ = 0;
+    sockaddr_in floodTo_{};
+    EventLoop::Clock::time_point floodUntil_{};
     std::string appliedAddress_; // address and mask now on the link
     int restarts_ = 0;
     int transfersDone_ = 0;

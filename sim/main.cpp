@@ -49,6 +49,7 @@ module keys:
 fault switches (NAME[@COMMAND][=VALUE]), see tests/testbed/README.md:
   noreply delay split long noecho empty noframe close refuselogin noaccept
   disc-silent disc-dup disc-bcast disc-bad disc-longname disc-trailer disc-delay
+  disc-flood
   tftp-silent tftp-ack-for-oack tftp-drop-ack tftp-wrong-block tftp-ack5 tftp-error
   tftp-foreign tftp-dup-ack
 )";

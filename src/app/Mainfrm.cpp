@@ -581,6 +581,7 @@ WorkerLink::LogFn TmainForm::logSink()
 void TmainForm::clearDevices()
 {
     deviceListView->clear();
+    listedMacs.clear();
 }
 
 int TmainForm::deviceCount() const
@@ -591,25 +592,34 @@ int TmainForm::deviceCount() const
 void TmainForm::addDevice(const DiscoveryRecord& record)
 {
     const QString mac = QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
-    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
-        const QString cell = deviceListView->topLevelItem(i)->text(1 + CellMac).left(17);
-        if (cell == mac)
-            return;
-    }
+    // Rows leave the list only all at once.
+    if (deviceListView->topLevelItemCount() == 0)
+        listedMacs.clear();
+    if (listedMacs.contains(mac))
+        return;
     const auto text = [](const char* field, size_t room) {
         return QString::fromLatin1(field, static_cast<int>(strnlen(field, room)));
     };
-    auto* item = new DeviceItem(deviceListView);
-    item->setText(0, QString::number(deviceListView->topLevelItemCount()));
-    item->setText(1 + CellDeviceName, text(record.deviceName, sizeof record.deviceName));
-    item->setText(1 + CellMac, text(record.macText, sizeof record.macText));
-    item->setText(1 + CellIp, text(record.ipText, sizeof record.ipText));
-    item->setText(1 + CellPassword, text(record.passwordState, sizeof record.passwordState));
-    item->setText(1 + CellModel, text(record.modelName, sizeof record.modelName));
-    item->setText(1 + CellMode, text(record.deviceMode, sizeof record.deviceMode));
-    repaintDeviceList();
-    if (!deviceFilterEdit->text().isEmpty())
-        applyDeviceFilter(deviceFilterEdit->text());
+    // The row is filled before it joins the list, so that the list learns of it
+    // once, not once per cell: a search may add thousands in one go.
+    QStringList cells(1 + 6);
+    cells[0] = QString::number(deviceListView->topLevelItemCount() + 1);
+    cells[1 + CellDeviceName] = text(record.deviceName, sizeof record.deviceName);
+    cells[1 + CellMac] = text(record.macText, sizeof record.macText);
+    cells[1 + CellIp] = text(record.ipText, sizeof record.ipText);
+    cells[1 + CellPassword] = text(record.passwordState, sizeof record.passwordState);
+    cells[1 + CellModel] = text(record.modelName, sizeof record.modelName);
+    cells[1 + CellMode] = text(record.deviceMode, sizeof record.deviceMode);
+    auto* item = new DeviceItem(cells);
+    deviceListView->addTopLevelItem(item);
+    listedMacs.insert(cells[1 + CellMac].left(17));
+    item->setHidden(!rowMatchesFilter(item, deviceFilterEdit->text()));
+    // No other row's colour can have changed, and a new row has the list's
+    // own colour unless its module's window is open. A sorted list may have
+    // put the row anywhere.
+    const int row = deviceListView->indexOfTopLevelItem(item);
+    if (rowIsOpen(row))
+        deviceListViewCustomDrawItem(row);
 }
 
 int TmainForm::firstSelectedRow() const
@@ -762,14 +772,23 @@ QString TmainForm::selectedModuleLine() const
         .arg(deviceCell(row, CellDeviceName), deviceCell(row, CellIp), deviceCell(row, CellMac));
 }
 
-void TmainForm::applyDeviceFilter(const QString& text)
+bool TmainForm::rowMatchesFilter(const QTreeWidgetItem* item, const QString& text)
 {
     const QString wanted = text.trimmed();
+    if (wanted.isEmpty())
+        return true;
+    for (int c = 0; c < item->columnCount(); ++c) {
+        if (item->text(c).contains(wanted, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+void TmainForm::applyDeviceFilter(const QString& text)
+{
     for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = deviceListView->topLevelItem(i);
-        bool match = wanted.isEmpty();
-        for (int c = 0; !match && c < item->columnCount(); ++c)
-            match = item->text(c).contains(wanted, Qt::CaseInsensitive);
+        const bool match = rowMatchesFilter(item, text);
         item->setHidden(!match);
         if (!match)
             item->setSelected(false);

@@ -8,6 +8,8 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QMainWindow>
+#include <QSet>
+#include <QString>
 
 #include <functional>
 #include <memory>
@@ -149,6 +151,7 @@ public:
     // Shows only the rows with a cell containing `text` (any case); a hidden
     // row loses its selection, so no action reaches a module out of sight.
     void applyDeviceFilter(const QString& text);
+    static bool rowMatchesFilter(const QTreeWidgetItem* item, const QString& text);
     // The selected row's right-click menu, built anew; the caller shows it
     // and deletes it.
     QMenu* deviceContextMenu();
@@ -203,6 +206,9 @@ private:
     QSplitter* mainSplitter = nullptr;
     QWidget* rightPanel = nullptr;
     QTreeWidget* deviceListView = nullptr;
+    // The MAC cells of the list's rows, so that a reply from a module already
+    // listed costs one look-up, not a walk over thousands of rows.
+    QSet<QString> listedMacs;
     QSplitter* gridSplitter = nullptr;
     QPlainTextEdit* msgMemo = nullptr;
 

@@ -49,6 +49,13 @@ void TmainForm::deviceListViewDblClick()
             prompter().showError(outcome.message);
         return;
     }
+    // The address may be shared (factory defaults): a window for the module
+    // that answered would save its settings under the row picked.
+    const QString otherModule = TCPcmdgetThread::otherModuleMessage(ipText, macText, *handOver);
+    if (!otherModule.isEmpty()) {
+        prompter().showError(otherModule);
+        return;
+    }
     markDeviceOpen(macText, true);
     openConfigWindow(macText, *handOver);
 }

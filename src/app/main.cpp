@@ -9,10 +9,44 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+
+namespace {
+
+// The only two options: the window is the program's interface, and Qt's own
+// options (-platform, -style, ...) stay Qt's. Everything else is ignored.
+// Answered before any window or socket exists, so neither needs a display.
+bool answeredHelpOrVersion(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs("Usage: tarvanix-utility [--help] [--version]\n"
+                       "Find, configure, upgrade and reboot the serial-to-Ethernet device-server\n"
+                       "modules on the local IPv4 networks, in a window.\n"
+                       "\n"
+                       "      --help     display this help and exit\n"
+                       "      --version  output version information and exit\n"
+                       "\n"
+                       "Any other argument is ignored. The command-line companion is tarvanix-cli.\n",
+                       stdout);
+            return true;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("tarvanix-utility (Tarvanix Utility) " TARVANIX_VERSION "\n", stdout);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
+    if (answeredHelpOrVersion(argc, argv))
+        return std::fflush(stdout) == 0 ? 0 : 1;
+
     // A module that closes its connection must never end the program.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -29,6 +63,9 @@ int main(int argc, char* argv[])
     // after the wait below never finds its tables gone.
     auto netTables = std::make_shared<tvx::SystemNetTables>(tvx::SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
+    // Its start removes what the helpers of killed runs left in the tables;
+    // without it the log says why at the first change.
+    netTables->startHelper();
 
     tvx::AppEnvironment env;
     env.prompter = &prompter;

@@ -5,16 +5,20 @@
 #include "cli/CliHelp.h"
 #include "cli/CliSearch.h"
 #include "cli/FleetRunner.h"
-#include "cli/JsonText.h"
+#include "config/JsonText.h"
 #include "cli/PasswordSource.h"
 #include "cli/TerminalDisplay.h"
 #include "config/DottedQuad.h"
+#include "config/RecordText.h"
 #include "firmware/FirmwareRecognition.h"
 #include "net/SharedHostNetwork.h"
 #include "net/SystemNetTables.h"
+#include "platform/RegularFile.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <cstdio>
 
@@ -24,6 +28,13 @@ namespace {
 
 constexpr char kPasswordVariable[] = "TARVANIX_PASSWORD";
 constexpr char kNewPasswordVariable[] = "TARVANIX_NEW_PASSWORD";
+// A firmware image is sent in 1024-byte blocks; nothing sensible is larger.
+constexpr qint64 kFirmwareMaxBytes = 64 * 1024 * 1024;
+// How long reboot --wait and upgrade --wait look for the module again.
+constexpr qint64 kWaitMs = 60000;
+// A module may still answer for a moment before it restarts: an answer counts
+// once it has been silent for one search, or after this long.
+constexpr qint64 kRestartGraceMs = 8000;
 
 void printOut(const QByteArray& bytes)
 {
@@ -42,7 +53,7 @@ int refused(const QString& text)
 int CliApp::run(const CliRequest& request)
 {
     if (request.help) {
-        printOut(helpText().toUtf8());
+        printOut(helpText(request.command).toUtf8());
         return ExitOk;
     }
     if (request.version) {
@@ -51,8 +62,11 @@ int CliApp::run(const CliRequest& request)
     }
 
     TerminalDisplay display(TerminalDisplay::stderrIsTerminal());
+    display.setQuiet(request.quiet);
     auto tables = std::make_shared<SystemNetTables>(SystemNetTables::defaultHelperPath(
         QCoreApplication::applicationDirPath().toStdString()));
+    // Its start removes what the helpers of killed runs left in the tables.
+    tables->startHelper();
     CliContext context;
     // The host's own troubles (no helper, no privilege) are always worth a line.
     context.net = makeSharedHostNetwork(tables, [&display](const QString& text) {
@@ -60,6 +74,7 @@ int CliApp::run(const CliRequest& request)
     });
     context.display = &display;
     context.interrupted = &interrupted_;
+    context.quiet = request.quiet;
     if (request.verbose)
         context.log = [&display](const QString& text) { display.line(QStringLiteral("log: ") + text); };
 
@@ -100,13 +115,19 @@ int CliApp::run(const CliRequest& request)
     }
 
     const qint64 wallMs = fleet.run();
+    if (request.wait && !interrupted_.load())
+        waitForModules(request, context, fleet);
     if (request.command == Command::Get) {
         printGet(request, fleet);
         if (fleet.targets().size() > 1 || fleet.failures() > 0) {
             const QByteArray table = fleet.summary(wallMs);
             std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), stderr);
         }
+    } else if (request.json) {
+        printOut(fleet.summaryJson(request.command, request.wait));
     } else {
+        if (request.dryRun)
+            printChanges(fleet);
         printOut(fleet.summary(wallMs));
     }
     if (interrupted_.load())
@@ -139,12 +160,23 @@ int CliApp::discover(const CliRequest& request, CliContext& context)
 
 int CliApp::prepareSet(const CliRequest& request, CliContext& context)
 {
-    const QString problem =
-        request.fromFile.isEmpty()
-            ? SettingsEdit::parseArguments(request.assignments, context.assignments)
-            : SettingsEdit::parseJsonFile(request.fromFile, context.assignments);
+    QString problem;
+    if (request.fromFile.isEmpty()) {
+        problem = SettingsEdit::parseArguments(request.assignments, context.assignments);
+    } else {
+        SettingsFile file;
+        problem = SettingsEdit::readFile(request.fromFile, file);
+        context.assignments = file.assignments;
+        context.fromFile = true;
+        context.savedFromMac = file.savedFromMac;
+        context.withAddress = request.withAddress;
+        if (problem.isEmpty() && !file.shownOnly.isEmpty() && !request.quiet)
+            context.display->line(QStringLiteral("tarvanix-cli: %1: %2 shown only, ignored")
+                                      .arg(request.fromFile, file.shownOnly.join(QStringLiteral(", "))));
+    }
     if (!problem.isEmpty())
         return refused(problem);
+    context.dryRun = request.dryRun;
     if (!request.changePassword)
         return ExitOk;
 
@@ -171,9 +203,12 @@ int CliApp::prepareUpgrade(const CliRequest& request, CliContext& context)
     const QByteArray path = QFile::encodeName(request.firmware);
     if (path.isEmpty())
         return refused(QStringLiteral("file can't be blank"));
+    // Before the dialogs' checks, which would wait on a FIFO.
+    if (const QString bad = checkRegularFile(request.firmware, kFirmwareMaxBytes); !bad.isEmpty())
+        return refused(bad);
     const FirmwareCheck check = recogniseFirmwareFile(path);
     if (check != FirmwareCheck::Accepted)
-        return refused(firmwareCheckMessage(check, path));
+        return refused(request.firmware + QStringLiteral(": ") + firmwareCheckMessage(check, path));
     context.firmwarePath = path;
     return ExitOk;
 }
@@ -234,6 +269,12 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
         if (const int result = searchInto(false, target.key); result != 0)
             return searchFailed(result);
     }
+    // A module outside every subnet of the host may not answer a search by
+    // its address, yet it answers a broadcast.
+    if (lonelyIp && !found.findIp(targets[0].key)) {
+        if (const int result = searchInto(true, QString()); result != 0)
+            return searchFailed(result);
+    }
     return ExitOk;
 }
 
@@ -274,24 +315,128 @@ void CliApp::printGet(const CliRequest& request, const FleetRunner& fleet)
     QStringList names;
     for (const auto& run : fleet.targets()) {
         if (run->outcome().settings) {
-            objects << SettingsEdit::fields(*run->outcome().settings);
+            OrderedObject object{{QStringLiteral("version"), kJsonVersion},
+                                 {QStringLiteral("target"), run->outcome().target}};
+            object << SettingsEdit::fields(*run->outcome().settings);
+            objects << object;
             names << run->outcome().target;
         }
     }
     if (request.json) {
-        printOut(objects.size() == 1 && fleet.targets().size() == 1
-                     ? jsonObject(objects.first(), 0) + "\n"
-                     : jsonArray(objects));
+        printOut(jsonArray(objects));
         return;
     }
     QByteArray out;
     for (qsizetype i = 0; i < objects.size(); ++i) {
         if (objects.size() > 1)
             out += (i ? "\n# " : "# ") + names[i].toUtf8() + "\n";
-        for (const auto& [name, value] : objects[i])
+        for (const auto& [name, value] : objects[i].mid(2))
             out += name.toUtf8() + "=" + value.toString().toUtf8() + "\n";
     }
     printOut(out);
+}
+
+void CliApp::printChanges(const FleetRunner& fleet)
+{
+    QByteArray out;
+    const bool many = fleet.targets().size() > 1;
+    for (const auto& run : fleet.targets()) {
+        const TargetOutcome& o = run->outcome();
+        if (!o.ok || o.changes.isEmpty())
+            continue;
+        if (many)
+            out += "# " + o.target.toUtf8() + "\n";
+        for (const SettingsChange& c : o.changes) {
+            if (c.name == QLatin1String("passwd"))
+                out += "passwd: changed\n";
+            else
+                out += (c.name + QStringLiteral(": ") + c.old + QStringLiteral(" -> ") + c.now)
+                           .toUtf8()
+                       + "\n";
+        }
+    }
+    printOut(out);
+}
+
+void CliApp::waitForModules(const CliRequest& request, CliContext& context, FleetRunner& fleet)
+{
+    struct Waiting {
+        TargetRun* run;
+        bool silentOnce = false;
+        bool answered = false;
+        DiscoveryRecord row{};
+    };
+    QList<Waiting> waiting;
+    for (const auto& run : fleet.targets()) {
+        if (run->outcome().ok)
+            waiting.append({run.get()});
+    }
+    if (waiting.isEmpty())
+        return;
+    if (!request.quiet)
+        context.display->line(QStringLiteral("tarvanix-cli: waiting for %1 module(s) to answer "
+                                             "again")
+                                  .arg(waiting.size()));
+    QElapsedTimer since;
+    since.start();
+    CliSearch search(context);
+    int left = static_cast<int>(waiting.size());
+    while (left > 0 && since.elapsed() < kWaitMs) {
+        DeviceTable table;
+        const int result = search.run(true, QString(), table);
+        if (result == -2 || interrupted_.load())
+            return;
+        for (Waiting& w : waiting) {
+            if (w.answered)
+                continue;
+            const DiscoveryRecord* row = table.findMac(w.run->outcome().mac);
+            if (!row) {
+                w.silentOnce = true;
+                continue;
+            }
+            if (w.silentOnce || since.elapsed() >= kRestartGraceMs) {
+                w.answered = true;
+                w.row = *row;
+                --left;
+            }
+        }
+        if (left > 0)
+            QThread::msleep(300);
+    }
+
+    FleetRunner reads(context, request.jobs);
+    QList<qsizetype> readOf;
+    for (qsizetype i = 0; i < waiting.size(); ++i) {
+        Waiting& w = waiting[i];
+        TargetOutcome& o = w.run->outcome();
+        if (!w.answered) {
+            o.ok = false;
+            o.message = QStringLiteral("did not answer discovery within %1 s after the restart")
+                            .arg(kWaitMs / 1000);
+            context.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(o.target, o.message));
+            continue;
+        }
+        o.ip = recordText(w.row.ipText);
+        o.devName = recordText(w.row.deviceName);
+        if (request.command == Command::Upgrade) {
+            reads.add(w.run->followUpRead(w.row));
+            readOf << i;
+        }
+    }
+    if (readOf.isEmpty())
+        return;
+    reads.run();
+    for (qsizetype k = 0; k < readOf.size(); ++k) {
+        const TargetOutcome& read = reads.targets()[static_cast<size_t>(k)]->outcome();
+        TargetOutcome& o = waiting[readOf[k]].run->outcome();
+        if (read.settings) {
+            o.firmwareVersion = fieldText(read.settings->fmwVer);
+        } else {
+            o.ok = false;
+            o.message = QStringLiteral("answered again, but its settings could not be read: %1")
+                            .arg(read.message);
+        }
+    }
 }
 
 } // namespace tvx::cli

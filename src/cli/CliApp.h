@@ -33,6 +33,12 @@ private:
     std::optional<QByteArray> passwordFor(Command command, const TargetId& target,
                                           const DiscoveryRecord& row, QString& problem);
     void printGet(const CliRequest& request, const FleetRunner& fleet);
+    // set --dry-run: each change as NAME: old -> new.
+    void printChanges(const FleetRunner& fleet);
+    // reboot --wait, upgrade --wait: broadcasts until every module that took
+    // the command answers again (bounded); upgrade then reads its firmware
+    // version. A module that does not answer fails.
+    void waitForModules(const CliRequest& request, CliContext& context, FleetRunner& fleet);
 
     std::atomic<bool>& interrupted_;
     std::optional<QByteArray> environmentPassword_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/SettingsEdit.h"
+#include "config/SettingsEdit.h"
 
 #include <QByteArray>
 #include <QString>
@@ -26,8 +26,14 @@ struct CliContext {
     // Worker log lines (any thread); printed only with --verbose.
     std::function<void(const QString&)> log;
     std::atomic<bool>* interrupted = nullptr;
+    // --quiet: notes are left out; failures are still printed.
+    bool quiet = false;
 
     QList<Assignment> assignments;           // set
+    bool fromFile = false;                   // set --from: the values came from a file
+    QString savedFromMac;                    // set --from: the file's module, if it names one
+    bool withAddress = false;                // set --from --with-address
+    bool dryRun = false;                     // set --dry-run
     std::optional<QByteArray> newPassword;   // set --change-password
     QByteArray firmwarePath;                 // upgrade, file system bytes
 };

@@ -2,68 +2,174 @@
 
 namespace tvx::cli {
 
-QString helpText()
+namespace {
+
+const char kDiscoverHelp[] =
+    "  discover [--ip ADDRESS] [--json|--csv]\n"
+    "                        list the modules that answer a broadcast (or the one\n"
+    "                        at ADDRESS) as the device list shows them\n";
+
+const char kGetHelp[] =
+    "  get TARGET... [--json]\n"
+    "                        print all settings of each module as NAME=VALUE lines;\n"
+    "                        --json prints an array with one object per target\n"
+    "                        (a settings file for set --from)\n";
+
+const char kSetHelp[] =
+    "  set TARGET... (--from FILE.json | NAME=VALUE...) [--change-password]\n"
+    "      [--dry-run] [--with-address] [--json]\n"
+    "                        read the settings, apply the given values, check them\n"
+    "                        as \"Save to Module\" does, and write them when\n"
+    "                        anything changes; the module then restarts. Nothing\n"
+    "                        changed: nothing is written, result \"unchanged\".\n"
+    "                        --dry-run prints each change as NAME: old -> new and\n"
+    "                        writes nothing\n";
+
+const char kRebootHelp[] =
+    "  reboot TARGET... [--wait] [--json]\n"
+    "                        restart each module; --wait returns when it answers a\n"
+    "                        broadcast again (at most 60 s)\n";
+
+const char kUpgradeHelp[] =
+    "  upgrade TARGET... --firmware FILE.aff [--wait] [--json]\n"
+    "                        put the firmware file into each module; --wait returns\n"
+    "                        when it answers again and reads its firmware version\n";
+
+const char kTargetsHelp[] =
+    "A TARGET is a module's IP address (192.0.2.11) or MAC address\n"
+    "(02:54:58:01:00:0B). Each target is first looked up by a search: a search by\n"
+    "IP address for a lone address (then a broadcast if that finds nothing), else\n"
+    "one broadcast, so that a module outside the host's subnets is reached through\n"
+    "its MAC address.\n";
+
+const char kFleetOptions[] =
+    "      --all             act on every module a broadcast finds\n"
+    "      --targets FILE    read the targets from FILE: one a line, optionally\n"
+    "                        followed by the module's password; '#' starts a comment\n"
+    "  -j, --jobs N          run at most N targets at once (1 to 64, default 4)\n";
+
+const char kSetOptions[] =
+    "      --from FILE       take the values from a settings file: what 'get --json'\n"
+    "                        or the window's \"Save settings to file...\" wrote. Its\n"
+    "                        shown-only fields (lanMac, fmwVer, lanStatus) are\n"
+    "                        ignored with a note; lanIp, lanMask, lanGw and lanIpCfg\n"
+    "                        are taken only from a file saved from the same module\n"
+    "      --with-address    take them also from a file saved from another module\n"
+    "      --dry-run         print what would change; send no write line\n"
+    "      --change-password also give the module a new password, read from\n"
+    "                        TARVANIX_NEW_PASSWORD or asked twice on the terminal\n";
+
+const char kSettingsHelp[] =
+    "Settings for set: the configuration window's: devName webEn diolp sp0_baud\n"
+    "sp0_dataFmt lanIpCfg lanIp lanMask lanGw lanPingEn sp0_tcpslport sp0_tcpcrip\n"
+    "sp0_tcpcrport sp0_tcpcat; and these, which the window shows but does not let\n"
+    "the user change (sp0_opmode) or does not show at all (the others): sp0_opmode\n"
+    "sp0_fc sp0_if sp0_dpCtrl sp0_dpLen sp0_dpTm sp0_dpStr. Each takes only what\n"
+    "the window's control would hold and passes the checks of \"Save to Module\";\n"
+    "a value that depends on a mode (the ports of a TCP mode, the packing values,\n"
+    "the static addresses) can be changed only while that mode is on, in the same\n"
+    "call or before. fmwVer, lanMac and lanStatus are never set; passwords only\n"
+    "with --change-password. A choice takes one of the window's items or the\n"
+    "module's own code for it: sp0_baud 921600 ... 300; sp0_dataFmt parity N E O\n"
+    "S M, data bits 5-8, stop bits 1-2 (N81); sp0_fc NONE RTS/CTS XON/XOFF; sp0_if\n"
+    "RS-232 RS-485; lanIpCfg Static DHCP (0 1); sp0_opmode \"TCP Server\" \"TCP\n"
+    "Client\" (TS TC); sp0_tcpcat Startup \"Serial data in\" (0 1); webEn,\n"
+    "lanPingEn 0 1; sp0_dpCtrl three switches delimiter, timeout, length (100).\n";
+
+const char kCommonOptions[] =
+    "      --json            print JSON (docs/json.md): discover and get their\n"
+    "                        output, set, reboot and upgrade their summary\n"
+    "  -q, --quiet           no progress and no notes on standard error; failures\n"
+    "                        are still printed\n"
+    "  -v, --verbose         also print the diagnostic log lines\n"
+    "  -h, --help            display this help and exit (COMMAND --help: that\n"
+    "                        command's alone)\n"
+    "  -V, --version         output version information and exit\n";
+
+const char kFilesHelp[] =
+    "Every file named on the command line must be a regular file (settings and\n"
+    "targets files at most 1 MiB); anything else is refused at once with status 2.\n";
+
+QString commandHelp(const char* usage, const char* what, std::initializer_list<const char*> parts)
 {
-    return QStringLiteral(
+    QString out = QStringLiteral("Usage: tarvanix-cli %1\n").arg(QLatin1String(usage));
+    out += QLatin1String(what);
+    for (const char* part : parts)
+        out += QLatin1Char('\n') + QLatin1String(part);
+    out += QStringLiteral("\nSee 'tarvanix-cli --help' for passwords, exit statuses and the "
+                          "environment.\n");
+    return out;
+}
+
+} // namespace
+
+QString helpText(Command command)
+{
+    switch (command) {
+    case Command::Discover:
+        return commandHelp("discover [--ip ADDRESS] [--json|--csv]", kDiscoverHelp,
+                           {"      --ip ADDRESS      search by IP address instead of broadcast\n"
+                            "      --csv             print comma-separated values (LF line ends)\n",
+                            kCommonOptions});
+    case Command::Get:
+        return commandHelp("get TARGET... [--json]", kGetHelp,
+                           {kTargetsHelp, kFleetOptions, kCommonOptions});
+    case Command::Set:
+        return commandHelp("set TARGET... (--from FILE.json | NAME=VALUE...) [OPTION]...",
+                           kSetHelp,
+                           {kTargetsHelp, kSetOptions, kFleetOptions, kCommonOptions,
+                            kSettingsHelp, kFilesHelp});
+    case Command::Reboot:
+        return commandHelp("reboot TARGET... [--wait] [--json]", kRebootHelp,
+                           {kTargetsHelp, kFleetOptions,
+                            "      --wait            return when each module answers again\n",
+                            kCommonOptions});
+    case Command::Upgrade:
+        return commandHelp("upgrade TARGET... --firmware FILE.aff [--wait] [--json]",
+                           kUpgradeHelp,
+                           {kTargetsHelp, kFleetOptions,
+                            "      --firmware FILE   the firmware file\n"
+                            "      --wait            return when each module answers again;\n"
+                            "                        print the firmware version it reports\n",
+                            kCommonOptions, kFilesHelp});
+    case Command::None:
+        break;
+    }
+    QString out = QStringLiteral(
         "Usage: tarvanix-cli COMMAND [OPTION]... [TARGET]...\n"
         "Find, read, configure, reboot and upgrade Tarvanix device-server modules\n"
         "on the local IPv4 network, one module or a whole fleet at a time.\n"
-        "\n"
-        "A TARGET is a module's IP address (192.0.2.11) or MAC address\n"
-        "(02:54:58:01:00:0B). Each target is first looked up by a search: a search by\n"
-        "IP address, or a broadcast, so that a module outside the host's subnets is\n"
-        "reached through its MAC address.\n"
-        "\n"
-        "Commands:\n"
-        "  discover [--ip ADDRESS] [--json|--csv]\n"
-        "                        list the modules that answer a broadcast (or the one\n"
-        "                        at ADDRESS) as the device list shows them\n"
-        "  get TARGET... [--json]\n"
-        "                        print all settings of each module as NAME=VALUE lines\n"
-        "                        (JSON: the settings record's field names)\n"
-        "  set TARGET... (--from FILE.json | NAME=VALUE...) [--change-password]\n"
-        "                        read the settings, apply the given values, check them\n"
-        "                        as \"Save to Module\" does, write them; the module\n"
-        "                        restarts\n"
-        "  reboot TARGET...      restart each module\n"
-        "  upgrade TARGET... --firmware FILE.aff\n"
-        "                        put the firmware file into each module\n"
-        "\n"
-        "Options:\n"
-        "      --all             act on every module a broadcast finds\n"
-        "      --targets FILE    read the targets from FILE: one a line, optionally\n"
-        "                        followed by the module's password; '#' starts a comment\n"
-        "  -j, --jobs N          run at most N targets at once (1 to 64, default 4)\n"
+        "\n");
+    out += QLatin1String(kTargetsHelp);
+    out += QStringLiteral("\nCommands:\n");
+    for (const char* part : {kDiscoverHelp, kGetHelp, kSetHelp, kRebootHelp, kUpgradeHelp})
+        out += QLatin1String(part);
+    out += QStringLiteral("\nOptions:\n");
+    out += QLatin1String(kFleetOptions);
+    out += QStringLiteral(
         "      --ip ADDRESS      discover: search by IP address instead of broadcast\n"
-        "      --json            print JSON\n"
-        "      --csv             discover: print comma-separated values\n"
-        "      --from FILE       set: take the values from a JSON object such as\n"
-        "                        'get --json' prints\n"
-        "      --change-password set: also give the module a new password, read from\n"
-        "                        TARVANIX_NEW_PASSWORD or asked twice on the terminal\n"
-        "      --firmware FILE   upgrade: the firmware file\n"
-        "  -v, --verbose         also print the diagnostic log lines\n"
-        "  -h, --help            display this help and exit\n"
-        "  -V, --version         output version information and exit\n"
-        "\n"
-        "Settings for set: devName webEn diolp sp0_baud sp0_dataFmt sp0_fc sp0_if\n"
-        "sp0_dpCtrl sp0_dpLen sp0_dpTm sp0_dpStr lanIpCfg lanIp lanMask lanGw lanPingEn\n"
-        "sp0_opmode sp0_tcpslport sp0_tcpcrip sp0_tcpcrport sp0_tcpcat. A choice takes\n"
-        "one of the configuration window's items or the module's own code for it:\n"
-        "sp0_baud 921600 ... 300; sp0_dataFmt parity N E O S M, data bits 5-8, stop\n"
-        "bits 1-2 (N81); sp0_fc NONE RTS/CTS XON/XOFF; sp0_if RS-232 RS-485; lanIpCfg\n"
-        "Static DHCP (0 1); sp0_opmode \"TCP Server\" \"TCP Client\" (TS TC);\n"
-        "sp0_tcpcat Startup \"Serial data in\" (0 1); webEn, lanPingEn 0 1.\n"
+        "      --csv             discover: print comma-separated values (LF line ends)\n");
+    out += QString::fromLatin1(kSetOptions)
+               .replace(QStringLiteral("      --from FILE       take"),
+                        QStringLiteral("      --from FILE       set: take"));
+    out += QStringLiteral(
+        "      --wait            reboot, upgrade: return when each module answers again\n"
+        "      --firmware FILE   upgrade: the firmware file\n");
+    out += QLatin1String(kCommonOptions);
+    out += QLatin1Char('\n') + QLatin1String(kSettingsHelp);
+    out += QLatin1Char('\n') + QLatin1String(kFilesHelp);
+    out += QStringLiteral(
         "\n"
         "Passwords are never taken from the command line. A module that has one gets\n"
         "the password of its line in the targets file, else TARVANIX_PASSWORD, else\n"
         "the one typed at a prompt on the terminal (not echoed).\n"
         "\n"
         "Progress goes to standard error: a bar on a terminal, plain lines otherwise.\n"
-        "Every command but discover and get prints a summary table, one row a target.\n"
+        "set, reboot and upgrade print a summary, one row a target (--json: one\n"
+        "object a target).\n"
         "\n"
         "Exit status:\n"
-        "  0    every target succeeded\n"
+        "  0    every target succeeded (or was unchanged, or a dry run)\n"
         "  1    at least one target failed (the summary names each one)\n"
         "  2    the command line, a targets file, a settings file or the firmware\n"
         "       file was refused; nothing was sent to a module\n"
@@ -80,12 +186,13 @@ QString helpText()
         "  tarvanix-cli discover --csv\n"
         "  tarvanix-cli get 192.0.2.11 --json > m1.json\n"
         "  tarvanix-cli set 02:54:58:01:00:0B sp0_baud=9600 devName=Hall-3\n"
-        "  tarvanix-cli set --targets lines.txt --from m1.json --jobs 8\n"
-        "  tarvanix-cli upgrade --all --firmware TX-110-V2.00.aff --jobs 4\n"
+        "  tarvanix-cli set --targets lines.txt --from m1.json --dry-run\n"
+        "  tarvanix-cli upgrade --all --firmware TX-110-V2.00.aff --jobs 4 --wait\n"
         "\n"
         "Modules outside the host's subnets are reached through temporary ARP entries\n"
         "and host routes made by the helper tarvanix-netpin; see the README for the\n"
         "privilege it needs.\n");
+    return out;
 }
 
 QString versionText()

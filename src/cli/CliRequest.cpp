@@ -59,8 +59,12 @@ QString checkCombination(const CliRequest& r)
         return QStringLiteral("--firmware belongs to upgrade");
     if (r.command == Command::Upgrade && r.firmware.isEmpty())
         return QStringLiteral("upgrade needs --firmware FILE");
-    if (r.json && r.command != Command::Discover && r.command != Command::Get)
-        return QStringLiteral("--json belongs to discover and get");
+    if (r.dryRun && r.command != Command::Set)
+        return QStringLiteral("--dry-run belongs to set");
+    if (r.withAddress && (r.command != Command::Set || r.fromFile.isEmpty()))
+        return QStringLiteral("--with-address belongs to set --from");
+    if (r.wait && r.command != Command::Reboot && r.command != Command::Upgrade)
+        return QStringLiteral("--wait belongs to reboot and upgrade");
     return {};
 }
 
@@ -118,6 +122,14 @@ ParsedCommandLine parseCommandLine(const QStringList& args)
                 r.json = true;
             } else if (arg == QLatin1String("--csv")) {
                 r.csv = true;
+            } else if (arg == QLatin1String("-q") || arg == QLatin1String("--quiet")) {
+                r.quiet = true;
+            } else if (arg == QLatin1String("--dry-run")) {
+                r.dryRun = true;
+            } else if (arg == QLatin1String("--with-address")) {
+                r.withAddress = true;
+            } else if (arg == QLatin1String("--wait")) {
+                r.wait = true;
             } else if (arg == QLatin1String("--change-password")) {
                 r.changePassword = true;
             } else if (arg == QLatin1String("--targets")) {

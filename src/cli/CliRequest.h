@@ -25,6 +25,10 @@ struct CliRequest {
     QString fromFile;        // set --from
     QStringList assignments; // set NAME=VALUE
     bool changePassword = false;
+    bool dryRun = false;      // set --dry-run
+    bool withAddress = false; // set --from --with-address
+    bool wait = false;        // reboot, upgrade --wait
+    bool quiet = false;
 
     QString firmware;        // upgrade --firmware
     bool verbose = false;

@@ -1,6 +1,7 @@
 #include "cli/DeviceTable.h"
 
-#include "cli/JsonText.h"
+#include "config/JsonText.h"
+#include "config/SettingsEdit.h"
 
 #include <array>
 #include <cstring>
@@ -49,10 +50,10 @@ QString printable(const QString& text)
 
 void DeviceTable::addDevice(const DiscoveryRecord& record)
 {
-    for (const DiscoveryRecord& row : rows_) {
-        if (std::strncmp(row.macText, record.macText, 17) == 0)
-            return;
-    }
+    const QByteArray mac(record.macText, static_cast<qsizetype>(strnlen(record.macText, 17)));
+    if (macs_.contains(mac))
+        return;
+    macs_.insert(mac);
     rows_.append(record);
 }
 
@@ -107,24 +108,31 @@ QByteArray DeviceTable::toCsv() const
     QString out;
     for (size_t c = 0; c < kCaptions.size(); ++c)
         out += (c ? QStringLiteral(",") : QString()) + QString::fromLatin1(kCaptions[c]);
-    out += QStringLiteral("\r\n");
+    out += QLatin1Char('\n');
     for (int i = 0; i < rows_.size(); ++i) {
         const auto row = cells(rows_[i], i + 1);
         for (size_t c = 0; c < row.size(); ++c)
             out += (c ? QStringLiteral(",") : QString()) + csvCell(row[c]);
-        out += QStringLiteral("\r\n");
+        out += QLatin1Char('\n');
     }
     return out.toUtf8();
 }
 
 QByteArray DeviceTable::toJson() const
 {
+    // The settings' key style; the password state as the boolean it is.
+    constexpr std::array<const char*, 7> kKeys = {"number", "devName", "lanMac", "lanIp",
+                                                  "password", "model", "mode"};
     QList<OrderedObject> objects;
     for (int i = 0; i < rows_.size(); ++i) {
         const auto row = cells(rows_[i], i + 1);
-        OrderedObject object{{QString::fromLatin1(kCaptions[0]), i + 1}};
-        for (size_t c = 1; c < row.size(); ++c)
-            object.append({QString::fromLatin1(kCaptions[c]), row[c]});
+        OrderedObject object{{QStringLiteral("version"), kJsonVersion}};
+        for (size_t c = 0; c < row.size(); ++c) {
+            if (c == 4)
+                object.append({QString::fromLatin1(kKeys[c]), row[c] == QLatin1String("Yes")});
+            else
+                object.append({QString::fromLatin1(kKeys[c]), row[c]});
+        }
         objects << object;
     }
     return jsonArray(objects);

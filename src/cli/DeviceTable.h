@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 namespace tvx::cli {
@@ -14,7 +15,11 @@ namespace tvx::cli {
 class DeviceTable {
 public:
     void addDevice(const DiscoveryRecord& record);
-    void clear() { rows_.clear(); }
+    void clear()
+    {
+        rows_.clear();
+        macs_.clear();
+    }
     int count() const { return static_cast<int>(rows_.size()); }
     const QList<DiscoveryRecord>& rows() const { return rows_; }
 
@@ -22,14 +27,16 @@ public:
     const DiscoveryRecord* findMac(const QString& macText) const;
     const DiscoveryRecord* findIp(const QString& ipText) const;
 
-    // The device list's columns: aligned text, RFC 4180 CSV, or a JSON array
-    // whose keys are the column captions.
+    // The device list's columns: aligned text, CSV (RFC 4180 quoting, LF line
+    // ends), or the JSON array of docs/json.md.
     QByteArray toText() const;
     QByteArray toCsv() const;
     QByteArray toJson() const;
 
 private:
     QList<DiscoveryRecord> rows_;
+    // The rows' MAC texts: a repeated answer costs one look-up, whatever the count.
+    QSet<QByteArray> macs_;
 };
 
 // A record field's text up to its terminating zero.

@@ -3,6 +3,7 @@
 #include "cli/CliContext.h"
 #include "cli/CliSearch.h"
 #include "cli/TerminalDisplay.h"
+#include "config/JsonText.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,6 +12,25 @@
 #include <array>
 
 namespace tvx::cli {
+
+namespace {
+QString resultName(const TargetOutcome& o)
+{
+    if (!o.done)
+        return QStringLiteral("interrupted");
+    if (!o.ok)
+        return QStringLiteral("failed");
+    switch (o.kind) {
+    case TargetOutcome::Kind::Unchanged:
+        return QStringLiteral("unchanged");
+    case TargetOutcome::Kind::DryRun:
+        return QStringLiteral("dry-run");
+    case TargetOutcome::Kind::Done:
+        break;
+    }
+    return QStringLiteral("ok");
+}
+} // namespace
 
 FleetRunner::FleetRunner(CliContext& context, int jobs) : context_(context), jobs_(jobs) {}
 
@@ -89,9 +109,9 @@ QByteArray FleetRunner::summary(qint64 wallMs) const
     for (const auto& r : runs_) {
         const TargetOutcome& o = r->outcome();
         sumMs += o.ms;
-        const QString result = o.ok ? QStringLiteral("ok")
-                               : o.done ? QStringLiteral("FAILED")
-                                        : QStringLiteral("INTERRUPTED");
+        const QString result = !o.ok ? (o.done ? QStringLiteral("FAILED")
+                                               : QStringLiteral("INTERRUPTED"))
+                               : resultName(o);
         QString message = o.message;
         message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
         rows << Row{o.target, o.mac, o.ip, result, QString::number(o.ms / 1000.0, 'f', 1),
@@ -124,6 +144,40 @@ QByteArray FleetRunner::summary(qint64 wallMs) const
                .arg(QString::number(wallMs / 1000.0, 'f', 1),
                     QString::number(sumMs / 1000.0, 'f', 1));
     return out.toUtf8();
+}
+
+QByteArray FleetRunner::summaryJson(Command command, bool waited) const
+{
+    QList<OrderedObject> objects;
+    for (const auto& r : runs_) {
+        const TargetOutcome& o = r->outcome();
+        QByteArray module = "{}";
+        if (o.found) {
+            module = "{\"devName\": " + jsonString(o.devName) + ", \"lanIp\": " + jsonString(o.ip)
+                     + ", \"lanMac\": " + jsonString(o.mac) + "}";
+        }
+        QString message = o.ok ? QString() : o.message;
+        message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+        OrderedObject object{{QStringLiteral("version"), kJsonVersion},
+                             {QStringLiteral("target"), o.target},
+                             {QStringLiteral("module"), module},
+                             {QStringLiteral("result"), resultName(o)},
+                             {QStringLiteral("message"), message}};
+        if (command == Command::Set) {
+            QByteArray changes = "[";
+            for (qsizetype i = 0; i < o.changes.size(); ++i) {
+                const SettingsChange& c = o.changes[i];
+                changes += (i ? ", " : "") + QByteArray("{\"name\": ") + jsonString(c.name)
+                           + ", \"old\": " + jsonString(c.old) + ", \"new\": " + jsonString(c.now)
+                           + "}";
+            }
+            object.append({QStringLiteral("changes"), changes + "]"});
+        }
+        if (command == Command::Upgrade && waited)
+            object.append({QStringLiteral("firmwareVersion"), o.firmwareVersion});
+        objects << object;
+    }
+    return jsonArray(objects);
 }
 
 } // namespace tvx::cli

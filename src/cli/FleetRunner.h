@@ -29,6 +29,8 @@ public:
     // One row per target: target, MAC, IP, result, seconds, message; then a
     // line of counts with the wall-clock time and the sum of the targets' times.
     QByteArray summary(qint64 wallMs) const;
+    // The same as the JSON array of docs/json.md: one object per target.
+    QByteArray summaryJson(Command command, bool waited) const;
 
 private:
     void startMore();

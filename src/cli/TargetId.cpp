@@ -2,8 +2,8 @@
 
 #include "config/DottedQuad.h"
 #include "net/Ipv4.h"
+#include "platform/RegularFile.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 namespace tvx::cli {
@@ -43,15 +43,13 @@ std::optional<TargetId> TargetId::parse(const QString& text)
 TargetsFile readTargetsFile(const QString& path)
 {
     TargetsFile out;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        out.error = QStringLiteral("%1: %2").arg(path, file.errorString());
+    const std::optional<QByteArray> bytes = readRegularFile(path, kTextFileMaxBytes, out.error);
+    if (!bytes)
         return out;
-    }
     int number = 0;
-    while (!file.atEnd()) {
+    for (const QByteArray& raw : bytes->split('\n')) {
         ++number;
-        const QByteArray line = file.readLine().trimmed();
+        const QByteArray line = raw.trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         const QList<QByteArray> columns = line.simplified().split(' ');
@@ -77,6 +75,9 @@ TargetsFile readTargetsFile(const QString& path)
         }
         out.targets << *id;
     }
+    // A script whose list came out empty must not look as if it had done its work.
+    if (out.targets.isEmpty())
+        out.error = QStringLiteral("%1: no target in the file").arg(path);
     return out;
 }
 

@@ -30,7 +30,8 @@ struct TargetsFile {
 
 // One target a line, optionally followed by whitespace and the module's
 // password; blank lines and lines beginning with '#' are skipped. The error
-// names the line but never repeats a password.
+// names the line but never repeats a password. The file must be a regular
+// file of at most 1 MiB holding at least one target.
 TargetsFile readTargetsFile(const QString& path);
 
 } // namespace tvx::cli

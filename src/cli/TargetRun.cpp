@@ -43,8 +43,15 @@ TargetRun::TargetRun(CliContext& context, Command command, QString name,
       password_(std::move(password)), onDone_(std::move(onDone))
 {
     outcome_.target = name_;
-    outcome_.mac = recordText(row_.macText);
+    outcome_.found = true;
+    outcome_.mac = recordText(row_.macText).left(17);
     outcome_.ip = recordText(row_.ipText);
+    outcome_.devName = recordText(row_.deviceName);
+}
+
+std::unique_ptr<TargetRun> TargetRun::followUpRead(const DiscoveryRecord& row) const
+{
+    return std::make_unique<TargetRun>(context_, Command::Get, name_, row, password_, nullptr);
 }
 
 TargetRun::~TargetRun()
@@ -129,9 +136,24 @@ void TargetRun::afterRead(int result)
         return finish(true, QString());
     }
 
+    const QString otherModule =
+        TCPcmdgetThread::otherModuleMessage(row_.ipText, row_.macText, asRead);
+    if (!otherModule.isEmpty())
+        return finish(false, otherModule);
+
+    QList<Assignment> assignments = context_.assignments;
+    if (context_.fromFile && !context_.withAddress
+        && !SettingsEdit::sameModule(context_.savedFromMac, fieldText(asRead.lanMac))) {
+        const QStringList dropped = SettingsEdit::dropAddress(assignments);
+        if (!dropped.isEmpty() && !context_.quiet)
+            context_.display->line(
+                QStringLiteral("tarvanix-cli: %1: %2 not taken: the settings file was saved from "
+                               "another module (--with-address takes them)")
+                    .arg(name_, dropped.join(QStringLiteral(", "))));
+    }
     const CfgEntries loaded = entriesFromRecord(asRead);
     CfgEntries now = loaded;
-    const QString refused = SettingsEdit::apply(context_.assignments, asRead, now);
+    const QString refused = SettingsEdit::apply(assignments, &asRead, now, context_.fromFile);
     if (!refused.isEmpty())
         return finish(false, refused);
     SettingsRecord toWrite = asRead;
@@ -145,15 +167,31 @@ void TargetRun::afterRead(int result)
         toWrite.passwdChg = 1;
         storeField(toWrite.newPasswd, context_.newPassword->left(8));
     }
-    startWrite(toWrite);
+    // A write restarts the module: one that would change nothing is not made,
+    // so the same script can run twice.
+    outcome_.changes = SettingsEdit::changes(asRead, toWrite);
+    if (outcome_.changes.isEmpty()) {
+        outcome_.kind = TargetOutcome::Kind::Unchanged;
+        return finish(true, QString());
+    }
+    if (context_.dryRun) {
+        outcome_.kind = TargetOutcome::Kind::DryRun;
+        return finish(true, QString());
+    }
+    startWrite(asRead, toWrite);
 }
 
-void TargetRun::startWrite(const SettingsRecord& record)
+void TargetRun::startWrite(const SettingsRecord& asRead, const SettingsRecord& record)
 {
     // As the configuration window does: to the address and MAC the module
-    // reported, with the password the read logged in with.
-    const QByteArray ip = fieldBytes(record.lanIp);
-    const QByteArray mac = fieldBytes(record.lanMac);
+    // reported when it was read, not to an edited or imported lanIp, with
+    // the password the read logged in with.
+    const QByteArray ip = fieldBytes(asRead.lanIp);
+    const QByteArray mac = fieldBytes(asRead.lanMac);
+    // The summary names the module written.
+    outcome_.ip = QString::fromLatin1(ip);
+    if (!mac.isEmpty())
+        outcome_.mac = QString::fromLatin1(mac);
     Step& step = newStep(kSettingsBarMaximum, [this](int result) {
         endStep(TCPcmdsetThread::outcome(result));
     });

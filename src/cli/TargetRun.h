@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/CliRequest.h"
+#include "config/SettingsEdit.h"
 #include "handover/DeviceRecords.h"
 #include "handover/RunToken.h"
 #include "handover/WorkerOutcome.h"
@@ -22,14 +23,22 @@ struct CliContext;
 
 // How one target ended, for the summary.
 struct TargetOutcome {
+    // How a target that did not fail ended: set writes only what changes.
+    enum class Kind { Done, Unchanged, DryRun };
+
     QString target;  // as given, or the module's address for --all
+    bool found = false; // a search found the module: mac, ip, devName hold its row
     QString mac;
     QString ip;
+    QString devName;
     bool done = false;
     bool ok = false;
+    Kind kind = Kind::Done;
     QString message; // the windows' text for a failure
     qint64 ms = 0;
     std::optional<SettingsRecord> settings; // get
+    QList<SettingsChange> changes;          // set: what was (or would be) written
+    QString firmwareVersion;                // upgrade --wait: as read afterwards
 };
 
 // One target of a command: the same workers the windows start, each step with
@@ -52,6 +61,11 @@ public:
     void start();
     void setOnDone(std::function<void()> call) { onDone_ = std::move(call); }
     const TargetOutcome& outcome() const { return outcome_; }
+    // What happens after the run (waiting for the module) adds to the outcome.
+    TargetOutcome& outcome() { return outcome_; }
+    // A read of the same module with the same password, under the same name,
+    // as it answered a later search.
+    std::unique_ptr<TargetRun> followUpRead(const DiscoveryRecord& row) const;
 
 private:
     struct Step {
@@ -64,7 +78,7 @@ private:
     Step& newStep(int barMaximum, std::function<void(int result)> onEnd);
     void startRead();
     void afterRead(int result);
-    void startWrite(const SettingsRecord& record);
+    void startWrite(const SettingsRecord& asRead, const SettingsRecord& record);
     void startReboot();
     void startUpgrade();
     // A failure's message is printed unless the run has shown it already.

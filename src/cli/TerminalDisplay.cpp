@@ -51,6 +51,8 @@ void TerminalDisplay::beginRuns(int total)
 void TerminalDisplay::progress(const QString& run, const QString& message, int position,
                                int maximum)
 {
+    if (quiet_)
+        return;
     std::lock_guard guard(lock_);
     RunState& state = runs_[run];
     state.message = message;
@@ -77,7 +79,7 @@ void TerminalDisplay::runEnded(const QString& run)
     std::lock_guard guard(lock_);
     runs_.remove(run);
     ++ended_;
-    if (bar_)
+    if (bar_ && !quiet_)
         drawStatusLocked(true);
 }
 

@@ -21,6 +21,9 @@ public:
 
     static bool stderrIsTerminal();
 
+    // --quiet: no bar and no progress lines; line() still prints.
+    void setQuiet(bool quiet) { quiet_ = quiet; }
+
     // `total` runs are about to be shown; 0 for a single run without names.
     void beginRuns(int total);
     // A run's label text and bar, as its progress window would show them.
@@ -45,6 +48,7 @@ private:
     int width() const;
 
     bool bar_;
+    bool quiet_ = false;
     std::FILE* out_;
     std::mutex lock_;
     int total_ = 0;

@@ -10,8 +10,59 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[3];
+int watchdogPipe[2] = {-1, -1};
+std::atomic<bool>* heard = nullptr;
+
+void chainedSignal(int number)
+{
+    for (int i = 0; i < 3; ++i) {
+        if (kExitSignals[i] == number && previousActions[i].sa_handler != SIG_DFL
+            && previousActions[i].sa_handler != SIG_IGN)
+            previousActions[i].sa_handler(number);
+    }
+    const char byte = static_cast<char>(number);
+    [[maybe_unused]] ssize_t n = ::write(watchdogPipe[1], &byte, 1);
+}
+
+// The event loop turns a signal into an orderly stop. Where no loop runs (the
+// program reads a file or waits for something outside Qt), the signal must
+// still end it: nothing there holds a temporary ARP entry or route.
+void startSignalWatchdog(std::atomic<bool>& interrupted)
+{
+    if (::pipe(watchdogPipe) != 0)
+        return;
+    heard = &interrupted;
+    for (int i = 0; i < 3; ++i) {
+        struct sigaction sa {};
+        sa.sa_handler = chainedSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        ::sigaction(kExitSignals[i], &sa, &previousActions[i]);
+    }
+    std::thread([] {
+        char byte;
+        while (::read(watchdogPipe[0], &byte, 1) == 1) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+            while (!heard->load() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!heard->load())
+                ::_exit(tvx::cli::ExitInterrupted);
+        }
+    }).detach();
+}
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -39,6 +90,8 @@ int main(int argc, char* argv[])
         interrupted.store(true);
         tvx::WorkerThread::stopAll();
     });
+    if (exitSignals.installed())
+        startSignalWatchdog(interrupted);
 
     tvx::cli::CliApp cli(interrupted);
     return cli.run(parsed.request);

@@ -27,16 +27,23 @@ bool convert(const QByteArray& text, int32_t& value)
 }
 
 // The selected item's text, or the value as read while the load's kept value
-// still stands (or nothing is selected at all).
+// still stands. A box without a selection writes the text it shows.
 template <size_t N>
 void collectCombo(char (&field)[N], const char (&readField)[N], const ComboTable& table,
-                  int now, int loaded, bool kept)
+                  int now, int loaded, bool kept, const char* shownText)
 {
     const bool inTable = now >= 0 && now < static_cast<int>(table.items.size());
-    if ((kept && now == loaded) || !inTable)
+    if ((kept && now == loaded) || (!inTable && kept))
         storeField(field, fieldBytes(readField));
-    else
+    else if (inTable)
         storeField(field, table.items[static_cast<size_t>(now)]);
+    else
+        storeField(field, shownText);
+}
+
+const char* defaultItem(const ComboTable& table)
+{
+    return table.items[static_cast<size_t>(table.defaultIndex)];
 }
 
 template <size_t N>
@@ -71,7 +78,8 @@ CollectResult collectEntries(const CfgEntries& now, const CfgEntries& loaded,
         return refuse("DIO Listen port can't be longer than 9 characters");
     storeField(r.diolp, diolp);
 
-    collectCombo(r.sp0_baud, asRead.sp0_baud, kBaud, now.baud, loaded.baud, loaded.baudKept);
+    collectCombo(r.sp0_baud, asRead.sp0_baud, kBaud, now.baud, loaded.baud, loaded.baudKept,
+                 defaultItem(kBaud));
     const char format[4] = {parityCharFromIndex(now.parity),
                             kDataBitsItems[static_cast<size_t>(
                                 now.dataBits >= 0 ? now.dataBits : kDataBits.defaultIndex)][0],
@@ -79,8 +87,10 @@ CollectResult collectEntries(const CfgEntries& now, const CfgEntries& loaded,
                                 now.stopBits >= 0 ? now.stopBits : kStopBits.defaultIndex)][0],
                             '\0'};
     storeField(r.sp0_dataFmt, format);
-    collectCombo(r.sp0_fc, asRead.sp0_fc, kFlow, now.fc, loaded.fc, loaded.fcKept);
-    collectCombo(r.sp0_if, asRead.sp0_if, kInterface, now.iface, loaded.iface, loaded.ifaceKept);
+    collectCombo(r.sp0_fc, asRead.sp0_fc, kFlow, now.fc, loaded.fc, loaded.fcKept,
+                 defaultItem(kFlow));
+    collectCombo(r.sp0_if, asRead.sp0_if, kInterface, now.iface, loaded.iface, loaded.ifaceKept,
+                 kInterfaceShownText);
 
     // The packing controls are never shown: a value still as the load left it
     // goes back as read, unchecked, since nobody could have put it there.

@@ -7,12 +7,15 @@ namespace tvx {
 
 namespace {
 
-// Selects the item equal to the read text. Anything else is kept as read:
+// Selects the item equal to the read text. Any other text is kept as read:
 // rewriting it with whatever the box happened to show would change a setting
-// nobody touched.
+// nobody touched. An empty text leaves the box's default, which a save then
+// writes: an empty value is no setting to keep.
 void loadCombo(const ComboTable& table, const QByteArray& read, int& index, bool& kept)
 {
-    const int found = read.isEmpty() ? -1 : findItem(table, read.constData());
+    if (read.isEmpty())
+        return;
+    const int found = findItem(table, read.constData());
     if (found >= 0) {
         index = found;
     } else {
@@ -35,12 +38,8 @@ CfgEntries entriesFromRecord(const SettingsRecord& r)
     const QByteArray baud = fieldBytes(r.sp0_baud);
     loadCombo(kBaud, baud, e.baud, e.baudKept);
     if (e.baudKept) {
-        if (baud.isEmpty()) {
-            e.baud = -1;
-        } else {
-            e.baudExtra = QString::fromLatin1(baud);
-            e.baud = static_cast<int>(kBaud.items.size());
-        }
+        e.baudExtra = QString::fromLatin1(baud);
+        e.baud = static_cast<int>(kBaud.items.size());
     }
 
     e.parity = parityIndexFromChar(fieldChar(r.sp0_dataFmt, 0));

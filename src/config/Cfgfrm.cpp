@@ -1,6 +1,7 @@
 #include "config/Cfgfrm.h"
 
 #include "config/CfgItems.h"
+#include "firmware/FilePicker.h"
 #include "platform/Ipv4AddressEdit.h"
 
 #include <QApplication>
@@ -12,7 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
+#include <QRegularExpression>
+#include <QValidator>
 #include <QStyle>
 #include <QTabWidget>
 
@@ -25,10 +27,59 @@ namespace {
 
 // Everything that goes to the module is counted in bytes: only printable
 // ASCII can be typed, so a character never takes more room than one byte.
-QValidator* moduleTextValidator(QObject* parent)
+//
+// The edit's maximum length is what the user may type, not what the module
+// may hold: a longer text loaded from the module is shown whole and goes back
+// unchanged. Typing never makes the text longer than the limit, nor longer
+// than it already is. (QLineEdit's own maximum length would cut the loaded
+// text when it is set.)
+class ModuleTextValidator : public QValidator {
+public:
+    ModuleTextValidator(QLineEdit* edit, int typedLimit)
+        : QValidator(edit), limit_(typedLimit), allowed_(typedLimit)
+    {
+        // QLineEdit runs the validator on setText as well: the loaded text
+        // has to be allowed before it is set (allowFor).
+        if (limit_ >= 0) {
+            connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) {
+                allowed_ = std::max(limit_, static_cast<int>(text.size()));
+            });
+        }
+    }
+
+    State validate(QString& input, int& pos) const override
+    {
+        static const QRegularExpression printable(
+            QRegularExpression::anchoredPattern(QStringLiteral("[\\x20-\\x7E]*")));
+        if (!printable.match(input).hasMatch())
+            return Invalid;
+        if (limit_ >= 0 && input.size() > allowed_) {
+            // What was just typed or pasted ends at the cursor: the part that
+            // does not fit is dropped, as a maximum length would drop it.
+            const int excess = static_cast<int>(input.size()) - allowed_;
+            const int from = std::max(0, pos - excess);
+            input.remove(from, pos - from);
+            pos = from;
+            if (input.size() > allowed_)
+                return Invalid;
+        }
+        return Acceptable;
+    }
+
+    void allowFor(const QString& text)
+    {
+        if (limit_ >= 0)
+            allowed_ = std::max(limit_, static_cast<int>(text.size()));
+    }
+
+private:
+    int limit_;
+    int allowed_;
+};
+
+QValidator* moduleTextValidator(QLineEdit* edit, int typedLimit = -1)
 {
-    static const QRegularExpression printable(QStringLiteral("[\\x20-\\x7E]*"));
-    return new QRegularExpressionValidator(printable, parent);
+    return new ModuleTextValidator(edit, typedLimit);
 }
 
 QFont valueFont(const QFont& base)
@@ -97,6 +148,14 @@ QComboBox* addCombo(QWidget* parent, const char* name, const QRect& place,
 
 } // namespace
 
+void TcfgForm::setModuleText(QLineEdit* edit, const QString& text)
+{
+    if (auto* validator = dynamic_cast<ModuleTextValidator*>(
+            const_cast<QValidator*>(edit->validator())))
+        validator->allowFor(text);
+    edit->setText(text);
+}
+
 TcfgForm::TcfgForm(QWidget* parent, CfgFormLinks links, const char* macText,
                    const SettingsRecord& record, AddressControlFactory createAddressControl)
     : QWidget(parent, Qt::Window), links_(std::move(links)), record_(record),
@@ -154,6 +213,7 @@ void TcfgForm::createControls()
                                QStringLiteral("Abort"), this);
     abortBtn->setObjectName(QStringLiteral("abortBtn"));
     abortBtn->setGeometry(468, 464, 75, 27);
+    createFileControls();
 }
 
 void TcfgForm::createInfoPanel()
@@ -178,8 +238,7 @@ void TcfgForm::createInfoPanel()
     Edit_devName->setObjectName(QStringLiteral("Edit_devName"));
     Edit_devName->setGeometry(186, 40, 145, 21);
     Edit_devName->setFont(bold);
-    Edit_devName->setMaxLength(14);
-    Edit_devName->setValidator(moduleTextValidator(Edit_devName));
+    Edit_devName->setValidator(moduleTextValidator(Edit_devName, 14));
 }
 
 void TcfgForm::createBasicPage(QWidget* page)
@@ -252,8 +311,7 @@ void TcfgForm::createOperationPage(QWidget* page)
     Edit_sp0_tcpslport->setObjectName(QStringLiteral("Edit_sp0_tcpslport"));
     Edit_sp0_tcpslport->setGeometry(92, 10, 130, 21);
     Edit_sp0_tcpslport->setFont(bold);
-    Edit_sp0_tcpslport->setMaxLength(5);
-    Edit_sp0_tcpslport->setValidator(moduleTextValidator(Edit_sp0_tcpslport));
+    Edit_sp0_tcpslport->setValidator(moduleTextValidator(Edit_sp0_tcpslport, 5));
 
     Panel0_tcpc = addPanel(Panel0_net, "Panel0_tcpc", QRect(8, 48, 233, 128));
     addLabel(Panel0_tcpc, QStringLiteral("Remote IP:"), 8, 17, 91);
@@ -313,8 +371,7 @@ void TcfgForm::createSerialArea(QWidget* area)
         edit->setObjectName(QLatin1String(name));
         edit->setGeometry(place);
         edit->setFont(bold);
-        edit->setMaxLength(maxLength);
-        edit->setValidator(moduleTextValidator(edit));
+        edit->setValidator(moduleTextValidator(edit, maxLength));
         unseen << edit;
     };
     addPacking(ChkBox_sp0_dp_len, "ChkBox_sp0_dp_len", QStringLiteral("Length"),
@@ -341,9 +398,8 @@ void TcfgForm::createPasswordPage(QWidget* page)
         auto* edit = new QLineEdit(page);
         edit->setObjectName(QLatin1String(name));
         edit->setGeometry(96, y, 121, 21);
-        edit->setMaxLength(8);
         edit->setEchoMode(QLineEdit::Password);
-        edit->setValidator(moduleTextValidator(edit));
+        edit->setValidator(moduleTextValidator(edit, 8));
         return edit;
     };
     addLabel(page, QStringLiteral("New password"), 16, 28, 96);
@@ -385,6 +441,8 @@ void TcfgForm::connectHandlers()
     });
     connect(saveModuleBtn, &QPushButton::clicked, this, [this] { saveModuleBtnClick(); });
     connect(abortBtn, &QPushButton::clicked, this, [this] { abortBtnClick(); });
+    connect(saveFileBtn, &QPushButton::clicked, this, [this] { saveFileBtnClick(); });
+    connect(loadFileBtn, &QPushButton::clicked, this, [this] { loadFileBtnClick(); });
     connect(Save_Btn, &QPushButton::clicked, this, [this] { Save_BtnClick(); });
     connect(Cancel_Btn, &QPushButton::clicked, this, [this] { Cancel_BtnClick(); });
 }

@@ -22,6 +22,7 @@ class QTabWidget;
 
 namespace tvx {
 
+class FilePicker;
 class HostNetwork;
 class Ipv4AddressEdit;
 class Prompter;
@@ -47,9 +48,10 @@ struct CfgFormLinks {
 // consistent, and on "Save to Module" checks and collects the entries into its
 // own copy of the record and hands that copy to the write worker. Its source is
 // split by concern: construction and lifecycle (Cfgfrm.cpp), the load
-// (Cfgfrm_load.cpp), the control dependencies (Cfgfrm_depend.cpp) and the save
-// with the password page (Cfgfrm_save.cpp). The rules themselves live outside
-// the window (CfgLoad, CfgCollect).
+// (Cfgfrm_load.cpp), the control dependencies (Cfgfrm_depend.cpp), the save
+// with the password page (Cfgfrm_save.cpp) and the settings files
+// (Cfgfrm_file.cpp). The rules themselves live outside the window (CfgLoad,
+// CfgCollect, SettingsEdit).
 class TcfgForm : public QWidget {
     Q_OBJECT
 public:
@@ -84,6 +86,12 @@ public:
     void Save_BtnClick();
     void Cancel_BtnClick();
     void abortBtnClick();
+    // Cfgfrm_file.cpp: settings files in the CLI's JSON format.
+    void saveFileBtnClick();
+    void loadFileBtnClick();
+
+    // The file dialogs; tests give one that answers for the user.
+    void setFilePicker(FilePicker* picker) { picker_ = picker; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,6 +116,18 @@ private:
     void setAddressControlsEnabled(bool enabled);
     void showOperationPanel(int opmode);
     void setEditActive(QLineEdit* edit, bool active);
+    // Puts a text read from the module into `edit` whole, also when it is
+    // longer than the user may type there.
+    static void setModuleText(QLineEdit* edit, const QString& text);
+
+    // Cfgfrm_file.cpp
+    void createFileControls();
+    void writeLog(const QString& text) const
+    {
+        if (links_.log)
+            links_.log(text);
+    }
+    FilePicker& filePicker();
 
     // Cfgfrm_save.cpp
     CfgEntries currentEntries() const;
@@ -183,6 +203,12 @@ private:
 
     // IP address, subnet mask, gateway, remote IP.
     std::array<Ipv4AddressEdit*, 4> ipControls_{};
+
+    QPushButton* saveFileBtn = nullptr;
+    QPushButton* loadFileBtn = nullptr;
+    QCheckBox* CkBox_fileAddress = nullptr;
+    FilePicker* picker_ = nullptr;
+    std::unique_ptr<FilePicker> ownPicker_;
 };
 
 } // namespace tvx

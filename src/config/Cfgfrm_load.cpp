@@ -90,10 +90,10 @@ void TcfgForm::destroyAddressControls()
 void TcfgForm::applyEntries(const CfgEntries& e)
 {
     if (!e.devName.isEmpty())
-        Edit_devName->setText(e.devName);
+        setModuleText(Edit_devName, e.devName);
     Edit_fmwVer->setText(e.fmwVer);
     web_ChkBox->setChecked(e.webEn);
-    diolp_Edit->setText(e.diolp);
+    setModuleText(diolp_Edit, e.diolp);
 
     if (!e.baudExtra.isEmpty())
         CmbBox_sp0_baud->addItem(e.baudExtra);
@@ -108,17 +108,17 @@ void TcfgForm::applyEntries(const CfgEntries& e)
     setEditActive(Edit_sp0_dp_str0, e.dpStrOn);
     setEditActive(Edit_sp0_dp_str1, e.dpStrOn);
     if (e.dpStrOn) {
-        Edit_sp0_dp_str0->setText(e.dpStr0);
-        Edit_sp0_dp_str1->setText(e.dpStr1);
+        setModuleText(Edit_sp0_dp_str0, e.dpStr0);
+        setModuleText(Edit_sp0_dp_str1, e.dpStr1);
     }
     ChkBox_sp0_dp_tm->setChecked(e.dpTmOn);
     setEditActive(Edit_sp0_dp_tm, e.dpTmOn);
     if (e.dpTmOn)
-        Edit_sp0_dp_tm->setText(e.dpTm);
+        setModuleText(Edit_sp0_dp_tm, e.dpTm);
     ChkBox_sp0_dp_len->setChecked(e.dpLenOn);
     setEditActive(Edit_sp0_dp_len, e.dpLenOn);
     if (e.dpLenOn)
-        Edit_sp0_dp_len->setText(e.dpLen);
+        setModuleText(Edit_sp0_dp_len, e.dpLen);
 
     const std::optional<uint32_t> addresses[3] = {e.ip, e.mask, e.gw};
     for (int i = 0; i < 3; ++i) {
@@ -143,9 +143,9 @@ void TcfgForm::applyEntries(const CfgEntries& e)
     showOperationPanel(e.opmode);
 
     if (!e.tcpslport.isEmpty())
-        Edit_sp0_tcpslport->setText(e.tcpslport);
+        setModuleText(Edit_sp0_tcpslport, e.tcpslport);
     if (!e.tcpcrport.isEmpty())
-        Edit_sp0_tcpcrport->setText(e.tcpcrport);
+        setModuleText(Edit_sp0_tcpcrport, e.tcpcrport);
     if (e.remoteIp && ipControls_[3])
         ipControls_[3]->setAddress(*e.remoteIp);
     CmbBox_sp0_tcpcat->setCurrentIndex(e.tcpcat);

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -93,8 +94,16 @@ int UDPsearchThread::runSearch(bool broadcast, const char* target)
         bindAddress.sin_family = AF_INET;
         bindAddress.sin_addr.s_addr = htonl(INADDR_ANY);
         bindAddress.sin_port = htons(sourcePort);
-        if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&bindAddress),
-                   sizeof bindAddress) != 0) {
+        int bound = ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&bindAddress),
+                           sizeof bindAddress);
+        if (bound != 0) {
+            // Another program holds the port on some address, so the wildcard
+            // is refused: the local address itself may still be free.
+            bindAddress.sin_addr.s_addr = local.addresses[n];
+            bound = ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&bindAddress),
+                           sizeof bindAddress);
+        }
+        if (bound != 0) {
             link().showError(QStringLiteral("bind failed: %1").arg(errno));
             return -1;
         }
@@ -149,6 +158,17 @@ void UDPsearchThread::sendRequest(int socket, uint32_t destination, uint32_t loc
     (void)::sendmsg(socket, &message, MSG_NOSIGNAL);
 }
 
+int UDPsearchThread::waitWithin(std::chrono::steady_clock::time_point readEnd) const
+{
+    // A reply restarts the wait, but only until the send's budget is spent:
+    // replies that keep coming, valid or not, cannot hold the search longer.
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        readEnd - std::chrono::steady_clock::now());
+    if (left.count() <= 0)
+        return 0;
+    return static_cast<int>(std::min<long long>(left.count(), timings_.waitMs));
+}
+
 int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* target,
                                     uint32_t localAddress, uint32_t ifIndex)
 {
@@ -164,14 +184,19 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
         if (stopRequested())
             return -2;
         sendRequest(socket, destination, localAddress, ifIndex);
+        const auto readEnd = std::chrono::steady_clock::now()
+                             + std::chrono::milliseconds(timings_.readBudgetMs);
 
         for (int reply = 0; reply < timings_.repliesPerSend; ++reply) {
             if (stopRequested())
                 return -2;
+            const int waitMs = waitWithin(readEnd);
+            if (waitMs <= 0)
+                break; // the send's budget is spent: on to the next send
             pollfd readable{socket, POLLIN, 0};
             int ready;
             do {
-                ready = ::poll(&readable, 1, timings_.waitMs);
+                ready = ::poll(&readable, 1, waitMs);
             } while (ready < 0 && errno == EINTR);
             if (ready == 0)
                 break; // the wait has passed: on to the next send
@@ -183,10 +208,13 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
             uint8_t datagram[kDiscoveryReplyMax];
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
+            // MSG_TRUNC gives the datagram's whole length: a reply longer
+            // than the buffer is a failed receive, not one to read in part.
             const ssize_t received =
-                ::recvfrom(socket, datagram, sizeof datagram, 0,
+                ::recvfrom(socket, datagram, sizeof datagram, MSG_TRUNC,
                            reinterpret_cast<sockaddr*>(&from), &fromLength);
-            if (received <= 0 || !parseReply(datagram, static_cast<size_t>(received), record_))
+            if (received <= 0 || static_cast<size_t>(received) > sizeof datagram ||
+                !parseReply(datagram, static_cast<size_t>(received), record_))
                 continue; // ignored, and counted as one of the replies read
             formatIpv4(from.sin_addr.s_addr, record_.ipText);
             if (hooks_.addDevice)

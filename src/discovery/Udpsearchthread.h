@@ -4,6 +4,7 @@
 #include "handover/WorkerThread.h"
 #include "net/HostNetwork.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -28,7 +29,12 @@ struct SearchTimings {
     int pauseMs = 1000;        // before the first send
     int waitMs = 2000;         // after a send, restarted by every reply
     int sendsPerAddress = 2;
-    int repliesPerSend = 100;  // datagrams read after one send at most
+    // Datagrams read after one send at most: room for 4096 modules on one
+    // link answering twice each, so none is left unread.
+    int repliesPerSend = 8192;
+    // What bounds a flood instead: the reading after one send ends this long
+    // after the send at the latest, whatever keeps arriving.
+    int readBudgetMs = 6000;
 };
 
 // The search worker: sends the discovery request from every local address in
@@ -60,6 +66,7 @@ protected:
 private:
     void sendRequest(int socket, uint32_t destination, uint32_t localAddress, uint32_t ifIndex);
     void showFound();
+    int waitWithin(std::chrono::steady_clock::time_point readEnd) const;
 
     ProgressView* view_;
     SearchHooks hooks_;

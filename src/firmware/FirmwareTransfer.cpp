@@ -67,9 +67,8 @@ FirmwareTransfer::Wait FirmwareTransfer::waitReadable(int64_t deadlineMs)
     }
 }
 
-ssize_t FirmwareTransfer::receiveFrom(const sockaddr_in& expected, bool matchPort,
-                                      int64_t deadlineMs, uint8_t* out, sockaddr_in* sender,
-                                      Wait& wait)
+ssize_t FirmwareTransfer::receiveFrom(const sockaddr_in& expected, int64_t deadlineMs,
+                                      uint8_t* out, sockaddr_in* sender, Wait& wait)
 {
     for (;;) {
         wait = waitReadable(deadlineMs);
@@ -84,8 +83,7 @@ ssize_t FirmwareTransfer::receiveFrom(const sockaddr_in& expected, bool matchPor
         // A datagram from anyone else on the network is not an answer of this
         // module: it must neither redirect the image nor acknowledge a block.
         // It is dropped and the wait goes on.
-        if (from.sin_addr.s_addr != expected.sin_addr.s_addr ||
-            (matchPort && from.sin_port != expected.sin_port))
+        if (from.sin_addr.s_addr != expected.sin_addr.s_addr)
             continue;
         if (sender)
             *sender = from;
@@ -124,7 +122,7 @@ int FirmwareTransfer::requestWrite(uint32_t deviceAddress, uint16_t serverPort,
                  sizeof server);
         Wait wait;
         sockaddr_in sender{};
-        const ssize_t n = receiveFrom(server, false, nowMs() + timings_.answerWaitMs, answer,
+        const ssize_t n = receiveFrom(server, nowMs() + timings_.answerWaitMs, answer,
                                       &sender, wait);
         if (wait == Wait::Timeout)
             continue;
@@ -179,7 +177,10 @@ int FirmwareTransfer::sendImage(int fd, int64_t fileSize)
             ::sendto(socket_.get(), packet, kDataHeader + static_cast<size_t>(got), 0,
                      reinterpret_cast<const sockaddr*>(&peer_), sizeof peer_);
             Wait wait;
-            const ssize_t n = receiveFrom(peer_, true, nowMs() + timings_.answerWaitMs, answer,
+            // From the module's address, whatever its port: a module may
+            // acknowledge from another port than the one that answered the
+            // request. Another host's datagram is still no acknowledgement.
+            const ssize_t n = receiveFrom(peer_, nowMs() + timings_.answerWaitMs, answer,
                                           nullptr, wait);
             if (wait == Wait::Timeout)
                 continue;

@@ -47,10 +47,10 @@ private:
     // Waits up to `deadlineMs` from `start` for a datagram; flushes the pacer
     // when the wait outlasts a frame so the window shows the packet waited on.
     Wait waitReadable(int64_t deadlineMs);
-    // One datagram that is not ignored: from `expected` (address, and port when
-    // `matchPort`), within the wait. Length, or -1 on error / timeout in `wait`.
-    ssize_t receiveFrom(const sockaddr_in& expected, bool matchPort, int64_t deadlineMs,
-                        uint8_t* out, sockaddr_in* sender, Wait& wait);
+    // One datagram that is not ignored: from the address of `expected` (any
+    // port), within the wait. Length, or -1 on error / timeout in `wait`.
+    ssize_t receiveFrom(const sockaddr_in& expected, int64_t deadlineMs, uint8_t* out,
+                        sockaddr_in* sender, Wait& wait);
     bool pauseUnlessStopped(int ms);
 
     WorkerLink& link_;

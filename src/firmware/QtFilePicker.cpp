@@ -17,4 +17,17 @@ QString QtFilePicker::openFile(QWidget* parent, const QString& title, const QStr
     return brsDlg.selectedFiles().constFirst();
 }
 
+QString QtFilePicker::saveFile(QWidget* parent, const QString& title, const QString& directory,
+                               const QString& filter)
+{
+    QFileDialog dialog(parent, title, directory, filter);
+    dialog.setObjectName(QStringLiteral("saveDlg"));
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("json"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().constFirst();
+}
+
 } // namespace tvx

@@ -10,6 +10,8 @@ class QtFilePicker : public FilePicker {
 public:
     QString openFile(QWidget* parent, const QString& title, const QString& directory,
                      const QString& filter) override;
+    QString saveFile(QWidget* parent, const QString& title, const QString& directory,
+                     const QString& filter) override;
 };
 
 } // namespace tvx

@@ -3,6 +3,7 @@
 #include "net/Ipv4.h"
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace tvx {
@@ -116,12 +117,20 @@ void HostNetwork::deleteHostRoute(uint32_t address)
     tables_.deleteHostRoute(address);
 }
 
-std::unique_lock<std::mutex> HostNetwork::lockModule(const uint8_t mac[6])
+HostNetwork::ModuleLock HostNetwork::lockModule(uint32_t address, const uint8_t mac[6])
 {
-    unsigned hash = 0;
-    for (int i = 0; i < 6; ++i)
-        hash = hash * 31u + mac[i];
-    return std::unique_lock(moduleLocks_[hash % kModuleLocks]);
+    const auto spread = [](const uint8_t* bytes, int n) {
+        unsigned hash = 0;
+        for (int i = 0; i < n; ++i)
+            hash = hash * 31u + bytes[i];
+        return hash % kModuleLocks;
+    };
+    uint8_t octets[4];
+    std::memcpy(octets, &address, 4);
+    ModuleLock lock;
+    lock.address = std::unique_lock(addressLocks_[spread(octets, 4)]);
+    lock.mac = std::unique_lock(macLocks_[spread(mac, 6)]);
+    return lock;
 }
 
 } // namespace tvx

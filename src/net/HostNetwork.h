@@ -49,7 +49,14 @@ public:
     // Serialises the use of the host's tables for one module, from reaching it
     // to closing its connection, so a worker that still finishes after a cancel
     // cannot remove what a newer operation on the same module has just added.
-    std::unique_lock<std::mutex> lockModule(const uint8_t mac[6]);
+    // Both the address and the MAC are locked: modules that share a factory
+    // address have one neighbour entry and one route between them.
+    struct ModuleLock {
+        std::unique_lock<std::mutex> address;
+        std::unique_lock<std::mutex> mac;
+        bool owns() const { return address.owns_lock(); }
+    };
+    ModuleLock lockModule(uint32_t address, const uint8_t mac[6]);
 
     void log(const QString& text) const;
 
@@ -65,7 +72,10 @@ private:
     std::atomic<bool> privilegeNoted_{false};
 
     static constexpr int kModuleLocks = 64;
-    std::mutex moduleLocks_[kModuleLocks];
+    // Always the address's lock first, then the MAC's: no two workers wait
+    // for each other.
+    std::mutex addressLocks_[kModuleLocks];
+    std::mutex macLocks_[kModuleLocks];
 };
 
 } // namespace tvx

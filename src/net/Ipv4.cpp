@@ -48,6 +48,31 @@ void macTextToBytes(const char* text, uint8_t out[6])
     }
 }
 
+bool parseMacText(const char* text, uint8_t out[6])
+{
+    if (!text || std::strlen(text) != 17)
+        return false;
+    const char separator = text[2];
+    if (separator != ':' && separator != '-')
+        return false;
+    for (int i = 0; i < 17; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (i % 3 == 2 ? c != static_cast<unsigned char>(separator) : !std::isxdigit(c))
+            return false;
+    }
+    macTextToBytes(text, out);
+    return true;
+}
+
+bool isOtherModule(const char* picked, const char* reported)
+{
+    uint8_t a[6];
+    uint8_t b[6];
+    if (!parseMacText(picked, a) || !parseMacText(reported, b))
+        return false;
+    return std::memcmp(a, b, sizeof a) != 0;
+}
+
 void formatMac(const uint8_t mac[6], char* out)
 {
     std::snprintf(out, 18, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],

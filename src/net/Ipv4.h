@@ -17,6 +17,16 @@ void formatIpv4(uint32_t address, char* out);
 // Six two-digit hexadecimal groups with any separator, either case.
 void macTextToBytes(const char* text, uint8_t out[6]);
 
+// Six two-digit hexadecimal groups joined by ':' or '-', either case, and
+// nothing else; false (and `out` untouched) for any other text.
+bool parseMacText(const char* text, uint8_t out[6]);
+
+// True when the module at the picked address reported a MAC (`reported`,
+// its "$GLM" value) that is not the picked one (`picked`), compared as six
+// bytes. A report that is empty or no MAC text proves nothing and is no
+// mismatch.
+bool isOtherModule(const char* picked, const char* reported);
+
 // "%02X:%02X:%02X:%02X:%02X:%02X" into `out` (at least 18 characters).
 void formatMac(const uint8_t mac[6], char* out);
 

@@ -75,6 +75,7 @@ QLineEdit* Ipv4AddressEdit::field(int index) const
 
 void Ipv4AddressEdit::setAddress(uint32_t value)
 {
+    typed_.clear();
     for (int i = 0; i < 4; ++i)
         fields_[i]->setText(QString::number((value >> (8 * (3 - i))) & 0xFF));
 }
@@ -100,6 +101,7 @@ bool Ipv4AddressEdit::isBlank() const
 
 void Ipv4AddressEdit::clear()
 {
+    typed_.clear();
     for (QLineEdit* field : fields_)
         field->clear();
 }
@@ -132,6 +134,7 @@ int Ipv4AddressEdit::indexOf(QObject* object) const
 
 void Ipv4AddressEdit::fillFrom(int index, const QString& dotted)
 {
+    typed_.clear();
     const QStringList parts = dotted.split(QLatin1Char('.'));
     // A whole address fills all four fields wherever it was pasted.
     const int first = parts.size() >= 4 ? 0 : index;
@@ -140,68 +143,182 @@ void Ipv4AddressEdit::fillFrom(int index, const QString& dotted)
     moveTo(std::min(first + static_cast<int>(parts.size()) - 1, 3), false, true);
 }
 
-void Ipv4AddressEdit::fieldEdited(int index, const QString& text)
+void Ipv4AddressEdit::remember(QLineEdit* field)
 {
-    if (text.contains(QLatin1Char('.'))) {
-        fillFrom(index, text);
+    before_.field = field;
+    before_.text = field->text();
+    before_.from = field->hasSelectedText() ? field->selectionStart() : field->cursorPosition();
+    before_.length = field->hasSelectedText() ? static_cast<int>(field->selectedText().size()) : 0;
+}
+
+void Ipv4AddressEdit::noteTyped(int index, QChar c)
+{
+    if (typed_.isEmpty()) {
+        if (c == QLatin1Char('.'))
+            return;
+        // Typed on from what the field held only when nothing follows the
+        // insertion point; otherwise the typing replaces the field.
+        const QLineEdit* field = fields_[index];
+        const int from = field->hasSelectedText() ? field->selectionStart() : field->cursorPosition();
+        const int to = field->hasSelectedText() ? from + static_cast<int>(field->selectedText().size())
+                                                : from;
+        typedStart_ = index;
+        typedPrefix_ = to == field->text().size() ? field->text().left(from) : QString();
+    } else if (c == QLatin1Char('.') && typed_.endsWith(QLatin1Char('.'))) {
         return;
     }
+    typed_.append(c);
+}
+
+bool Ipv4AddressEdit::layOutTyped()
+{
+    // Three dots typed in one go: the user is writing a whole address, and
+    // it is shown exactly, whichever field the typing began in and whatever
+    // the fields held before.
+    if (typed_.count(QLatin1Char('.')) != 3)
+        return false;
+    QStringList parts = typed_.split(QLatin1Char('.'));
+    if (typedStart_ == 0 && !typedPrefix_.isEmpty() && typedPrefix_.size() + parts[0].size() <= kFieldDigits)
+        parts[0].prepend(typedPrefix_);
+    for (int i = 0; i < 4; ++i)
+        fields_[i]->setText(fieldText(parts[i]));
+    moveTo(3, false, true);
+    return true;
+}
+
+void Ipv4AddressEdit::fieldEdited(int index, const QString& text)
+{
     QLineEdit* field = fields_[index];
+    if (text.contains(QLatin1Char('.'))) {
+        // Pasted or dropped: only what came in counts, not the digits the
+        // field held around it.
+        QString inserted = text;
+        if (before_.field == field) {
+            const QString head = before_.text.left(before_.from);
+            const QString tail = before_.text.mid(before_.from + before_.length);
+            if (text.size() >= head.size() + tail.size() && text.startsWith(head) &&
+                text.endsWith(tail))
+                inserted = text.mid(head.size(), text.size() - head.size() - tail.size());
+        }
+        fillFrom(index, inserted.split(QLatin1Char('.')).size() >= 4 ? inserted : text);
+        return;
+    }
+    if (layOutTyped())
+        return;
     const QString cleaned = fieldText(text);
     if (cleaned != text) {
         const int cursor = std::min(field->cursorPosition(), static_cast<int>(cleaned.size()));
         field->setText(cleaned);
         field->setCursorPosition(cursor);
     }
-    if (cleaned.size() == kFieldDigits && field->cursorPosition() == kFieldDigits && index < 3)
+    if (cleaned.size() == kFieldDigits && field->cursorPosition() == kFieldDigits && index < 3) {
         moveTo(index + 1, true, false);
+        movedOnByDigit_ = true;
+    }
+}
+
+bool Ipv4AddressEdit::typedKey(int index, QLineEdit* field, const QString& text)
+{
+    const QChar c = text.at(0);
+    noteTyped(index, c);
+    // A digit at the end of a full field begins the next one.
+    if (index < 3 && !field->hasSelectedText() && field->text().size() >= kFieldDigits &&
+        field->cursorPosition() == field->text().size()) {
+        moveTo(index + 1, true, false);
+        fields_[index + 1]->insert(text);
+        return true;
+    }
+    return false;
 }
 
 bool Ipv4AddressEdit::eventFilter(QObject* watched, QEvent* event)
 {
     const int index = indexOf(watched);
-    if (index >= 0 && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+    if (index < 0)
+        return QWidget::eventFilter(watched, event);
+    QLineEdit* field = fields_[index];
+    switch (event->type()) {
+    case QEvent::FocusIn:
         update(); // the panel shows whether a field has the focus
-    if (index < 0 || event->type() != QEvent::KeyPress)
+        break;
+    case QEvent::FocusOut: {
+        update();
+        // 050 was typed, 50 is what the field holds.
+        const QString text = field->text();
+        if (!text.isEmpty()) {
+            const QString plain = QString::number(text.toInt());
+            if (plain != text)
+                field->setText(plain);
+        }
+        const QWidget* focus = QApplication::focusWidget();
+        if (!focus || !isAncestorOf(focus))
+            typed_.clear();
+        break;
+    }
+    case QEvent::MouseButtonPress:
+        typed_.clear();
+        remember(field);
+        break;
+    case QEvent::ContextMenu:
+        remember(field);
+        break;
+    default:
+        break;
+    }
+    if (event->type() != QEvent::KeyPress)
         return QWidget::eventFilter(watched, event);
 
     auto* key = static_cast<QKeyEvent*>(event);
-    QLineEdit* field = fields_[index];
+    remember(field);
+    const bool movedOnByDigit = movedOnByDigit_;
+    movedOnByDigit_ = false;
     const bool atStart = field->cursorPosition() == 0 && !field->hasSelectedText();
     const bool atEnd = field->cursorPosition() == field->text().size() && !field->hasSelectedText();
+    const bool plain = !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
 
     switch (key->key()) {
     case Qt::Key_Period:
     case Qt::Key_Space:
+        if (!plain)
+            break;
+        noteTyped(index, QLatin1Char('.'));
+        if (layOutTyped() || movedOnByDigit)
+            return true;
         if (index < 3 && !field->text().isEmpty())
             moveTo(index + 1, true, false);
         return true;
     case Qt::Key_Backspace:
+        typed_.clear();
         if (atStart && index > 0) {
             moveTo(index - 1, false, true);
             return true;
         }
         break;
     case Qt::Key_Left:
+        typed_.clear();
         if (atStart && index > 0) {
             moveTo(index - 1, false, true);
             return true;
         }
         break;
     case Qt::Key_Right:
+        typed_.clear();
         if (atEnd && index < 3) {
             moveTo(index + 1, false, false);
             return true;
         }
         break;
-    default:
+    default: {
+        const QString text = key->text();
+        if (plain && !text.isEmpty() && text.at(0).isDigit() && text.at(0).unicode() < 128)
+            return typedKey(index, field, text.left(1));
+        typed_.clear();
         // Letters and other printable characters have no place in a field;
         // shortcuts (paste among them) go through.
-        if (!key->text().isEmpty() && key->text().at(0).isPrint() &&
-            !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) &&
-            !key->text().at(0).isDigit())
+        if (plain && !text.isEmpty() && text.at(0).isPrint())
             return true;
         break;
+    }
     }
     return QWidget::eventFilter(watched, event);
 }

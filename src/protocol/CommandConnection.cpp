@@ -98,8 +98,8 @@ int CommandConnection::reachDevice()
     routeIndex_ = -1;
     if (deviceAddress_ == 0)
         return -1;
-    if (!moduleLock_.owns_lock())
-        moduleLock_ = net_.lockModule(deviceMac_);
+    if (!moduleLock_.owns())
+        moduleLock_ = net_.lockModule(deviceAddress_, deviceMac_);
 
     net_.refreshLocalAddresses(&localTable_);
     link_.setPosition(link_.barMaximum() / (2 * localTable_.count + 2));

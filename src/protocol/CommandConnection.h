@@ -19,7 +19,8 @@ enum class WorkerFamily { Settings, Device };
 // address), logging in, exchanging command lines, closing.
 //
 // Each connection works on its own snapshot of the host's local addresses and
-// holds the module's lock from reachDevice to closeConnection, so a worker
+// holds the module's locks (its address and its MAC) from reachDevice to
+// closeConnection, so a worker
 // still finishing after a cancel never removes the entries that a newer
 // operation on the same module has just added. Whatever is still open when the
 // object goes away (socket, ARP entry, route, lock) is released then.
@@ -68,7 +69,7 @@ private:
     int routeIndex_ = -1;
     LocalAddressTable localTable_;
     UniqueFd socket_;
-    std::unique_lock<std::mutex> moduleLock_;
+    HostNetwork::ModuleLock moduleLock_;
     char messageText_[256] = {};
     char replyText_[kReplyRoom] = {};
 };

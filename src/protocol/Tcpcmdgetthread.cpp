@@ -1,5 +1,6 @@
 #include "protocol/Tcpcmdgetthread.h"
 
+#include "net/Ipv4.h"
 #include "protocol/CommandTable.h"
 
 #include <cstring>
@@ -10,6 +11,18 @@ namespace {
 // The label's total; the count never reaches it (25 steps).
 constexpr int kShownTotal = 35;
 } // namespace
+
+QString TCPcmdgetThread::otherModuleMessage(const char* ip, const char* pickedMac,
+                                            const SettingsRecord& record)
+{
+    char reported[sizeof record.lanMac + 1] = {};
+    std::memcpy(reported, record.lanMac, sizeof record.lanMac);
+    if (!isOtherModule(pickedMac, reported))
+        return {};
+    return QStringLiteral("another module answered at %1: %2, not %3")
+        .arg(QString::fromLatin1(ip), QString::fromLatin1(reported),
+             QString::fromLatin1(pickedMac));
+}
 
 QString TCPcmdgetThread::resultMessage(int result)
 {

@@ -29,6 +29,11 @@ public:
     // How a run that stored `result` ended: done for a completed read (its
     // length of the last reply), failed for a negative code.
     static WorkerOutcome outcome(int result);
+    // Empty when the read `record` may be the module picked at `ip` with
+    // `pickedMac`; else what to tell the user: another module answered at
+    // that address (two modules can share one, factory defaults).
+    static QString otherModuleMessage(const char* ip, const char* pickedMac,
+                                      const SettingsRecord& record);
 
     // Login and the read steps on a reached connection: the length of the
     // last reply text, or -2 stopped, -3 no usable reply or echo, -4 refused.

@@ -3,6 +3,7 @@
 // checks of "Save to Module", a reboot, and a fleet upgrade with one faulty module.
 #include "TestBed.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using tvx::test::BedModule;
@@ -147,16 +149,16 @@ private slots:
         QSet<QString> macs;
         for (const QJsonValue& v : rows) {
             const QJsonObject row = v.toObject();
-            QCOMPARE(row.keys().size(), 7);
-            const QString mac = row.value(QStringLiteral("MAC Address")).toString();
+            QCOMPARE(row.keys().size(), 8);
+            QCOMPARE(row.value(QStringLiteral("version")).toInt(), 1);
+            const QString mac = row.value(QStringLiteral("lanMac")).toString();
             macs << mac;
             for (const BedModule& m : bed_.modules()) {
                 if (m.mac != mac)
                     continue;
-                QCOMPARE(row.value(QStringLiteral("IP Address")).toString(), m.ip);
-                QCOMPARE(row.value(QStringLiteral("Device Name")).toString(), m.deviceName);
-                QCOMPARE(row.value(QStringLiteral("Password")).toString(),
-                         m.password.isEmpty() ? QStringLiteral("None") : QStringLiteral("Yes"));
+                QCOMPARE(row.value(QStringLiteral("lanIp")).toString(), m.ip);
+                QCOMPARE(row.value(QStringLiteral("devName")).toString(), m.deviceName);
+                QCOMPARE(row.value(QStringLiteral("password")), QJsonValue(!m.password.isEmpty()));
             }
         }
         QCOMPARE(macs.size(), 20);
@@ -165,9 +167,10 @@ private slots:
         const CliRun one = cli({QStringLiteral("discover"), QStringLiteral("--ip"), f5.ip,
                                 QStringLiteral("--csv")});
         QCOMPARE(one.exit, 0);
+        QVERIFY(!one.out.contains('\r'));
         const QList<QByteArray> lines = one.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines[0].trimmed(), QByteArray("Number,Device Name,MAC Address,IP Address,"
+        QCOMPARE(lines[0], QByteArray("Number,Device Name,MAC Address,IP Address,"
                                                 "Password,Model Name,Device Mode"));
         QVERIFY(lines[1].startsWith("1," + f5.deviceName.toLatin1() + "," + f5.mac.toLatin1()));
     }
@@ -180,13 +183,16 @@ private slots:
         QVERIFY(f20.outside);
         const CliRun r = cli({QStringLiteral("get"), f20.mac.toLower(), QStringLiteral("--json")});
         QVERIFY2(r.exit == 0, r.err.constData());
-        const QJsonObject settings = QJsonDocument::fromJson(r.out).object();
+        const QJsonArray all = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(all.size(), 1);
+        const QJsonObject settings = all.first().toObject();
+        QCOMPARE(settings.value(QStringLiteral("target")).toString(), f20.mac.toLower());
         QCOMPARE(settings.value(QStringLiteral("lanIp")).toString(), f20.ip);
         QCOMPARE(settings.value(QStringLiteral("devName")).toString(), f20.deviceName);
         QCOMPARE(settings.value(QStringLiteral("sp0_baud")).toString(),
                  bed_.setting(f20.name, QStringLiteral("baud")));
-        QCOMPARE(settings.value(QStringLiteral("webEn")).toInt(),
-                 bed_.setting(f20.name, QStringLiteral("webEn")).toInt());
+        QCOMPARE(settings.value(QStringLiteral("webEn")).toString(),
+                 bed_.setting(f20.name, QStringLiteral("webEn")));
         QVERIFY(!settings.contains(QStringLiteral("passwd")));
         QCOMPARE(tcpExchanges(f20.name), 1);
         verifyTablesClean();
@@ -208,6 +214,33 @@ private slots:
         QVERIFY(none.err.contains("Password can't be blank"));
     }
 
+    // Killed while it reads the module outside the subnets, the CLI leaves nothing behind:
+    // its helper sees it go and removes the pinned entry and the route at once.
+    void killedDuringAReadLeavesNoEntry()
+    {
+        const BedModule f20 = bed_.module(QStringLiteral("f20"));
+        QVERIFY(bed_.setFault(f20.name, QStringLiteral("delay@GBN=3000")));
+        QProcess p;
+        p.setChildProcessModifier([] { ::setsid(); });
+        p.start(QStringLiteral(TARVANIX_CLI_PATH), {QStringLiteral("get"), f20.mac});
+        QDeadlineTimer reached(30000);
+        while (TestBed::permanentNeighbours().isEmpty() && !reached.hasExpired())
+            QThread::msleep(20);
+        QVERIFY2(!TestBed::permanentNeighbours().isEmpty(), "the module was never pinned");
+        QVERIFY(!TestBed::staticRoutes().isEmpty());
+        QThread::msleep(1500); // logged in, waiting for the delayed answer
+        p.kill();
+        QVERIFY(p.waitForFinished(5000));
+        QElapsedTimer gone;
+        gone.start();
+        while ((!TestBed::permanentNeighbours().isEmpty() || !TestBed::staticRoutes().isEmpty()) &&
+               gone.elapsed() < 3000)
+            QThread::msleep(20);
+        verifyTablesClean();
+        QVERIFY2(gone.elapsed() < 1000, qPrintable(QString::number(gone.elapsed())));
+        bed_.clearFaults(f20.name);
+    }
+
     void setChecksLikeSaveToModuleThenWrites()
     {
         const BedModule f3 = bed_.module(QStringLiteral("f3"));
@@ -224,7 +257,7 @@ private slots:
         // What get printed, edited, goes back with --from: unchanged fields pass as they are.
         const CliRun got = cli({QStringLiteral("get"), f3.mac, QStringLiteral("--json")});
         QCOMPARE(got.exit, 0);
-        QJsonObject settings = QJsonDocument::fromJson(got.out).object();
+        QJsonObject settings = QJsonDocument::fromJson(got.out).array().first().toObject();
         settings.insert(QStringLiteral("devName"), QStringLiteral("Hall-3"));
         settings.insert(QStringLiteral("sp0_baud"), QStringLiteral("9600"));
         settings.insert(QStringLiteral("sp0_opmode"), QStringLiteral("TCP Client"));
@@ -241,6 +274,47 @@ private slots:
         QCOMPARE(bed_.state(f3.name).value(QStringLiteral("restarts")), QStringLiteral("1"));
     }
 
+    // The write goes to the module read, at the address it reported, whatever lanIp the
+    // values carry: a new address of its own, or another module's from its exported file.
+    void setWritesOnlyToTheModuleRead()
+    {
+        const BedModule f5 = bed_.module(QStringLiteral("f5"));
+        const CliRun moved = cli({QStringLiteral("set"), f5.ip, QStringLiteral("lanIp=192.0.2.60")});
+        QVERIFY2(moved.exit == 0, moved.err.constData());
+        QCOMPARE(summaryRow(moved.out, f5.ip).mid(1, 3),
+                 (QStringList{f5.mac, f5.ip, QStringLiteral("ok")}));
+        QVERIFY(bed_.waitUntilUp(f5.name));
+        QCOMPARE(bed_.setting(f5.name, QStringLiteral("lanIp")), QStringLiteral("192.0.2.60"));
+
+        const BedModule f6 = bed_.module(QStringLiteral("f6"));
+        const BedModule f7 = bed_.module(QStringLiteral("f7"));
+        const CliRun got = cli({QStringLiteral("get"), f6.ip, QStringLiteral("--json")});
+        QCOMPARE(got.exit, 0);
+        QJsonObject settings = QJsonDocument::fromJson(got.out).array().first().toObject();
+        QCOMPARE(settings.value(QStringLiteral("lanIp")).toString(), f6.ip);
+        // Its MAC, shown only, would be refused; its lanIp is the one that misled the write.
+        settings.remove(QStringLiteral("lanMac"));
+        settings.insert(QStringLiteral("devName"), QStringLiteral("From-f6"));
+        const QString from = file(QStringLiteral("f6.json"), QJsonDocument(settings).toJson());
+        QVERIFY(bed_.clearTranscript(f6.name));
+        const CliRun set = cli({QStringLiteral("set"), f7.ip, QStringLiteral("--from"), from});
+        QVERIFY2(set.exit == 0, set.err.constData());
+        QCOMPARE(summaryRow(set.out, f7.ip).mid(1, 3),
+                 (QStringList{f7.mac, f7.ip, QStringLiteral("ok")}));
+        QCOMPARE(tcpExchanges(f6.name), 0);
+        QCOMPARE(bed_.state(f6.name).value(QStringLiteral("restarts")), QStringLiteral("0"));
+        QVERIFY(bed_.waitUntilUp(f7.name));
+        QCOMPARE(bed_.setting(f7.name, QStringLiteral("devName")), QStringLiteral("From-f6"));
+
+        // Both back at their own addresses for the tests after this one.
+        for (const BedModule& m : {f5, f7}) {
+            QVERIFY(bed_.setSetting(m.name, QStringLiteral("lanIp"), m.ip));
+            QVERIFY(bed_.restart(m.name));
+            QVERIFY(bed_.waitUntilUp(m.name));
+        }
+        verifyTablesClean();
+    }
+
     void rebootRestartsEachTarget()
     {
         const BedModule f4 = bed_.module(QStringLiteral("f4"));
@@ -253,6 +327,70 @@ private slots:
             QVERIFY(bed_.waitUntilUp(m.name));
             QCOMPARE(bed_.state(m.name).value(QStringLiteral("restarts")), QStringLiteral("1"));
         }
+        verifyTablesClean();
+    }
+
+    // Running the same set twice must not restart the module twice: a set that changes
+    // nothing opens no connection after the read, and a dry run sends no write line.
+    void setWritesOnlyWhatChanges()
+    {
+        const BedModule f6 = bed_.module(QStringLiteral("f6"));
+        const QString baud = bed_.setting(f6.name, QStringLiteral("baud"));
+        const CliRun same = cli({QStringLiteral("set"), f6.ip, QStringLiteral("sp0_baud=") + baud,
+                                 QStringLiteral("devName=") + f6.deviceName, QStringLiteral("--json")});
+        QVERIFY2(same.exit == 0, same.err.constData());
+        const QJsonObject summary = QJsonDocument::fromJson(same.out).array().first().toObject();
+        QCOMPARE(summary.value(QStringLiteral("result")).toString(), QStringLiteral("unchanged"));
+        QCOMPARE(summary.value(QStringLiteral("changes")).toArray().size(), 0);
+        QCOMPARE(summary.value(QStringLiteral("module")).toObject().value(QStringLiteral("lanMac")).toString(),
+                 f6.mac);
+        QCOMPARE(tcpExchanges(f6.name), 1); // the read alone
+
+        const QString other = baud == QLatin1String("9600") ? QStringLiteral("19200")
+                                                            : QStringLiteral("9600");
+        const CliRun dry = cli({QStringLiteral("set"), f6.ip, QStringLiteral("sp0_baud=") + other,
+                                QStringLiteral("--dry-run")});
+        QVERIFY2(dry.exit == 0, dry.err.constData());
+        QVERIFY2(dry.out.startsWith("sp0_baud: " + baud.toLatin1() + " -> " + other.toLatin1() + "\n"),
+                 dry.out.constData());
+        QCOMPARE(summaryRow(dry.out, f6.ip).value(3), QStringLiteral("dry-run"));
+        const QList<int> ids = bed_.exchanges(f6.name, QStringLiteral("tcp"));
+        QCOMPARE(ids.size(), 2);
+        for (const int id : ids) {
+            for (const QByteArray& line : bed_.received(f6.name, id).split('\n'))
+                QVERIFY2(!line.startsWith("$S"), line.constData());
+        }
+        QCOMPARE(bed_.setting(f6.name, QStringLiteral("baud")), baud);
+        QCOMPARE(bed_.state(f6.name).value(QStringLiteral("restarts")), QStringLiteral("0"));
+    }
+
+    // A FIFO without a writer would block the open: it is refused at once, by name.
+    void fromFifoIsRefusedAtOnce()
+    {
+        const QString fifo = dir_.filePath(QStringLiteral("settings.fifo"));
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QElapsedTimer timer;
+        timer.start();
+        const CliRun r = cli({QStringLiteral("set"), bed_.module(QStringLiteral("f1")).ip,
+                              QStringLiteral("--from"), fifo}, {}, 5000);
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(r.exit, 2);
+        QVERIFY2(r.err.contains(fifo.toUtf8() + ": not a regular file"), r.err.constData());
+        QCOMPARE(tcpExchanges(QStringLiteral("f1")), 0);
+    }
+
+    // --wait returns only once the module answers a broadcast again after its restart.
+    void rebootWaitReturnsAfterTheRestart()
+    {
+        const BedModule f8 = bed_.module(QStringLiteral("f8"));
+        const CliRun r = cli({QStringLiteral("reboot"), f8.ip, QStringLiteral("--wait"),
+                              QStringLiteral("--json")});
+        QVERIFY2(r.exit == 0, r.err.constData());
+        const QJsonObject summary = QJsonDocument::fromJson(r.out).array().first().toObject();
+        QCOMPARE(summary.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
+        const QMap<QString, QString> state = bed_.state(f8.name);
+        QCOMPARE(state.value(QStringLiteral("restarts")), QStringLiteral("1"));
+        QCOMPARE(state.value(QStringLiteral("state")), QStringLiteral("up"));
         verifyTablesClean();
     }
 

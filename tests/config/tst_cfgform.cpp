@@ -174,19 +174,26 @@ void tst_CfgForm::layoutPagesAndLimits()
     QCOMPARE(inner->widget(0)->objectName(), QStringLiteral("TabSheet_sp0"));
 
 
-    // Maximum lengths, password echo.
-    QCOMPARE(edit(form, "Edit_devName")->maxLength(), 14);
-    QCOMPARE(edit(form, "Edit_sp0_tcpslport")->maxLength(), 5);
-    QCOMPARE(edit(form, "Edit_sp0_dp_len")->maxLength(), 4);
-    QCOMPARE(edit(form, "Edit_sp0_dp_tm")->maxLength(), 5);
-    QCOMPARE(edit(form, "Edit_sp0_dp_str0")->maxLength(), 2);
-    QCOMPARE(edit(form, "Edit_sp0_dp_str1")->maxLength(), 2);
-    QCOMPARE(edit(form, "Edit_newPasswd")->maxLength(), 8);
-    QCOMPARE(edit(form, "Edit_retryPasswd")->maxLength(), 8);
+    // Maximum lengths (of what can be typed in one go: the edit keeps a
+    // longer text the module sent), password echo.
+    const auto typedLimit = [](QLineEdit* e) {
+        QString text(2000, QLatin1Char('7'));
+        int pos = static_cast<int>(text.size());
+        e->validator()->validate(text, pos);
+        return static_cast<int>(text.size());
+    };
+    QCOMPARE(typedLimit(edit(form, "Edit_devName")), 14);
+    QCOMPARE(typedLimit(edit(form, "Edit_sp0_tcpslport")), 5);
+    QCOMPARE(typedLimit(edit(form, "Edit_sp0_dp_len")), 4);
+    QCOMPARE(typedLimit(edit(form, "Edit_sp0_dp_tm")), 5);
+    QCOMPARE(typedLimit(edit(form, "Edit_sp0_dp_str0")), 2);
+    QCOMPARE(typedLimit(edit(form, "Edit_sp0_dp_str1")), 2);
+    QCOMPARE(typedLimit(edit(form, "Edit_newPasswd")), 8);
+    QCOMPARE(typedLimit(edit(form, "Edit_retryPasswd")), 8);
     QCOMPARE(edit(form, "Edit_newPasswd")->echoMode(), QLineEdit::Password);
     QCOMPARE(edit(form, "Edit_retryPasswd")->echoMode(), QLineEdit::Password);
-    QVERIFY(edit(form, "diolp_Edit")->maxLength() > 1000);
-    QVERIFY(edit(form, "Edit_sp0_tcpcrport")->maxLength() > 1000);
+    QVERIFY(typedLimit(edit(form, "diolp_Edit")) > 1000);
+    QVERIFY(typedLimit(edit(form, "Edit_sp0_tcpcrport")) > 1000);
 
     // Shown only: disabled on the button face.
     for (const char* name : {"Edit_fmwVer", "Edit_mac", "Edit_LanStatus"}) {

@@ -3,7 +3,9 @@
 // the module restarts with what was saved and a new search finds it at its
 // new address; values the window never shows go back untouched; a refused
 // line, a refused login and a cancel each end as the user is told, with the
-// window closed and nothing left pinned in the host's tables.
+// window closed and nothing left pinned in the host's tables; an untouched
+// save sends back what was read, a retyped address goes out as typed, and a
+// module that answers in place of the one picked gets no window.
 #include "BedWindows.h"
 #include "TestBed.h"
 
@@ -11,16 +13,19 @@
 #include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
+#include "firmware/FilePicker.h"
 #include "platform/Ipv4AddressEdit.h"
 #include "net/SystemNetTables.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -34,6 +39,23 @@ namespace {
 const QString kConfirm = QStringLiteral("Are you sure to save settings to device?");
 const QString kRebootQuestion = QStringLiteral(
     "Save to Module OK! \r\nDevice rebooting now! \r\nBroadcast search to refresh table?");
+
+// Answers each file dialog with one path, as a user picking it would.
+class OnePathPicker : public FilePicker {
+public:
+    explicit OnePathPicker(QString path) : path_(std::move(path)) {}
+    QString openFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return path_;
+    }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return path_;
+    }
+
+private:
+    QString path_;
+};
 
 } // namespace
 
@@ -49,6 +71,11 @@ private slots:
     void refusedLineReportsAndSendsNoSei();
     void refusedLoginReports();
     void emptyNewPasswordRemovesIt();
+    void untouchedSaveSendsWhatWasRead();
+    void retypedAddressGoesOutAsTyped_data();
+    void retypedAddressGoesOutAsTyped();
+    void moduleAnsweringForAnotherGetsNoWindow();
+    void backupOfOneModuleLoadedIntoAnotherWritesTheOther();
 
 private:
     void broadcast();
@@ -305,6 +332,183 @@ void TestCfgSaveBed::emptyNewPasswordRemovesIt()
     QVERIFY(bed_.waitUntilUp(m2.name, 15000));
     QCOMPARE(bed_.setting(m2.name, QStringLiteral("password")), QString());
     QVERIFY(!form_->searchBusy());
+}
+
+void TestCfgSaveBed::untouchedSaveSendsWhatWasRead()
+{
+    // Longer than the edits let the user type, and choices the module left
+    // empty.
+    const auto m6 = bed_.module(QStringLiteral("m6"));
+    const QString name = QStringLiteral("Nineteen-characters");
+    QCOMPARE(name.size(), 19);
+    QVERIFY(bed_.setSetting(m6.name, QStringLiteral("devName"), name));
+    QVERIFY(bed_.setSetting(m6.name, QStringLiteral("tcpslport"), QStringLiteral("123456")));
+    for (const char* field : {"baud", "fc", "serialIf"})
+        QVERIFY(bed_.setSetting(m6.name, QLatin1String(field), QString()));
+    TcfgForm* f = openModule(m6.name);
+    QVERIFY(f);
+    QCOMPARE(f->findChild<QLineEdit*>(QStringLiteral("Edit_devName"))->text(), name);
+    QVERIFY(bed_.clearTranscript(m6.name));
+    prompter_.clear();
+    prompter_.queueAnswer(true);
+    prompter_.queueAnswer(false);
+    saveAndWaitClosed(f);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    const QList<QByteArray> lines = writeLines(m6.name);
+    QVERIFY(lines.contains("$SBNNineteen-characters\r\n"));
+    QVERIFY(lines.contains("$SSVPA123456\r\n"));
+    // The boxes' defaults, never an empty argument.
+    QVERIFY(lines.contains("$SSBA115200\r\n"));
+    QVERIFY(lines.contains("$SSFANONE\r\n"));
+    QVERIFY(lines.contains("$SSIARS-232\r\n"));
+    QCOMPARE(lines.last(), QByteArray("$SEI\r\n"));
+    QVERIFY(bed_.waitUntilUp(m6.name, 15000));
+    QCOMPARE(bed_.setting(m6.name, QStringLiteral("devName")), name);
+}
+
+// Columns: the field the user clicks into, whether its text is selected
+// (else the cursor goes to its end), whether the address is pasted rather
+// than typed.
+void TestCfgSaveBed::retypedAddressGoesOutAsTyped_data()
+{
+    QTest::addColumn<int>("field");
+    QTest::addColumn<bool>("selectAll");
+    QTest::addColumn<bool>("paste");
+    QTest::newRow("typed, first field all selected") << 0 << true << false;
+    QTest::newRow("typed, third field, cursor at its end") << 2 << false << false;
+    QTest::newRow("pasted into the second field") << 1 << false << true;
+}
+
+void TestCfgSaveBed::retypedAddressGoesOutAsTyped()
+{
+    QFETCH(int, field);
+    QFETCH(bool, selectAll);
+    QFETCH(bool, paste);
+    // The module's own address, typed over itself: 192.0.2.16.
+    const auto m6 = bed_.module(QStringLiteral("m6"));
+    QVERIFY(bed_.waitUntilUp(m6.name, 15000));
+    TcfgForm* f = openModule(m6.name);
+    QVERIFY(f);
+    f->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(f));
+    QLineEdit* clicked = f->addressControl(0)->field(field);
+    QTest::mouseClick(clicked, Qt::LeftButton);
+    QTRY_COMPARE(QApplication::focusWidget(), clicked);
+    if (selectAll)
+        clicked->selectAll();
+    else
+        clicked->end(false);
+    if (paste) {
+        QApplication::clipboard()->setText(m6.ip);
+        if (QApplication::clipboard()->text() != m6.ip) {
+            f->close();
+            QSKIP("this platform plugin keeps no clipboard");
+        }
+        QTest::keySequence(clicked, QKeySequence::Paste);
+    } else {
+        for (const QChar c : m6.ip)
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    }
+    QVERIFY(bed_.clearTranscript(m6.name));
+    prompter_.clear();
+    prompter_.queueAnswer(true);
+    prompter_.queueAnswer(false);
+    saveAndWaitClosed(f);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    QVERIFY(writeLines(m6.name).contains("$SLI" + m6.ip.toLatin1() + "\r\n"));
+    QVERIFY(bed_.waitUntilUp(m6.name, 15000));
+    QCOMPARE(bed_.setting(m6.name, QStringLiteral("lanIp")), m6.ip);
+}
+
+void TestCfgSaveBed::moduleAnsweringForAnotherGetsNoWindow()
+{
+    // Two modules on one address: the host reaches only one of them there.
+    const auto twin1 = bed_.module(QStringLiteral("twin1"));
+    const auto twin2 = bed_.module(QStringLiteral("twin2"));
+    QCOMPARE(twin1.ip, twin2.ip);
+    broadcast();
+    QStringList opened;
+    QStringList refused;
+    for (const auto& twin : {twin1, twin2}) {
+        const int row = rowOf(twin.mac);
+        QVERIFY(row >= 0);
+        QCOMPARE(form_->deviceCell(row, CellIp), twin.ip);
+        QTreeWidget* list = form_->deviceList();
+        list->clearSelection();
+        list->topLevelItem(row)->setSelected(true);
+        prompter_.clear();
+        // Returns once the read has ended and its outcome is shown.
+        form_->deviceListViewDblClick();
+        TcfgForm* window = nullptr;
+        for (TcfgForm* f : form_->findChildren<TcfgForm*>()) {
+            if (f->isVisible())
+                window = f;
+        }
+        if (window) {
+            QCOMPARE(prompter_.count(), 0);
+            QCOMPARE(QString::fromLatin1(window->record().lanMac), twin.mac);
+            opened << twin.mac;
+            window->close();
+        } else {
+            QCOMPARE(prompter_.count(), 1);
+            QCOMPARE(prompter_.shown().last().caption, QStringLiteral("Error"));
+            refused << prompter_.texts().last();
+            QCOMPARE(form_->isDeviceOpen(twin.mac.toLatin1().constData()), 0);
+        }
+    }
+    QCOMPARE(opened.size(), 1);
+    QCOMPARE(refused.size(), 1);
+    const QString other = opened.first() == twin1.mac ? twin2.mac : twin1.mac;
+    QCOMPARE(refused.first(), QStringLiteral("another module answered at %1: %2, not %3")
+                                  .arg(twin1.ip, opened.first(), other));
+    QVERIFY(TestBed::permanentNeighbours().isEmpty());
+}
+
+// Cloning: a file saved from m4's window and loaded into m5's is written to
+// m5 (at the address m5 was read from), with m4's settings but m5's own
+// address, and m4 is not contacted.
+void TestCfgSaveBed::backupOfOneModuleLoadedIntoAnotherWritesTheOther()
+{
+    const auto m4 = bed_.module(QStringLiteral("m4"));
+    const auto m5 = bed_.module(QStringLiteral("m5"));
+    QVERIFY(bed_.setSetting(m4.name, QStringLiteral("baud"), QStringLiteral("38400")));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    OnePathPicker picker(dir.filePath(QStringLiteral("m4.json")));
+
+    TcfgForm* source = openModule(m4.name);
+    QVERIFY(source);
+    source->setFilePicker(&picker);
+    QTest::mouseClick(source->findChild<QPushButton*>(QStringLiteral("saveFileBtn")), Qt::LeftButton);
+    QVERIFY2(QFile::exists(dir.filePath(QStringLiteral("m4.json"))), qPrintable(prompter_.texts().join(u'|')));
+    QPointer<TcfgForm> closing = source;
+    QTest::mouseClick(source->findChild<QPushButton*>(QStringLiteral("abortBtn")), Qt::LeftButton);
+    QTRY_VERIFY(closing.isNull());
+
+    TcfgForm* target = openModule(m5.name);
+    QVERIFY(target);
+    target->setFilePicker(&picker);
+    const uint32_t m5Address = target->addressControl(0)->address();
+    QVERIFY(bed_.clearTranscript(m4.name));
+    QVERIFY(bed_.clearTranscript(m5.name));
+    QTest::mouseClick(target->findChild<QPushButton*>(QStringLiteral("loadFileBtn")), Qt::LeftButton);
+    QCOMPARE(target->findChild<QLineEdit*>(QStringLiteral("Edit_devName"))->text(), m4.deviceName);
+    QCOMPARE(target->addressControl(0)->address(), m5Address);
+
+    prompter_.clear();
+    prompter_.queueAnswer(true);  // the confirmation
+    prompter_.queueAnswer(false); // no search afterwards
+    saveAndWaitClosed(target);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    const QList<QByteArray> lines = writeLines(m5.name);
+    QVERIFY(lines.contains("$SBN" + m4.deviceName.toLatin1() + "\r\n"));
+    QVERIFY(lines.contains("$SSBA38400\r\n"));
+    QVERIFY(lines.contains("$SLI" + m5.ip.toLatin1() + "\r\n"));
+    QVERIFY(lines.contains("$SSMATS\r\n"));
+    QCOMPARE(bed_.exchanges(m4.name, QStringLiteral("tcp")).size(), 0);
+    QVERIFY(bed_.waitUntilUp(m5.name));
+    QCOMPARE(bed_.setting(m5.name, QStringLiteral("devName")), m4.deviceName);
+    QCOMPARE(bed_.setting(m5.name, QStringLiteral("lanIp")), m5.ip);
 }
 
 QTEST_MAIN(TestCfgSaveBed)

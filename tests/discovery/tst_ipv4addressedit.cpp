@@ -19,6 +19,9 @@ private slots:
     void blankFields();
     void typingMovesOn_data();
     void typingMovesOn();
+    void retypingOverAFilledControl_data();
+    void retypingOverAFilledControl();
+    void leadingZerosGoOnLeavingAField();
     void backspaceAndArrowsGoBack();
     void pastingFillsAllFour();
     void focusAndEnable();
@@ -107,7 +110,7 @@ void TestIpv4AddressEdit::typingMovesOn_data()
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("expected");
     QTest::newRow("dots between fields") << "10.1.2.3" << "10|1|2|3";
-    QTest::newRow("third digit moves on") << "192168001020" << "192|168|001|020";
+    QTest::newRow("third digit moves on") << "192168001020" << "192|168|1|020";
     QTest::newRow("third digit then a dot does not skip a field") << "192.168.1.2" << "192|168|1|2";
     QTest::newRow("above 255 clamps") << "300.999.256.77" << "255|255|255|77";
     QTest::newRow("letters ignored") << "1a2.x3" << "12|3||";
@@ -122,6 +125,54 @@ void TestIpv4AddressEdit::typingMovesOn()
     QFETCH(QString, expected);
     type(keys);
     QCOMPARE(fields(), expected);
+}
+
+// Columns: the field clicked, whether its text was selected, where the
+// cursor stood otherwise; the user then types 198.18.0.50 over 198.18.0.50
+// or over another address.
+void TestIpv4AddressEdit::retypingOverAFilledControl_data()
+{
+    QTest::addColumn<uint32_t>("before");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<bool>("selectAll");
+    QTest::addColumn<bool>("cursorAtEnd");
+    const uint32_t same = 0xC6120032u; // 198.18.0.50
+    const uint32_t other = 0x0A01020Cu; // 10.1.2.12
+    QTest::newRow("first field, all selected") << same << 0 << true << false;
+    QTest::newRow("first field, cursor at its end") << same << 0 << false << true;
+    QTest::newRow("first field, cursor at its start") << same << 0 << false << false;
+    QTest::newRow("third field, all selected") << same << 2 << true << false;
+    QTest::newRow("last field, cursor at its end") << other << 3 << false << true;
+    QTest::newRow("second field of another address") << other << 1 << true << false;
+}
+
+void TestIpv4AddressEdit::retypingOverAFilledControl()
+{
+    QFETCH(uint32_t, before);
+    QFETCH(int, field);
+    QFETCH(bool, selectAll);
+    QFETCH(bool, cursorAtEnd);
+    edit_->setAddress(before);
+    QLineEdit* clicked = edit_->field(field);
+    QTest::mouseClick(clicked, Qt::LeftButton);
+    QTRY_COMPARE(QApplication::focusWidget(), clicked);
+    if (selectAll)
+        clicked->selectAll();
+    else
+        clicked->setCursorPosition(cursorAtEnd ? clicked->text().size() : 0);
+    type(QStringLiteral("198.18.0.50"));
+    QCOMPARE(fields(), QStringLiteral("198|18|0|50"));
+    QCOMPARE(edit_->address(), 0xC6120032u);
+}
+
+void TestIpv4AddressEdit::leadingZerosGoOnLeavingAField()
+{
+    // The third digit moves on: the first field has lost the focus already.
+    type(QStringLiteral("010.07"));
+    QCOMPARE(fields(), QStringLiteral("10|07||"));
+    edit_->setFieldFocus(3);
+    QCOMPARE(fields(), QStringLiteral("10|7||"));
+    QCOMPARE(edit_->address(), 0x0A070000u);
 }
 
 void TestIpv4AddressEdit::backspaceAndArrowsGoBack()
@@ -163,6 +214,14 @@ void TestIpv4AddressEdit::pastingFillsAllFour()
     edit_->setFieldFocus(0);
     QTest::keySequence(edit_->field(0), QKeySequence::Paste);
     QCOMPARE(fields(), QStringLiteral("198|51|100|255"));
+
+    // Into a filled field, nothing selected, the cursor at its end: the
+    // digits the field held do not join the first group.
+    clipboard->setText(QStringLiteral("203.0.113.45"));
+    edit_->field(1)->setFocus();
+    edit_->field(1)->setCursorPosition(2);
+    QTest::keySequence(edit_->field(1), QKeySequence::Paste);
+    QCOMPARE(fields(), QStringLiteral("203|0|113|45"));
 }
 
 void TestIpv4AddressEdit::focusAndEnable()

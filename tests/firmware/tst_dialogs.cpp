@@ -45,6 +45,11 @@ public:
         filter = f;
         return answer;
     }
+    // The firmware dialogs never save a file.
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return {};
+    }
 };
 
 QByteArray magic(const QByteArray& tail = {})

@@ -214,7 +214,7 @@ private slots:
         QTest::newRow("five-byte ack") << "tftp-ack5=2" << "serial read timeout";
         QTest::newRow("one ack lost") << "tftp-drop-ack=2" << kUpgradeOk;
         QTest::newRow("three acks lost") << "tftp-drop-ack=2:3" << "serial read timeout";
-        QTest::newRow("ack from another port") << "tftp-foreign=2" << "serial read timeout";
+        QTest::newRow("ack from another port") << "tftp-foreign=2" << kUpgradeOk;
         QTest::newRow("login refused") << "refuselogin" << "login to device failed";
         QTest::newRow("not reachable") << "noaccept" << "connect to device failed";
     }

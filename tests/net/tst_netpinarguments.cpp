@@ -19,6 +19,7 @@ private slots:
     void addressClasses_data();
     void addressClasses();
     void macClasses();
+    void allowedRanges();
 };
 
 void TestNetpinArguments::dottedQuad_data()
@@ -137,6 +138,31 @@ void TestNetpinArguments::macClasses()
     QVERIFY(refusedMacClass(zero));
     QVERIFY(refusedMacClass(broadcast));
     QVERIFY(refusedMacClass(multicast));
+}
+
+// The administrator's file widens the ranges; a bad line voids the whole file.
+void TestNetpinArguments::allowedRanges()
+{
+    std::vector<Ipv4Range> ranges;
+    std::string error;
+    QVERIFY(parseAllowedRanges("# plant\n\nallow 100.0.0.0/8\n  allow 8.8.8.8/32 # one\n", ranges,
+                               error));
+    QCOMPARE(ranges.size(), size_t(2));
+    QVERIFY(ranges[0].contains(*parseDottedQuad("100.200.1.2")));
+    QVERIFY(!ranges[0].contains(*parseDottedQuad("101.0.0.1")));
+    QVERIFY(ranges[1].contains(*parseDottedQuad("8.8.8.8")));
+    QVERIFY(!ranges[1].contains(*parseDottedQuad("8.8.8.9")));
+    for (const char* bad : {"allow 0.0.0.0/0\n", "allow 10.0.0.1/8\n", "permit 10.0.0.0/8\n",
+                            "allow 10.0.0.0/8 extra\n", "allow 10.0.0.0/033\n", "allow 10.0.0.0\n"}) {
+        std::vector<Ipv4Range> out{ranges[0]};
+        QVERIFY2(!parseAllowedRanges(bad, out, error), bad);
+        QCOMPARE(out.size(), size_t(1)); // untouched
+        QVERIFY(error.rfind("line 1: ", 0) == 0);
+    }
+    QVERIFY(inDefaultModuleRanges(*parseDottedQuad("100.64.0.1")));
+    QVERIFY(inDefaultModuleRanges(*parseDottedQuad("198.19.255.255")));
+    QVERIFY(!inDefaultModuleRanges(*parseDottedQuad("8.8.8.8")));
+    QVERIFY(!inDefaultModuleRanges(*parseDottedQuad("172.32.0.1")));
 }
 
 QTEST_APPLESS_MAIN(TestNetpinArguments)

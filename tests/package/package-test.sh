@@ -66,20 +66,31 @@ failures=0
 check() { if "$@"; then echo "ok: ${desc}"; else echo "FAIL: ${desc}"; failures=$((failures + 1)); fi; }
 
 helper=/usr/libexec/tarvanix/tarvanix-netpin
-for prog in /usr/bin/tarvanix-cli /usr/bin/tarvanix-modsim "$helper"; do
+sim=/usr/libexec/tarvanix/tarvanix-modsim
+for prog in /usr/bin/tarvanix-utility /usr/bin/tarvanix-cli "$sim" "$helper"; do
   desc="$prog --help"; check sh -c "ip netns exec '$ns' chroot '$target' $prog --help >/dev/null"
 done
-desc="man pages for the command-line programs"
-check test -s "$target/usr/share/man/man1/tarvanix-cli.1.gz" -a \
+desc="the simulator is not among the user's commands"
+check test ! -e "$target/usr/bin/tarvanix-modsim"
+desc="man pages for every program"
+check test -s "$target/usr/share/man/man1/tarvanix-utility.1.gz" -a \
+  -s "$target/usr/share/man/man1/tarvanix-cli.1.gz" -a \
   -s "$target/usr/share/man/man1/tarvanix-modsim.1.gz" -a \
   -s "$target/usr/share/man/man8/tarvanix-netpin.8.gz"
+desc="copyright and changelog"
+check test -s "$target/usr/share/doc/tarvanix-utility/copyright" -a \
+  -s "$target/usr/share/doc/tarvanix-utility/changelog.gz"
 desc="the utility starts offscreen"
 rc=0; in_ns env QT_QPA_PLATFORM=offscreen timeout -s TERM 3 /usr/bin/tarvanix-utility \
   >"$work/utility.log" 2>&1 || rc=$?
 check test "$rc" -eq 124 -o "$rc" -eq 0
-desc="desktop entry and icon"
-check test -s "$target/usr/share/applications/tarvanix-utility.desktop" -a \
-  -n "$(find "$target/usr/share/icons" -name 'tarvanix-utility.*' -print -quit)"
+desc="desktop entry, the icon at every size and scalable"
+wanted=(-s "$target/usr/share/applications/tarvanix-utility.desktop"
+        -a -s "$target/usr/share/icons/hicolor/scalable/apps/tarvanix-utility.svg")
+for s in 16 22 24 32 48 64 128 256; do
+  wanted+=(-a -s "$target/usr/share/icons/hicolor/${s}x$s/apps/tarvanix-utility.png")
+done
+check test "${wanted[@]}"
 # Numbers, not names: the host's group table is not the clean system's.
 netdev_gid="$(in_root getent group netdev | cut -d: -f3)"
 desc="helper owned by root:netdev, mode 0750"

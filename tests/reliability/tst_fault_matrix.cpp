@@ -259,10 +259,9 @@ void TestFaultMatrix::runRow(const std::function<QStringList(const test::BedModu
     QCOMPARE(TestBed::permanentNeighbours().size(), 0);
     QCOMPARE(TestBed::staticRoutes().size(), 0);
     closeWindows();
-    const QStringList descriptorsAfter = openDescriptors();
-    if (descriptorsAfter != descriptorsBefore)
-        qWarning() << "before" << descriptorsBefore << "after" << descriptorsAfter;
-    QCOMPARE(descriptorsAfter, descriptorsBefore);
+    // A worker's thread gives its event descriptor back a moment after it
+    // counts as ended; on a loaded machine that moment can be seen.
+    QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), descriptorsBefore, 5000);
     // The main window answers: no modal window left, the event loop runs, and
     // the function tree takes a click.
     QVERIFY(!QApplication::activeModalWidget());
@@ -451,7 +450,7 @@ void TestFaultMatrix::upgrade_data()
     row("tftp-drop-ack=2:3", "tftp-drop-ack=2:3", {kBlockFailed});
     row("tftp-wrong-block=2", "tftp-wrong-block=2", {kBlockFailed});
     row("tftp-ack5=2", "tftp-ack5=2", {kBlockFailed});
-    row("tftp-foreign=2", "tftp-foreign=2", {kBlockFailed});
+    row("tftp-foreign=2", "tftp-foreign=2", {kUpgraded});
     row("tftp-dup-ack=2", "tftp-dup-ack=2", {kBlockFailed});
     QTest::newRow("cancel in the pause before the transfer")
         << "m2" << QStringList{} << "login to device" << QStringList{};

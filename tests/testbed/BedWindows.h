@@ -18,6 +18,8 @@ inline std::unique_ptr<TmainForm> showBedWindows(Prompter& prompter,
 {
     tables = std::make_unique<SystemNetTables>(
         SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
+    // As the program does: its one helper runs from the start.
+    tables->startHelper();
     AppEnvironment env;
     env.prompter = &prompter;
     env.netTables = std::shared_ptr<NetTables>(std::shared_ptr<NetTables>(), tables.get());

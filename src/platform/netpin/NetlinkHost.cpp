@@ -62,13 +62,6 @@ bool ipv4Of(nl_addr* a, uint32_t& out)
     return true;
 }
 
-// Link-layer addresses are compared by their bytes: the family libnl gives a
-// neighbour's lladdr is not the one a parsed MAC text gets.
-bool sameMac(nl_addr* a, const uint8_t mac[6])
-{
-    return a && nl_addr_get_len(a) == 6 && std::memcmp(nl_addr_get_binary_addr(a), mac, 6) == 0;
-}
-
 } // namespace
 
 NetlinkHost::NetlinkHost() = default;
@@ -110,6 +103,16 @@ Exit NetlinkHost::open(std::string& error)
     return readTables(error);
 }
 
+Exit NetlinkHost::refresh(std::string& error)
+{
+    local_.clear();
+    subnets_.clear();
+    subnetBroadcasts_.clear();
+    gateways_.clear();
+    hostMacs_.clear();
+    return readTables(error);
+}
+
 Exit NetlinkHost::readTables(std::string& error)
 {
     nl_cache* raw = nullptr;
@@ -128,6 +131,14 @@ Exit NetlinkHost::readTables(std::string& error)
         if (prefix > 0 && prefix < 31) {
             const uint32_t mask = htonl(0xFFFFFFFFu << (32 - prefix));
             subnetBroadcasts_.push_back(local | ~mask);
+        }
+        // A peer address (point-to-point) is the far end's, and so is its /32.
+        uint32_t peer = 0;
+        if (ipv4Of(rtnl_addr_get_peer(a), peer) && peer != local)
+            subnets_.push_back({{peer, 0xFFFFFFFFu}, rtnl_addr_get_ifindex(a)});
+        else if (prefix > 0 && prefix < 32) {
+            const uint32_t mask = htonl(0xFFFFFFFFu << (32 - prefix));
+            subnets_.push_back({{local & mask, mask}, rtnl_addr_get_ifindex(a)});
         }
     }
 
@@ -205,52 +216,167 @@ bool NetlinkHost::isHostMac(const uint8_t mac[6]) const
     });
 }
 
+std::string NetlinkHost::outsideItsSubnet(uint32_t address, int ifIndex) const
+{
+    const Subnet* other = nullptr;
+    for (const Subnet& n : subnets_) {
+        if (!n.range.contains(address))
+            continue;
+        if (n.ifIndex == ifIndex)
+            return {};
+        other = &n;
+    }
+    if (!other)
+        return {};
+    return formatAddress(address) + " lies in a subnet of interface " +
+           std::to_string(other->ifIndex) + ", not of interface " + std::to_string(ifIndex);
+}
+
+namespace {
+
+struct NlMsgFree {
+    void operator()(nl_msg* m) const { nlmsg_free(m); }
+};
+using Message = std::unique_ptr<nl_msg, NlMsgFree>;
+
+struct NeighbourQuery {
+    uint32_t address;
+    int ifIndex;
+    std::optional<NeighbourEntry>* out;
+};
+
+int takeNeighbour(nl_msg* msg, void* arg)
+{
+    auto* query = static_cast<NeighbourQuery*>(arg);
+    nlmsghdr* header = nlmsg_hdr(msg);
+    if (header->nlmsg_type != RTM_NEWNEIGH || !nlmsg_valid_hdr(header, sizeof(ndmsg)))
+        return NL_OK;
+    const auto* nd = static_cast<const ndmsg*>(nlmsg_data(header));
+    nlattr* attrs[NDA_MAX + 1] = {};
+    if (nd->ndm_family != AF_INET || nd->ndm_ifindex != query->ifIndex ||
+        nlmsg_parse(header, sizeof(ndmsg), attrs, NDA_MAX, nullptr) < 0 || !attrs[NDA_DST] ||
+        nla_len(attrs[NDA_DST]) != 4)
+        return NL_OK;
+    NeighbourEntry e;
+    std::memcpy(&e.address, nla_data(attrs[NDA_DST]), 4);
+    if (e.address != query->address)
+        return NL_OK;
+    e.ifIndex = nd->ndm_ifindex;
+    e.state = nd->ndm_state;
+    if (attrs[NDA_PROTOCOL] && nla_len(attrs[NDA_PROTOCOL]) == 1)
+        e.protocol = nla_get_u8(attrs[NDA_PROTOCOL]);
+    if (attrs[NDA_LLADDR] && nla_len(attrs[NDA_LLADDR]) == 6) {
+        e.hasMac = true;
+        std::memcpy(e.mac.data(), nla_data(attrs[NDA_LLADDR]), 6);
+    }
+    *query->out = e;
+    return NL_OK;
+}
+
+// The neighbour message for `address` on `ifIndex`, with the rest left to
+// the caller.
+Message neighbourMessage(int type, int flags, uint32_t address, int ifIndex, uint16_t state)
+{
+    Message msg(nlmsg_alloc_simple(type, flags));
+    ndmsg nd{};
+    nd.ndm_family = AF_INET;
+    nd.ndm_ifindex = ifIndex;
+    nd.ndm_state = state;
+    if (!msg || nlmsg_append(msg.get(), &nd, sizeof nd, NLMSG_ALIGNTO) < 0 ||
+        nla_put(msg.get(), NDA_DST, 4, &address) < 0)
+        return {};
+    return msg;
+}
+
+} // namespace
+
+Exit NetlinkHost::neighbourAt(uint32_t address, int ifIndex, std::optional<NeighbourEntry>& out,
+                              std::string& error)
+{
+    // libnl's neighbour object has no protocol, so the dump is read here.
+    out.reset();
+    ndmsg nd{};
+    nd.ndm_family = AF_INET;
+    if (const int err = nl_send_simple(sock_, RTM_GETNEIGH, NLM_F_DUMP, &nd, sizeof nd); err < 0) {
+        error = std::string("cannot read the neighbour table: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    nl_cb* cb = nl_cb_alloc(NL_CB_DEFAULT);
+    if (!cb) {
+        error = "out of memory";
+        return TableUnreadable;
+    }
+    NeighbourQuery query{address, ifIndex, &out};
+    nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, takeNeighbour, &query);
+    const int err = nl_recvmsgs(sock_, cb);
+    nl_cb_put(cb);
+    if (err < 0) {
+        error = std::string("cannot read the neighbour table: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    return Ok;
+}
+
 Exit NetlinkHost::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std::string& error)
 {
-    Neigh neigh(rtnl_neigh_alloc());
-    Addr dst = ipv4Addr(address, 32);
-    Addr lladdr(nl_addr_build(AF_LLC, mac, 6));
-    if (!neigh || !dst || !lladdr) {
+    // Permanent: a reachable entry ages to failed and loses its MAC, after
+    // which the removal could no longer recognise it. Replace: the host may
+    // already have learned an entry from the module.
+    Message msg = neighbourMessage(RTM_NEWNEIGH, NLM_F_CREATE | NLM_F_REPLACE, address, ifIndex,
+                                   NUD_PERMANENT);
+    if (!msg || nla_put(msg.get(), NDA_LLADDR, 6, mac) < 0 ||
+        nla_put_u8(msg.get(), NDA_PROTOCOL, kOwnProtocol) < 0) {
         error = "out of memory";
         return KernelRefused;
     }
-    rtnl_neigh_set_family(neigh.get(), AF_INET);
-    rtnl_neigh_set_ifindex(neigh.get(), ifIndex);
-    rtnl_neigh_set_dst(neigh.get(), dst.get());
-    rtnl_neigh_set_lladdr(neigh.get(), lladdr.get());
-    // Permanent: a reachable entry ages to failed and loses its MAC, after
-    // which the removal by MAC could no longer find it.
-    rtnl_neigh_set_state(neigh.get(), NUD_PERMANENT);
-    // Replace: the host may already have learned an entry from the module.
-    if (const int err = rtnl_neigh_add(sock_, neigh.get(), NLM_F_CREATE | NLM_F_REPLACE); err < 0)
+    if (const int err = nl_send_sync(sock_, msg.release()); err < 0)
         return kernelExit(err, "cannot add the neighbour entry", error);
     return Ok;
 }
 
-Exit NetlinkHost::unpin(const uint8_t mac[6], std::string& error)
+Exit NetlinkHost::unpin(uint32_t address, const uint8_t mac[6], int ifIndex, std::string& error)
 {
+    std::optional<NeighbourEntry> entry;
+    if (const Exit e = neighbourAt(address, ifIndex, entry, error); e != Ok)
+        return e;
+    // Replaced meanwhile by someone else, or already gone: not ours to touch.
+    if (!entry || entry->protocol != kOwnProtocol || !(entry->state & NUD_PERMANENT) ||
+        !entry->hasMac || std::memcmp(entry->mac.data(), mac, 6) != 0)
+        return Ok;
+    Message msg = neighbourMessage(RTM_DELNEIGH, 0, address, ifIndex, 0);
+    if (!msg) {
+        error = "out of memory";
+        return KernelRefused;
+    }
+    if (const int err = nl_send_sync(sock_, msg.release()); err < 0 && err != -NLE_OBJ_NOTFOUND)
+        return kernelExit(err, "cannot delete the neighbour entry", error);
+    return Ok;
+}
+
+Exit NetlinkHost::hostRoutes(uint32_t address, std::vector<HostRouteEntry>& out,
+                             std::string& error)
+{
+    out.clear();
     nl_cache* raw = nullptr;
-    if (const int err = rtnl_neigh_alloc_cache(sock_, &raw); err < 0) {
-        error = std::string("cannot read the neighbour table: ") + nl_geterror(err);
+    if (const int err = rtnl_route_alloc_cache(sock_, AF_INET, 0, &raw); err < 0) {
+        error = std::string("cannot read the route table: ") + nl_geterror(err);
         return TableUnreadable;
     }
     Cache cache(raw);
-    Exit result = Ok;
     for (nl_object* o = nl_cache_get_first(cache.get()); o; o = nl_cache_get_next(o)) {
-        auto* n = reinterpret_cast<rtnl_neigh*>(o);
-        if (rtnl_neigh_get_family(n) != AF_INET || !sameMac(rtnl_neigh_get_lladdr(n), mac))
+        auto* r = reinterpret_cast<rtnl_route*>(o);
+        nl_addr* dst = rtnl_route_get_dst(r);
+        uint32_t value = 0;
+        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || !ipv4Of(dst, value) ||
+            nl_addr_get_prefixlen(dst) != 32 || value != address)
             continue;
-        uint32_t dst = 0;
-        if (!ipv4Of(rtnl_neigh_get_dst(n), dst) || !protectedAddress(dst).empty())
-            continue;
-        if (const int err = rtnl_neigh_delete(sock_, n, 0); err < 0) {
-            // Keep going: every other entry of the MAC must still go.
-            const Exit e = kernelExit(err, "cannot delete a neighbour entry", error);
-            if (result == Ok || e == NoPrivilege)
-                result = e;
-        }
+        HostRouteEntry e;
+        e.protocol = rtnl_route_get_protocol(r);
+        if (rtnl_route_get_nnexthops(r) > 0)
+            e.ifIndex = rtnl_route_nh_get_ifindex(rtnl_route_nexthop_n(r, 0));
+        out.push_back(e);
     }
-    return result;
+    return Ok;
 }
 
 Exit NetlinkHost::addRoute(uint32_t address, uint32_t localAddress, int ifIndex,
@@ -271,20 +397,18 @@ Exit NetlinkHost::addRoute(uint32_t address, uint32_t localAddress, int ifIndex,
     rtnl_route_set_type(route.get(), RTN_UNICAST);
     // On the link: the module answers directly, no gateway in between.
     rtnl_route_set_scope(route.get(), RT_SCOPE_LINK);
-    // Added by an administrator's tool, not by the kernel or a routing daemon.
-    rtnl_route_set_protocol(route.get(), RTPROT_STATIC);
+    rtnl_route_set_protocol(route.get(), kOwnProtocol);
     rtnl_route_set_dst(route.get(), dst.get());
     rtnl_route_set_pref_src(route.get(), src.get());
     rtnl_route_nh_set_ifindex(nh, ifIndex);
     rtnl_route_add_nexthop(route.get(), nh); // the route owns it now
-    // No replace: an identical route already there is someone else's, and
-    // the removal that follows would take it away.
-    if (const int err = rtnl_route_add(sock_, route.get(), NLM_F_CREATE); err < 0)
+    // No replace: a route already there is never taken over.
+    if (const int err = rtnl_route_add(sock_, route.get(), NLM_F_CREATE | NLM_F_EXCL); err < 0)
         return kernelExit(err, "cannot add the host route", error);
     return Ok;
 }
 
-Exit NetlinkHost::deleteRoute(uint32_t address, std::string& error)
+Exit NetlinkHost::deleteRoute(uint32_t address, int ifIndex, std::string& error)
 {
     nl_cache* raw = nullptr;
     if (const int err = rtnl_route_alloc_cache(sock_, AF_INET, 0, &raw); err < 0) {
@@ -297,10 +421,11 @@ Exit NetlinkHost::deleteRoute(uint32_t address, std::string& error)
         nl_addr* dst = rtnl_route_get_dst(r);
         uint32_t value = 0;
         if (rtnl_route_get_table(r) != RT_TABLE_MAIN || !ipv4Of(dst, value) ||
-            nl_addr_get_prefixlen(dst) != 32 || value != address)
+            nl_addr_get_prefixlen(dst) != 32 || value != address ||
+            rtnl_route_get_protocol(r) != kOwnProtocol || rtnl_route_get_nnexthops(r) != 1 ||
+            rtnl_route_nh_get_ifindex(rtnl_route_nexthop_n(r, 0)) != ifIndex)
             continue;
-        // Only the first, in table order, as the table's own deletion does.
-        if (const int err = rtnl_route_delete(sock_, r, 0); err < 0)
+        if (const int err = rtnl_route_delete(sock_, r, 0); err < 0 && err != -NLE_OBJ_NOTFOUND)
             return kernelExit(err, "cannot delete the host route", error);
         return Ok;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 namespace tvx::netpin {
 
@@ -117,6 +118,79 @@ std::string formatAddress(uint32_t address)
     char text[16];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
     return text;
+}
+
+namespace {
+Ipv4Range range(uint32_t hostNetwork, int prefix)
+{
+    const uint32_t mask = prefix == 0 ? 0 : 0xFFFFFFFFu << (32 - prefix);
+    return {htonl(hostNetwork & mask), htonl(mask)};
+}
+} // namespace
+
+bool inDefaultModuleRanges(uint32_t address)
+{
+    static const Ipv4Range ranges[] = {
+        range(0x0A000000u, 8),  // 10.0.0.0/8
+        range(0xAC100000u, 12), // 172.16.0.0/12
+        range(0xC0A80000u, 16), // 192.168.0.0/16
+        range(0xA9FE0000u, 16), // 169.254.0.0/16, link-local
+        range(0x64400000u, 10), // 100.64.0.0/10, shared address space
+        range(0xC0000200u, 24), // 192.0.2.0/24, documentation
+        range(0xC6336400u, 24), // 198.51.100.0/24, documentation
+        range(0xCB007100u, 24), // 203.0.113.0/24, documentation
+        range(0xC6120000u, 15), // 198.18.0.0/15, benchmarking
+    };
+    for (const Ipv4Range& r : ranges) {
+        if (r.contains(address))
+            return true;
+    }
+    return false;
+}
+
+bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out, std::string& error)
+{
+    std::vector<Ipv4Range> found;
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        if (const auto hash = line.find('#'); hash != std::string::npos)
+            line.erase(hash);
+        std::istringstream words(line);
+        std::string keyword, value, extra;
+        words >> keyword >> value >> extra;
+        if (keyword.empty())
+            continue;
+        const auto slash = value.find('/');
+        bool ok = keyword == "allow" && extra.empty() && slash != std::string::npos &&
+                  slash + 1 < value.size() && value.size() - slash <= 3;
+        std::optional<uint32_t> network;
+        int prefix = -1;
+        if (ok) {
+            network = parseDottedQuad(value.substr(0, slash).c_str());
+            const std::string bits = value.substr(slash + 1);
+            ok = network && bits.find_first_not_of("0123456789") == std::string::npos &&
+                 !(bits.size() > 1 && bits[0] == '0');
+            if (ok)
+                prefix = std::stoi(bits);
+            // A range wider than /8 is a mistake rather than a wish.
+            ok = ok && prefix >= 8 && prefix <= 32;
+        }
+        if (!ok) {
+            error = "line " + std::to_string(number) + ": expected \"allow A.B.C.D/N\" (N 8 to 32)";
+            return false;
+        }
+        const Ipv4Range r = range(ntohl(*network), prefix);
+        if (r.network != *network) {
+            error = "line " + std::to_string(number) + ": " + value + " has host bits set";
+            return false;
+        }
+        found.push_back(r);
+    }
+    out = std::move(found);
+    return true;
 }
 
 } // namespace tvx::netpin

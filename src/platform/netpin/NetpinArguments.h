@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Argument checks of the privileged helper. Kept apart from the netlink code
 // so they can be tested without a kernel: nothing here trusts its input.
@@ -29,5 +30,22 @@ const char* refusedAddressClass(uint32_t address);
 const char* refusedMacClass(const uint8_t mac[6]);
 
 std::string formatAddress(uint32_t address);
+
+// An IPv4 network, both values in network byte order.
+struct Ipv4Range {
+    uint32_t network = 0;
+    uint32_t mask = 0;
+    bool contains(uint32_t address) const { return (address & mask) == network; }
+};
+
+// The ranges in which modules are expected without further ado: private,
+// link-local, shared (carrier-grade NAT), documentation and benchmark.
+bool inDefaultModuleRanges(uint32_t address);
+
+// Reads the administrator's configuration text: one "allow A.B.C.D/N" a line,
+// '#' starts a comment, blank lines are ignored. False with `error` naming the
+// first bad line; nothing of a bad file is taken.
+bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out,
+                        std::string& error);
 
 } // namespace tvx::netpin

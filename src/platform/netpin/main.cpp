@@ -1,25 +1,27 @@
 // tarvanix-netpin: the only part of Tarvanix Utility that changes the host's
 // neighbour and route tables. It holds CAP_NET_ADMIN as a file capability and
 // is executable by the group netdev only, so it trusts nothing it is given:
-// it reads no environment, runs no other program, checks every argument and
-// refuses to touch the host's own addresses, its subnets' broadcast addresses
-// and the gateways of its routes.
+// it reads no environment, runs no other program, checks every request and
+// changes only what it made itself.
 //
-//   tarvanix-netpin pin <ipv4> <mac> <ifindex>
-//   tarvanix-netpin unpin <mac>
-//   tarvanix-netpin route-add <ipv4> <local ipv4> <ifindex>
-//   tarvanix-netpin route-del <ipv4>
+//   tarvanix-netpin serve
 //
-// Exit codes: 0 done, 1 refused argument, 2 missing privilege, 3 the kernel
-// refused the change, 4 a table could not be read.
-#include "NetlinkHost.h"
+// reads one request a line from its standard input and answers each with one
+// line "CODE TEXT" on its standard output; when the input ends (its caller
+// ended, however) it removes every entry it made and exits.
+//
+// Codes: 0 done, 1 refused request, 2 missing privilege, 3 the kernel refused
+// the change, 4 a table could not be read.
 #include "NetpinArguments.h"
-
-#include <netlink/netlink.h>
+#include "NetpinSession.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/auxv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,156 +40,173 @@ void ensureStandardDescriptors()
     }
 }
 
+// The libraries read the environment in their constructors (libnl its debug
+// level), before main could clear it: start afresh without one. This runs
+// from the executable's pre-initialisation array, which comes before every
+// shared library's constructors; the file capability comes with the new image
+// as it came with this one. Only system calls: the C library is not set up.
+void dropEnvironment(int, char** argv, char** envp)
+{
+    if (!envp || !envp[0])
+        return;
+    char* none[] = {nullptr};
+    ::execve("/proc/self/exe", argv, none);
+    // Without /proc (a chroot): the path it was started by. Another file
+    // there would run without this one's capability, so nothing is gained.
+    if (const auto path = reinterpret_cast<const char*>(::getauxval(AT_EXECFN)))
+        ::execve(path, argv, none);
+    static const char text[] = "tarvanix-netpin: cannot start without the environment\n";
+    [[maybe_unused]] const auto n = ::write(STDERR_FILENO, text, sizeof text - 1);
+    ::_exit(BadArguments);
+}
+
+[[gnu::section(".preinit_array"), gnu::used]] void (*const kDropEnvironment)(int, char**,
+                                                                             char**) =
+    dropEnvironment;
+
 int fail(Exit code, const std::string& why)
 {
     std::fprintf(stderr, "tarvanix-netpin: %s\n", why.c_str());
     return code;
 }
 
-int usage()
-{
-    return fail(BadArguments, "usage: tarvanix-netpin pin <ipv4> <mac> <ifindex> | unpin <mac> | "
-                              "route-add <ipv4> <local ipv4> <ifindex> | route-del <ipv4>");
-}
-
 // Shown by --help; the man page is made from it.
 const char kHelp[] =
-    "Usage: tarvanix-netpin OPERATION ARGUMENTS...\n"
-    "Pin or unpin the temporary ARP entry and host route with which Tarvanix Utility\n"
-    "reaches a module outside the host's subnets. It holds the capability\n"
+    "Usage: tarvanix-netpin serve\n"
+    "Pin and unpin the temporary ARP entries and host routes with which Tarvanix\n"
+    "Utility reaches a module outside the host's subnets. It holds the capability\n"
     "cap_net_admin and may be run only by members of the group netdev.\n"
     "\n"
-    "Operations:\n"
+    "It reads one request a line from standard input and answers each with one\n"
+    "line \"CODE TEXT\". When its input ends it removes every entry it made.\n"
+    "\n"
+    "Requests:\n"
     "  pin IPV4 MAC IFINDEX           permanent neighbour entry IPV4 -> MAC on interface\n"
-    "                                 IFINDEX, replacing any entry already there\n"
-    "  unpin MAC                      remove every IPv4 neighbour entry of MAC\n"
+    "                                 IFINDEX, replacing a learned entry\n"
+    "  unpin MAC                      remove the neighbour entries it made for MAC\n"
     "  route-add IPV4 LOCAL IFINDEX   /32 route to IPV4 on the link IFINDEX, source LOCAL\n"
-    "  route-del IPV4                 remove the first main-table /32 route to IPV4\n"
+    "  route-del IPV4                 remove the host routes it made to IPV4\n"
+    "\n"
+    "Its entries carry the protocol number 211. It never replaces a permanent entry\n"
+    "or a route it did not make, and deletes nothing it did not make. It refuses the\n"
+    "host's own addresses, the gateways of its routes, broadcast, multicast and\n"
+    "loopback addresses, an address of a connected subnet on any other interface\n"
+    "than that subnet's, and addresses outside the private, link-local, shared\n"
+    "(100.64.0.0/10) and documentation ranges unless " TARVANIX_NETPIN_CONFIG "\n"
+    "(owned by root, writable by root only) allows them, one \"allow A.B.C.D/N\" a\n"
+    "line. At its start it removes the entries of helpers that are gone.\n"
+    "\n"
+    "Options:\n"
     "  --help                         show this text\n"
-    "  --version                      show the version\n"
-    "\n"
-    "It refuses the host's own addresses, the gateways of its routes, broadcast,\n"
-    "multicast and loopback addresses, and interfaces that do not exist.\n"
-    "\n"
-    "Exit status:\n"
-    "  0  done\n"
-    "  1  an argument was refused\n"
-    "  2  the privilege (cap_net_admin) is missing\n"
-    "  3  the kernel refused the change\n"
-    "  4  the neighbour table could not be read\n";
+    "  --version                      show the version\n";
 
-std::string printable(const char* text)
+// The administrator's extra ranges. A file anyone but root could have
+// written is not taken.
+std::vector<Ipv4Range> allowedRanges()
 {
-    std::string out;
-    for (const char* p = text; *p && out.size() < 40; ++p)
-        out += (*p >= 0x20 && *p < 0x7f) ? *p : '?';
-    return "'" + out + "'";
+    std::vector<Ipv4Range> ranges;
+    const int fd = ::open(TARVANIX_NETPIN_CONFIG, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return ranges;
+    struct stat st {};
+    std::string folder = TARVANIX_NETPIN_CONFIG;
+    folder.erase(folder.rfind('/'));
+    struct stat dir {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 || (st.st_mode & 022) ||
+        ::stat(folder.c_str(), &dir) != 0 || dir.st_uid != 0 || (dir.st_mode & 022)) {
+        ::close(fd);
+        fail(Ok, TARVANIX_NETPIN_CONFIG " ignored: it and its folder must be root's and "
+                 "writable by root only");
+        return ranges;
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < 65536)
+        text.append(buffer, size_t(n));
+    ::close(fd);
+    std::string error;
+    if (!parseAllowedRanges(text, ranges, error))
+        fail(Ok, TARVANIX_NETPIN_CONFIG " ignored: " + error);
+    return ranges;
 }
 
-bool address(const char* text, uint32_t& out, std::string& why)
+volatile sig_atomic_t stopSignal = 0;
+
+void onStop(int signalNumber)
 {
-    const auto parsed = parseDottedQuad(text);
-    if (!parsed) {
-        why = printable(text) + " is not a dotted IPv4 address";
-        return false;
+    stopSignal = signalNumber;
+}
+
+bool answer(Exit code, const std::string& text)
+{
+    std::string line = std::to_string(int(code)) + " ";
+    for (char c : text)
+        line += (c == '\n' || c == '\r') ? ' ' : c;
+    line += '\n';
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(STDOUT_FILENO, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR && !stopSignal)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
     }
-    out = *parsed;
     return true;
 }
 
-bool mac(const char* text, uint8_t out[6], std::string& why)
+int serve()
 {
-    if (!parseMac(text, out)) {
-        why = printable(text) + " is not a MAC address (xx:xx:xx:xx:xx:xx)";
-        return false;
-    }
-    return true;
-}
+    // Ended by its caller's going (end of input) or by a signal; either way
+    // through the same removal.
+    struct sigaction sa {};
+    sa.sa_handler = onStop;
+    sigemptyset(&sa.sa_mask);
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(s, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
 
-bool ifIndex(const char* text, int& out, std::string& why)
-{
-    const auto parsed = parseIfIndex(text);
-    if (!parsed) {
-        why = printable(text) + " is not an interface index";
-        return false;
+    NetpinSession session(allowedRanges());
+    std::string error, warning;
+    if (const Exit e = session.start(error, warning); e != Ok) {
+        answer(e, error);
+        return fail(e, error);
     }
-    out = *parsed;
-    return true;
-}
+    if (!warning.empty())
+        fail(Ok, warning);
+    bool talking = answer(Ok, "ready");
 
-int run(int argc, char** argv)
-{
-    if (argc < 2)
-        return usage();
-    const std::string op = argv[1];
-    if (op == "--help" && argc == 2) {
-        std::fputs(kHelp, stdout);
-        return Ok;
+    static constexpr size_t kMaxLine = 256;
+    std::string pending;
+    bool overlong = false;
+    char buffer[512];
+    while (talking && !stopSignal) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        for (ssize_t i = 0; i < n && talking; ++i) {
+            if (buffer[i] != '\n') {
+                if (pending.size() < kMaxLine)
+                    pending += buffer[i];
+                else
+                    overlong = true;
+                continue;
+            }
+            std::string text;
+            const Exit code = overlong ? BadArguments : session.handle(pending, text);
+            if (overlong)
+                text = "request line too long";
+            if (code == NoPrivilege)
+                text += " (the program lacks CAP_NET_ADMIN; see README)";
+            talking = answer(code, text);
+            pending.clear();
+            overlong = false;
+        }
     }
-    if (op == "--version" && argc == 2) {
-        std::puts("tarvanix-netpin " TARVANIX_VERSION);
-        return Ok;
-    }
-    std::string why;
-    uint32_t target = 0;
-    uint32_t local = 0;
-    uint8_t hw[6] = {};
-    int index = 0;
-
-    // Syntax first, before any table is read.
-    if (op == "pin" && argc == 5) {
-        if (!address(argv[2], target, why) || !mac(argv[3], hw, why) ||
-            !ifIndex(argv[4], index, why))
-            return fail(BadArguments, why);
-        if (const char* bad = refusedMacClass(hw))
-            return fail(BadArguments, std::string("refused: ") + bad);
-    } else if (op == "unpin" && argc == 3) {
-        if (!mac(argv[2], hw, why))
-            return fail(BadArguments, why);
-        if (const char* bad = refusedMacClass(hw))
-            return fail(BadArguments, std::string("refused: ") + bad);
-    } else if (op == "route-add" && argc == 5) {
-        if (!address(argv[2], target, why) || !address(argv[3], local, why) ||
-            !ifIndex(argv[4], index, why))
-            return fail(BadArguments, why);
-    } else if (op == "route-del" && argc == 3) {
-        if (!address(argv[2], target, why))
-            return fail(BadArguments, why);
-    } else {
-        return usage();
-    }
-
-    NetlinkHost host;
-    if (const Exit e = host.open(why); e != Ok)
-        return fail(e, why);
-
-    if (op != "unpin") {
-        if (why = host.protectedAddress(target); !why.empty())
-            return fail(BadArguments, "refused: " + why);
-    }
-    if (op == "pin" || op == "route-add") {
-        if (why = host.unusableInterface(index); !why.empty())
-            return fail(BadArguments, "refused: " + why);
-    }
-    if ((op == "pin" || op == "unpin") && host.isHostMac(hw))
-        return fail(BadArguments, "refused: the MAC address belongs to this host");
-    if (op == "route-add" && !host.isLocalAddressOn(local, index))
-        return fail(BadArguments, "refused: " + formatAddress(local) +
-                                      " is not an address of interface " + std::to_string(index));
-
-    Exit result = Ok;
-    if (op == "pin")
-        result = host.pin(target, hw, index, why);
-    else if (op == "unpin")
-        result = host.unpin(hw, why);
-    else if (op == "route-add")
-        result = host.addRoute(target, local, index, why);
-    else
-        result = host.deleteRoute(target, why);
-    if (result == NoPrivilege)
-        return fail(result, why + " (the program lacks CAP_NET_ADMIN; see README)");
-    if (result != Ok)
-        return fail(result, why);
+    session.finish();
     return Ok;
 }
 
@@ -196,7 +215,16 @@ int run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     ensureStandardDescriptors();
-    // The library reads its debug level from the environment before main.
-    nl_debug = 0;
-    return run(argc, argv);
+    const std::string op = argc == 2 ? argv[1] : "";
+    if (op == "--help") {
+        std::fputs(kHelp, stdout);
+        return Ok;
+    }
+    if (op == "--version") {
+        std::puts("tarvanix-netpin " TARVANIX_VERSION);
+        return Ok;
+    }
+    if (op == "serve")
+        return serve();
+    return fail(BadArguments, "usage: tarvanix-netpin serve | --help | --version");
 }

@@ -1,9 +1,9 @@
-#include "cli/JsonText.h"
+#include "config/JsonText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 
-namespace tvx::cli {
+namespace tvx {
 
 QByteArray jsonString(const QString& text)
 {
@@ -21,6 +21,10 @@ QByteArray jsonObject(const OrderedObject& members, int indent)
         out += pad + jsonString(name) + ": ";
         if (value.typeId() == QMetaType::Int)
             out += QByteArray::number(value.toInt());
+        else if (value.typeId() == QMetaType::Bool)
+            out += value.toBool() ? "true" : "false";
+        else if (value.typeId() == QMetaType::QByteArray)
+            out += value.toByteArray();
         else
             out += jsonString(value.toString());
         out += i + 1 < members.size() ? ",\n" : "\n";
@@ -38,4 +42,4 @@ QByteArray jsonArray(const QList<OrderedObject>& objects)
     return out;
 }
 
-} // namespace tvx::cli
+} // namespace tvx

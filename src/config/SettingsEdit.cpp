@@ -1,11 +1,14 @@
-#include "cli/SettingsEdit.h"
+#include "config/SettingsEdit.h"
 
 #include "config/CfgItems.h"
 #include "config/DottedQuad.h"
 #include "config/RecordText.h"
+#include "platform/RegularFile.h"
+#include "protocol/CommandTable.h"
 
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
 
@@ -13,7 +16,7 @@
 #include <cstddef>
 #include <cstring>
 
-namespace tvx::cli {
+namespace tvx {
 
 // What kind of control shows a field, and so which values it can take.
 enum class Control {
@@ -215,17 +218,20 @@ const SettingsField* findField(const QString& name)
 OrderedObject SettingsEdit::fields(const SettingsRecord& record)
 {
     OrderedObject out;
-    for (const SettingsField& f : kFields) {
-        if (isFlagField(f))
-            out.append({QString::fromLatin1(f.name), static_cast<int>(record.webEn)});
-        else
-            out.append({QString::fromLatin1(f.name), readValue(f, record)});
-    }
+    for (const SettingsField& f : kFields)
+        out.append({QString::fromLatin1(f.name), readValue(f, record)});
     return out;
 }
 
-QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out,
-                           bool shownOnlyAllowed)
+QByteArray SettingsEdit::fileJson(const SettingsRecord& record, const QString& target)
+{
+    OrderedObject object{{QStringLiteral("version"), kJsonVersion},
+                         {QStringLiteral("target"), target}};
+    object << fields(record);
+    return jsonArray({object});
+}
+
+QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out)
 {
     out.clear();
     for (const auto& [name, value] : raw) {
@@ -237,7 +243,7 @@ QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Ass
                     .arg(name);
             return QStringLiteral("unknown setting '%1'").arg(name);
         }
-        if (f->control == Control::ReadOnly && !shownOnlyAllowed)
+        if (f->control == Control::ReadOnly)
             return QStringLiteral("%1 is shown only and cannot be set").arg(name);
         for (const Assignment& earlier : out) {
             if (earlier.field == f)
@@ -258,46 +264,121 @@ QString SettingsEdit::parseArguments(const QStringList& arguments, QList<Assignm
         const qsizetype eq = a.indexOf(QLatin1Char('='));
         raw.append({a.left(eq), a.mid(eq + 1)});
     }
-    return parse(raw, out, false);
+    return parse(raw, out);
 }
 
-QString SettingsEdit::parseJsonFile(const QString& path, QList<Assignment>& out)
+QString SettingsEdit::parseFile(const QByteArray& bytes, const QString& path, SettingsFile& out)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("%1: %2").arg(path, file.errorString());
+    out = SettingsFile();
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
         return QStringLiteral("%1: %2 at offset %3").arg(path, error.errorString()).arg(error.offset);
-    if (!doc.isObject())
-        return QStringLiteral("%1: expected one JSON object of settings").arg(path);
-    QList<QPair<QString, QString>> raw;
-    const QJsonObject object = doc.object();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        const QJsonValue v = it.value();
-        if (v.isString())
-            raw.append({it.key(), v.toString()});
-        else if (v.isDouble() && v.toDouble() == static_cast<double>(v.toInteger()))
-            raw.append({it.key(), QString::number(v.toInteger())});
-        else
-            return QStringLiteral("%1: %2 must be a string or an integer").arg(path, it.key());
+    QJsonObject object;
+    if (doc.isObject()) {
+        object = doc.object();
+    } else if (doc.isArray() && doc.array().size() == 1 && doc.array().first().isObject()) {
+        object = doc.array().first().toObject();
+    } else {
+        return QStringLiteral("%1: expected the settings of one module: one JSON object, or an "
+                              "array holding exactly one")
+            .arg(path);
     }
-    // A file that 'get --json' wrote names the shown-only fields too: they pass
-    // as long as they are what the module reports.
-    return parse(raw, out, true);
+    QList<QPair<QString, QString>> raw;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QString name = it.key();
+        const QJsonValue v = it.value();
+        if (name == QLatin1String("version") || name == QLatin1String("target"))
+            continue;
+        QString text;
+        if (v.isString())
+            text = v.toString();
+        else if (v.isDouble() && v.toDouble() == static_cast<double>(v.toInteger()))
+            text = QString::number(v.toInteger());
+        else
+            return QStringLiteral("%1: %2 must be a string").arg(path, name);
+        const SettingsField* f = findField(name);
+        if (f && f->control == Control::ReadOnly) {
+            // What the module reports about itself goes nowhere; its MAC says
+            // where the file came from.
+            if (is(*f, "lanMac"))
+                out.savedFromMac = text;
+            out.shownOnly << name;
+            continue;
+        }
+        raw.append({name, text});
+    }
+    const QString problem = parse(raw, out.assignments);
+    return problem.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(path, problem);
 }
 
-QString SettingsEdit::apply(const QList<Assignment>& assignments, const SettingsRecord& asRead,
-                            CfgEntries& now)
+QString SettingsEdit::readFile(const QString& path, SettingsFile& out)
+{
+    QString error;
+    const std::optional<QByteArray> bytes = readRegularFile(path, kTextFileMaxBytes, error);
+    if (!bytes)
+        return error;
+    return parseFile(*bytes, path, out);
+}
+
+QStringList SettingsEdit::dropAddress(QList<Assignment>& assignments)
+{
+    QStringList dropped;
+    for (qsizetype i = assignments.size() - 1; i >= 0; --i) {
+        const SettingsField& f = *assignments[i].field;
+        if (is(f, "lanIp") || is(f, "lanMask") || is(f, "lanGw") || is(f, "lanIpCfg")) {
+            dropped.prepend(QString::fromLatin1(f.name));
+            assignments.removeAt(i);
+        }
+    }
+    return dropped;
+}
+
+bool SettingsEdit::sameModule(const QString& savedFromMac, const QString& lanMac)
+{
+    const QString a = savedFromMac.trimmed().toUpper().replace(QLatin1Char('-'), QLatin1Char(':'));
+    return !a.isEmpty() && a == lanMac.trimmed().toUpper();
+}
+
+QList<SettingsChange> SettingsEdit::changes(const SettingsRecord& asRead,
+                                            const SettingsRecord& toWrite)
+{
+    QList<SettingsChange> out;
+    const auto lineText = [](const WriteLine& line, const SettingsRecord& record) {
+        char text[512];
+        const size_t n = formatWriteLine(line, record, text, sizeof text);
+        return QByteArray(text, static_cast<qsizetype>(n));
+    };
+    for (const WriteLine& line : writeLines()) {
+        if (!writeLineApplies(line, toWrite))
+            continue;
+        if (line.condition == WriteCondition::PasswordChange) {
+            out.append({QStringLiteral("passwd"), QString(), QString()});
+            continue;
+        }
+        // A line that a switched mode now sends with the value the module
+        // already holds changes nothing by itself.
+        if (lineText(line, asRead) == lineText(line, toWrite))
+            continue;
+        for (const SettingsField& f : kFields) {
+            if (f.offset == line.field.offset)
+                out.append({QString::fromLatin1(f.name), readValue(f, asRead), readValue(f, toWrite)});
+        }
+    }
+    return out;
+}
+
+QString SettingsEdit::apply(const QList<Assignment>& assignments, const SettingsRecord* asRead,
+                            CfgEntries& now, bool skipInactive)
 {
     for (const Stage stage : {Stage::Controlling, Stage::Dependent}) {
         for (const Assignment& a : assignments) {
             const SettingsField& f = *a.field;
-            if (stageOf(f) != stage || a.value == readValue(f, asRead))
+            if (stageOf(f) != stage || (asRead && a.value == readValue(f, *asRead)))
                 continue;
             const QString name = QString::fromLatin1(f.name);
             const QByteArray v = a.value.toLatin1();
+            QString refusal;
             const auto hiddenBy = [&](const char* control) {
                 return QStringLiteral("%1 cannot be changed while %2").arg(name, QLatin1String(control));
             };
@@ -323,7 +404,7 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
                 else if (is(f, "sp0_opmode"))
                     now.opmode = index;
                 else if (now.opmode != kOpModeClient)
-                    return hiddenBy("sp0_opmode is not TCP Client");
+                    { refusal = hiddenBy("sp0_opmode is not TCP Client"); break; }
                 else
                     now.tcpcat = index;
                 break;
@@ -338,7 +419,7 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
                     now.webEn = v == "1";
                 } else {
                     if (now.ipcfg == kIpModeDhcp)
-                        return hiddenBy("lanIpCfg is DHCP");
+                        { refusal = hiddenBy("lanIpCfg is DHCP"); break; }
                     now.pingEn = v == "1";
                 }
                 break;
@@ -346,18 +427,18 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
                 const uint32_t address = addressValue(a.value).value_or(0);
                 if (is(f, "sp0_tcpcrip")) {
                     if (now.opmode != kOpModeClient)
-                        return hiddenBy("sp0_opmode is not TCP Client");
+                        { refusal = hiddenBy("sp0_opmode is not TCP Client"); break; }
                     now.remoteIp = address;
                     break;
                 }
                 if (now.ipcfg == kIpModeDhcp)
-                    return hiddenBy("lanIpCfg is DHCP");
+                    { refusal = hiddenBy("lanIpCfg is DHCP"); break; }
                 (is(f, "lanIp") ? now.ip : is(f, "lanMask") ? now.mask : now.gw) = address;
                 break;
             }
             case Control::Delimiter:
                 if (!now.dpStrOn)
-                    return hiddenBy("the delimiter switch of sp0_dpCtrl is 0");
+                    { refusal = hiddenBy("the delimiter switch of sp0_dpCtrl is 0"); break; }
                 now.dpStr0 = a.value.left(2);
                 now.dpStr1 = a.value.mid(2);
                 break;
@@ -368,26 +449,28 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
                     now.diolp = a.value;
                 } else if (is(f, "sp0_dpLen")) {
                     if (!now.dpLenOn)
-                        return hiddenBy("the length switch of sp0_dpCtrl is 0");
+                        { refusal = hiddenBy("the length switch of sp0_dpCtrl is 0"); break; }
                     now.dpLen = a.value;
                 } else if (is(f, "sp0_dpTm")) {
                     if (!now.dpTmOn)
-                        return hiddenBy("the timeout switch of sp0_dpCtrl is 0");
+                        { refusal = hiddenBy("the timeout switch of sp0_dpCtrl is 0"); break; }
                     now.dpTm = a.value;
                 } else if (is(f, "sp0_tcpslport")) {
                     if (now.opmode != kOpModeServer)
-                        return hiddenBy("sp0_opmode is not TCP Server");
+                        { refusal = hiddenBy("sp0_opmode is not TCP Server"); break; }
                     now.tcpslport = a.value;
                 } else {
                     if (now.opmode != kOpModeClient)
-                        return hiddenBy("sp0_opmode is not TCP Client");
+                        { refusal = hiddenBy("sp0_opmode is not TCP Client"); break; }
                     now.tcpcrport = a.value;
                 }
                 break;
             }
+            if (!refusal.isEmpty() && !skipInactive)
+                return refusal;
         }
     }
     return {};
 }
 
-} // namespace tvx::cli
+} // namespace tvx

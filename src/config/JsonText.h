@@ -6,16 +6,18 @@
 #include <QString>
 #include <QVariant>
 
-namespace tvx::cli {
+namespace tvx {
 
 // A JSON object written in the order its members are given: the device list's
 // columns and the settings record's fields read best in their own order,
-// which QJsonObject would sort away. Values are strings or integers.
+// which QJsonObject would sort away. A value is written by its type: a string,
+// an integer or a boolean as such; a QByteArray is JSON text already (a nested
+// object or array) and goes in as it is.
 using OrderedObject = QList<QPair<QString, QVariant>>;
 
 QByteArray jsonString(const QString& text);
 QByteArray jsonObject(const OrderedObject& members, int indent);
-// An array of objects, one per line block, or the single object alone.
+// An array of objects, one per line block; always an array, also for one.
 QByteArray jsonArray(const QList<OrderedObject>& objects);
 
-} // namespace tvx::cli
+} // namespace tvx

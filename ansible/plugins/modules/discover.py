@@ -1,0 +1,105 @@
+#!/usr/bin/python
+# The modules one site's host finds, with tarvanix-cli's search.
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+module: discover
+short_description: List the modules a site's host finds
+description:
+  - Runs C(tarvanix-cli discover --json) on the managed host, which broadcasts on every
+    interface of the host, or searches for one address with I(ip).
+  - A broadcast never crosses a router, so each site needs a host of its own; this module runs
+    there and returns what that host finds, as the fact C(tarvanix_modules).
+  - Nothing is changed on any module.
+version_added: 1.0.0
+author: Tarvanix Utility developers
+options:
+  ip:
+    description:
+      - Search for this one address instead of broadcasting ("Search by IP"); reaches a module
+        behind a router.
+    type: str
+  cli:
+    description:
+      - The CLI program on the managed host, a name looked up in C(PATH) or a path.
+      - Set it for every module of the collection at once with C(module_defaults) and the group
+        C(group/tarvanix.devices.all).
+    type: str
+    default: tarvanix-cli
+attributes:
+  check_mode:
+    support: full
+    description: The search changes nothing, so it also runs in check mode.
+notes:
+  - The managed host needs C(tarvanix-cli) and Python's standard library, nothing else.
+  - Fails with the CLI's message and exit status (I(rc)) when the search cannot run or finds
+    no module (status 3).
+'''
+
+EXAMPLES = r'''
+- name: Find the site's modules
+  tarvanix.devices.discover:
+
+- name: List them
+  ansible.builtin.debug:
+    msg: "{{ item.devName }} {{ item.lanIp }} {{ item.lanMac }}"
+  loop: "{{ tarvanix_modules }}"
+
+- name: A module behind a router
+  tarvanix.devices.discover:
+    ip: 198.51.100.40
+'''
+
+RETURN = r'''
+modules:
+  description: One entry a module found, as in the device list.
+  returned: success
+  type: list
+  elements: dict
+  contains:
+    number: {description: Row number in the list., type: str, sample: "1"}
+    devName: {description: Device name., type: str, sample: Press-Line-2}
+    lanMac: {description: MAC address., type: str, sample: "02:54:58:01:00:0B"}
+    lanIp: {description: IP address., type: str, sample: 192.0.2.11}
+    password: {description: Whether the module has a password., type: bool, sample: false}
+    model: {description: Model name., type: str, sample: TX-110}
+    mode: {description: Device mode., type: str}
+ansible_facts:
+  description: The same list as the fact C(tarvanix_modules).
+  returned: success
+  type: dict
+  contains:
+    tarvanix_modules:
+      description: Same as I(modules).
+      type: list
+      elements: dict
+'''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
+    COMMON_ARGUMENT_SPEC, CliFailure, TarvanixCli)
+
+
+def main():
+    spec = dict(ip=dict(type='str'))
+    spec.update(COMMON_ARGUMENT_SPEC)
+    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    cli = TarvanixCli(module)
+    args = ['discover', '--json']
+    if module.params['ip']:
+        if module.params['ip'].startswith('-'):
+            module.fail_json(msg='ip must be an IP address, not %r' % module.params['ip'], rc=2)
+        args += ['--ip', module.params['ip']]
+    try:
+        found = cli.objects(args)
+    except CliFailure as failure:
+        cli.fail(failure)
+    modules = [dict((k, v) for k, v in o.items() if k != 'version') for o in found]
+    module.exit_json(changed=False, modules=modules, ansible_facts=dict(tarvanix_modules=modules))
+
+
+if __name__ == '__main__':
+    main()
