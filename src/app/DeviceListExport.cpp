@@ -39,8 +39,8 @@ QByteArray deviceListJson(const QList<QStringList>& rows)
 {
     // Key order as the companion prints it, "version" first: QJsonObject
     // would sort the keys, so each object is written by hand.
-    static const char* const keys[] = {"number", "devName", "lanMac", "lanIp",
-                                       "password", "model", "mode"};
+    static const char* const keys[] = {"number",   "devName", "lanMac", "lanIp",
+                                       "password", "model",   "mode"};
     QByteArray out = "[";
     for (qsizetype i = 0; i < rows.size(); ++i) {
         out += i ? ",\n  {\n" : "\n  {\n";

@@ -2,43 +2,43 @@
 
 #include "app/DeviceListExport.h"
 
-#include "handover/Prompter.h"
-#include "handover/WorkerThread.h"
-#include "net/SharedHostNetwork.h"
 #include "discovery/Sipdlg.h"
 #include "firmware/FirmwareDialog.h"
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradepsswddlg.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
+#include "net/SharedHostNetwork.h"
 #include "protocol/Passworddlg.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
-#include <QGuiApplication>
-#include <QKeyEvent>
-#include <QLineEdit>
-#include <QScreen>
-#include <QUrl>
-#include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
 #include <QImageReader>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScreen>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -142,8 +142,8 @@ void TmainForm::createControls()
     // Drawn from the vector image where the svg plugin is there, so it stays
     // sharp when the desktop scales the window.
     const bool svg = QImageReader::supportedImageFormats().contains("svg");
-    exitBtn->setIcon(QIcon(svg ? QStringLiteral(":/tarvanix/exit.svg")
-                               : QStringLiteral(":/tarvanix/exit.png")));
+    exitBtn->setIcon(
+        QIcon(svg ? QStringLiteral(":/tarvanix/exit.svg") : QStringLiteral(":/tarvanix/exit.png")));
     exitBtn->setIconSize(QSize(16, 16));
     exitBtn->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     exitBtn->setAutoRaise(true);
@@ -221,14 +221,18 @@ void TmainForm::createControls()
     // a column grows just enough that a full MAC or IP address and the caption
     // stay readable; it never shrinks below its width.
     const int widths[] = {50, 82, 106, 95, 60, 82, 80};
-    const QString samples[] = {QStringLiteral("Number"), QString(),
+    const QString samples[] = {QStringLiteral("Number"),
+                               QString(),
                                QStringLiteral("00:00:00:00:00:00"),
-                               QStringLiteral("255.255.255.255"), QStringLiteral("Password"),
-                               QString(), QStringLiteral("Device Mode")};
+                               QStringLiteral("255.255.255.255"),
+                               QStringLiteral("Password"),
+                               QString(),
+                               QStringLiteral("Device Mode")};
     const QFontMetrics metrics(deviceListView->font());
     for (int i = 0; i < 7; ++i) {
         // Room for the sort arrow beside the caption as well.
-        const int needed = samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12 + 14;
+        const int needed =
+            samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12 + 14;
         deviceListView->setColumnWidth(i, std::max(widths[i], needed));
     }
     connect(deviceListView, &QTreeWidget::itemDoubleClicked, this,
@@ -256,8 +260,9 @@ void TmainForm::createControls()
 
     // The tree keeps its width unless its longest item would be clipped.
     const int treeWidth = std::max(
-        118, QFontMetrics(funcTreeView->font()).horizontalAdvance(QStringLiteral("Search by IP")) +
-                 2 * 19 + 16);
+        118,
+        QFontMetrics(funcTreeView->font()).horizontalAdvance(QStringLiteral("Search by IP"))
+            + 2 * 19 + 16);
     mainSplitter->setSizes({treeWidth, 785 - treeWidth});
     mainSplitter->setStretchFactor(0, 0);
     mainSplitter->setStretchFactor(1, 1);
@@ -392,7 +397,8 @@ namespace {
 void copyBytes(char* out, size_t room, const QByteArray& bytes, size_t maxChars)
 {
     std::memset(out, 0, room);
-    std::memcpy(out, bytes.constData(), std::min<size_t>({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
+    std::memcpy(out, bytes.constData(),
+                std::min<size_t>({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
 }
 
 void copyCell(char* out, size_t room, const QString& cell, size_t maxChars)
@@ -534,9 +540,7 @@ void TmainForm::FormClose()
     WorkerThread::stopAll();
 }
 
-void TmainForm::FormDestroy()
-{
-}
+void TmainForm::FormDestroy() {}
 
 bool TmainForm::drainWorkers(int maxMilliseconds)
 {
@@ -591,7 +595,8 @@ int TmainForm::deviceCount() const
 
 void TmainForm::addDevice(const DiscoveryRecord& record)
 {
-    const QString mac = QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
+    const QString mac =
+        QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
     // Rows leave the list only all at once.
     if (deviceListView->topLevelItemCount() == 0)
         listedMacs.clear();
@@ -705,7 +710,8 @@ QColor TmainForm::deviceRowColour(int row) const
     if (!item)
         return {};
     const QVariant v = item->data(1 + CellMac, Qt::ForegroundRole);
-    return v.isValid() ? v.value<QBrush>().color() : deviceListView->palette().color(QPalette::Text);
+    return v.isValid() ? v.value<QBrush>().color()
+                       : deviceListView->palette().color(QPalette::Text);
 }
 
 // ---- menus, filter, export ----
@@ -726,8 +732,10 @@ void TmainForm::createDeviceMenu()
     deviceMenu->addSeparator();
     add(QStringLiteral("Configure"), QKeySequence(Qt::CTRL | Qt::Key_O),
         [this] { deviceListViewDblClick(); });
-    upgradeAction = add(kUpgrade, QKeySequence(Qt::CTRL | Qt::Key_U), [this] { runFunction(kUpgrade); });
-    rebootAction = add(kReboot, QKeySequence(Qt::CTRL | Qt::Key_R), [this] { runFunction(kReboot); });
+    upgradeAction =
+        add(kUpgrade, QKeySequence(Qt::CTRL | Qt::Key_U), [this] { runFunction(kUpgrade); });
+    rebootAction =
+        add(kReboot, QKeySequence(Qt::CTRL | Qt::Key_R), [this] { runFunction(kReboot); });
     // As the tree: Upgrade and Reboot only once a search has found modules.
     upgradeAction->setEnabled(false);
     rebootAction->setEnabled(false);
@@ -852,8 +860,10 @@ bool TmainForm::exportDeviceList(const QString& path, bool json)
     }
     QFile file(path);
     const QByteArray bytes = json ? deviceListJson(rows) : deviceListCsv(rows);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
-        env_.prompter->showError(QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || file.write(bytes) != bytes.size()) {
+        env_.prompter->showError(
+            QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
         return false;
     }
     appendLog(QStringLiteral("device list written to %1").arg(path));
@@ -870,7 +880,8 @@ void TmainForm::exportDeviceListClick()
                                                 csv + QStringLiteral(";;") + json, &chosen);
     if (path.isEmpty())
         return;
-    const bool asJson = chosen == json || path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
+    const bool asJson =
+        chosen == json || path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
     exportDeviceList(path, asJson);
 }
 

@@ -26,7 +26,8 @@ void MessageBoxPrompter::showError(const QString& text)
 bool MessageBoxPrompter::askConfirm(const QString& text)
 {
     return run(parent_, QMessageBox::Question, QStringLiteral("Confirm"), text,
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, subject()) != QMessageBox::No;
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, subject())
+        != QMessageBox::No;
 }
 
 void MessageBoxPrompter::showFinished(const QString& text)
@@ -38,7 +39,8 @@ void MessageBoxPrompter::showFinished(const QString& text)
 bool MessageBoxPrompter::askFinished(const QString& text)
 {
     return run(parent_, QMessageBox::NoIcon, QStringLiteral("Finished"), text,
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, subject()) == QMessageBox::Yes;
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, subject())
+        == QMessageBox::Yes;
 }
 
 void MessageBoxPrompter::showException(const QString& text)

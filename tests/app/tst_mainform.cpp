@@ -2,7 +2,6 @@
 // checks and messages, and the ways out. The host's tables are a fake and no
 // test here lets a search or a module operation start: this runs in the
 // host's own network namespace.
-#include "handover/TestWorker.h"
 #include "app/AppWindows.h"
 #include "app/ExitSignals.h"
 #include "app/Mainfrm.h"
@@ -13,26 +12,27 @@
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradeprgfrm.h"
 #include "firmware/Upgradepsswddlg.h"
+#include "handover/TestWorker.h"
+#include "net/Ipv4.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
-#include "net/Ipv4.h"
 
-#include <QtTest>
 #include <QClipboard>
+#include <QDialog>
+#include <QFontMetrics>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMenu>
-#include <QDialog>
-#include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QFontMetrics>
 #include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QtTest>
 
 #include <csignal>
 #include <cstring>
@@ -171,8 +171,8 @@ void TestMainForm::windowsAreCreatedInOrder()
 {
     Harness h;
     const auto& w = h.form->windows();
-    const QList<QObject*> expected = {w.udpPrgForm,   w.tcpPrgForm, w.PasswordDlg,
-                                      w.upgradeFWDlg, w.sIPDlg,     w.upgradePsswdDlg,
+    const QList<QObject*> expected = {w.udpPrgForm,    w.tcpPrgForm, w.PasswordDlg,
+                                      w.upgradeFWDlg,  w.sIPDlg,     w.upgradePsswdDlg,
                                       w.upgradePrgForm};
     QList<QObject*> dialogs;
     for (QObject* child : h.form->children()) {
@@ -230,9 +230,9 @@ void TestMainForm::layoutFollowsTheForm()
     const auto searchItem =
         tree->findItems(QStringLiteral("Search by IP"), Qt::MatchExactly | Qt::MatchRecursive);
     QVERIFY(!searchItem.isEmpty());
-    QVERIFY(tree->visualItemRect(searchItem.first()).x() +
-                QFontMetrics(tree->font()).horizontalAdvance(QStringLiteral("Search by IP")) <=
-            tree->viewport()->width());
+    QVERIFY(tree->visualItemRect(searchItem.first()).x()
+                + QFontMetrics(tree->font()).horizontalAdvance(QStringLiteral("Search by IP"))
+            <= tree->viewport()->width());
     QCOMPARE(f->findChild<QWidget*>(QStringLiteral("leftPanel"))->minimumWidth(), 10);
 
     QTreeWidget* list = f->deviceList();
@@ -290,10 +290,12 @@ void TestMainForm::startupFailures_data()
     QTest::addColumn<int>("failingStep");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("sockets") << 1 << "winsock startup failed" << "";
+    QTest::newRow("sockets") << 1 << "winsock startup failed"
+                             << "";
     QTest::newRow("addresses") << 2 << "get local ip failed"
                                << QStringLiteral("GetIpAddrTable failed, %1").arg(EACCES);
-    QTest::newRow("address control") << 3 << "import common control failed" << "";
+    QTest::newRow("address control") << 3 << "import common control failed"
+                                     << "";
 }
 
 void TestMainForm::startupFailures()
@@ -591,8 +593,8 @@ void TestMainForm::workerLogLinesReachTheLogInOrder()
 {
     Harness h;
     auto token = std::make_shared<RunToken>();
-    WorkerThread::start(std::make_unique<TestWorker>(
-        h.form->makeLink(token, nullptr, 100), [](TestWorker& w) {
+    WorkerThread::start(
+        std::make_unique<TestWorker>(h.form->makeLink(token, nullptr, 100), [](TestWorker& w) {
             for (int i = 0; i < 20; ++i)
                 w.hand().appendLog(QStringLiteral("line %1").arg(i));
         }));
@@ -685,8 +687,8 @@ int selectedCellContrast(QTreeWidget* list, QTreeWidgetItem* item, int column)
     int contrast = 0;
     for (int y = 0; y < image.height() - 1; ++y)
         for (int x = 0; x < image.width() - 1; ++x)
-            contrast = std::max(contrast,
-                                std::abs(QColor(image.pixel(x, y)).lightness() - backLightness));
+            contrast =
+                std::max(contrast, std::abs(QColor(image.pixel(x, y)).lightness() - backLightness));
     return contrast;
 }
 } // namespace
@@ -733,8 +735,9 @@ void TestMainForm::actionsReachTheSelectedModuleAfterSortAndFilter()
     f->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "Alpha"));
     f->addDevice(record("02:00:00:00:00:03", "198.51.100.9", "Mid"));
     for (int i = 4; i <= 10; ++i)
-        f->addDevice(record(qPrintable(QStringLiteral("02:00:00:00:00:%1").arg(i, 2, 10, QLatin1Char('0'))),
-                            "198.51.100.50", "Other"));
+        f->addDevice(
+            record(qPrintable(QStringLiteral("02:00:00:00:00:%1").arg(i, 2, 10, QLatin1Char('0'))),
+                   "198.51.100.50", "Other"));
     f->showDeviceActions(true);
     QTreeWidget* list = f->deviceList();
 
@@ -824,9 +827,10 @@ void TestMainForm::exportWritesTheVisibleRows()
     QVERIFY(h.form->exportDeviceList(csvPath, false));
     QFile csv(csvPath);
     QVERIFY(csv.open(QIODevice::ReadOnly));
-    QCOMPARE(csv.readAll(),
-             QByteArray("Number,Device Name,MAC Address,IP Address,Password,Model Name,Device Mode\n"
-                        "1,\"Hall, 3\",02:00:00:00:00:01,198.51.100.7,Yes,TVX-100,Normal\n"));
+    QCOMPARE(
+        csv.readAll(),
+        QByteArray("Number,Device Name,MAC Address,IP Address,Password,Model Name,Device Mode\n"
+                   "1,\"Hall, 3\",02:00:00:00:00:01,198.51.100.7,Yes,TVX-100,Normal\n"));
     const QString jsonPath = dir.filePath(QStringLiteral("d.json"));
     QVERIFY(h.form->exportDeviceList(jsonPath, true));
     QFile json(jsonPath);
