@@ -59,15 +59,17 @@ int bareTransfer(uint16_t port, long size)
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
 
     char request[100];
-    const int n = std::snprintf(request, sizeof request, "%c%cfw.aff%coctet%cblksize=1024%ctsize%c%ld",
-                                0, 2, 0, 0, 0, 0, size);
+    const int n =
+        std::snprintf(request, sizeof request, "%c%cfw.aff%coctet%cblksize=1024%ctsize%c%ld", 0, 2,
+                      0, 0, 0, 0, size);
     unsigned char answer[100];
     sockaddr_in peer{};
     socklen_t peerLength = sizeof peer;
     const auto start = std::chrono::steady_clock::now();
     ::sendto(fd, request, static_cast<size_t>(n) + 1, 0, reinterpret_cast<sockaddr*>(&server),
              sizeof server);
-    if (::recvfrom(fd, answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&peer), &peerLength) < 2
+    if (::recvfrom(fd, answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&peer), &peerLength)
+            < 2
         || answer[1] != 6)
         return 1;
     unsigned char packet[1028] = {0, 3};
@@ -82,8 +84,8 @@ int bareTransfer(uint16_t port, long size)
         }
         packet[2] = static_cast<unsigned char>(block >> 8);
         packet[3] = static_cast<unsigned char>(block);
-        ::sendto(fd, packet, 4 + static_cast<size_t>(payload), 0, reinterpret_cast<sockaddr*>(&peer),
-                 sizeof peer);
+        ::sendto(fd, packet, 4 + static_cast<size_t>(payload), 0,
+                 reinterpret_cast<sockaddr*>(&peer), sizeof peer);
         if (::recv(fd, answer, sizeof answer, 0) != 4 || answer[1] != 4 || answer[3] != packet[3])
             return 1;
         sent += payload;

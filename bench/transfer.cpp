@@ -15,10 +15,10 @@
 #include "BenchStats.h"
 #include "SimLink.h"
 
-#include "handover/WorkerLink.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/Upgradeprgfrm.h"
+#include "handover/WorkerLink.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -82,15 +82,24 @@ Options parse(const QStringList& args)
     for (int i = 1; i < args.size(); ++i) {
         const QString a = args[i];
         const QString v = i + 1 < args.size() ? args[i + 1] : QString();
-        if (a == "--file") o.file = v, ++i;
-        else if (a == "--control") o.control = v.toStdString(), ++i;
-        else if (a == "--module") o.module = v.toStdString(), ++i;
-        else if (a == "--host") o.host = inet_addr(v.toLatin1().constData()), ++i;
-        else if (a == "--cmd-port") o.cmdPort = static_cast<uint16_t>(v.toUInt()), ++i;
-        else if (a == "--tftp-port") o.tftpPort = static_cast<uint16_t>(v.toUInt()), ++i;
-        else if (a == "--progress") o.progress = v, ++i;
-        else if (a == "--arm-only") o.armOnly = true;
-        else if (a == "--check") o.check = v.toLongLong(), ++i;
+        if (a == "--file")
+            o.file = v, ++i;
+        else if (a == "--control")
+            o.control = v.toStdString(), ++i;
+        else if (a == "--module")
+            o.module = v.toStdString(), ++i;
+        else if (a == "--host")
+            o.host = inet_addr(v.toLatin1().constData()), ++i;
+        else if (a == "--cmd-port")
+            o.cmdPort = static_cast<uint16_t>(v.toUInt()), ++i;
+        else if (a == "--tftp-port")
+            o.tftpPort = static_cast<uint16_t>(v.toUInt()), ++i;
+        else if (a == "--progress")
+            o.progress = v, ++i;
+        else if (a == "--arm-only")
+            o.armOnly = true;
+        else if (a == "--check")
+            o.check = v.toLongLong(), ++i;
     }
     return o;
 }

@@ -11,10 +11,10 @@
 #include "BenchStats.h"
 
 #include "app/AppWindows.h"
-#include "handover/Prompter.h"
-#include "handover/WorkerThread.h"
 #include "config/Cfgfrm.h"
 #include "discovery/Prgfrm.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 #include "protocol/CommandTable.h"
 
@@ -173,8 +173,10 @@ int readBench(TmainForm& main, PrintingPrompter& prompter, const QStringList& ar
     QString module;
     int runs = 5;
     for (int i = 2; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--module") module = args[i + 1];
-        else if (args[i] == "--runs") runs = args[i + 1].toInt();
+        if (args[i] == "--module")
+            module = args[i + 1];
+        else if (args[i] == "--runs")
+            runs = args[i + 1].toInt();
     }
     QByteArray ip, mac, name;
     for (const BedModule& m : bedModules()) {
@@ -210,7 +212,7 @@ int readBench(TmainForm& main, PrintingPrompter& prompter, const QStringList& ar
 
         TcfgForm* form = configWindow(mac);
         const bool right = form && QByteArray(form->record().devName) == name
-                           && QByteArray(form->record().lanIp) == ip && prompter.shown == 0;
+            && QByteArray(form->record().lanIp) == ip && prompter.shown == 0;
         // The bare client runs after the utility has let the module go.
         QElapsedTimer wait;
         wait.start();
@@ -261,7 +263,8 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
     // Each send steps the search's bar once, in order with the rows it adds:
     // the rows listed between two steps are the ones that send brought.
     std::vector<int> rowsAtStep;
-    if (auto* bar = progress ? progress->findChild<QProgressBar*>(QStringLiteral("prgBar")) : nullptr)
+    if (auto* bar =
+            progress ? progress->findChild<QProgressBar*>(QStringLiteral("prgBar")) : nullptr)
         QObject::connect(bar, &QProgressBar::valueChanged,
                          [&] { rowsAtStep.push_back(list->topLevelItemCount()); });
 
@@ -298,10 +301,9 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
                 "idle_max_ms=%.3f rss_empty_kib=%ld rss_listed_kib=%ld rows_per_step=%s "
                 "messages=%d\n",
                 list->topLevelItemCount(), static_cast<long long>(modules.size()), searchMs,
-                bench::median(during), bench::quantile(during, 0.99),
-                bench::quantile(during, 1.0), during.size(), bench::median(idle),
-                bench::quantile(idle, 0.99), bench::quantile(idle, 1.0), rssBefore, rssAfter,
-                qPrintable(steps), prompter.shown);
+                bench::median(during), bench::quantile(during, 0.99), bench::quantile(during, 1.0),
+                during.size(), bench::median(idle), bench::quantile(idle, 0.99),
+                bench::quantile(idle, 1.0), rssBefore, rssAfter, qPrintable(steps), prompter.shown);
     for (const auto& [lan, n] : perLan)
         std::printf("search lan=%s modules=%d missing=%d\n", qPrintable(lan), n,
                     missingPerLan[lan]);

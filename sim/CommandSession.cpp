@@ -20,8 +20,7 @@ bool startsWith(const std::string& s, const std::string& prefix)
 CommandSession::CommandSession(std::map<std::string, std::string>& settings, const Faults& faults,
                                const std::string& modelName, unsigned modelCode)
     : settings_(settings), faults_(faults), modelName_(modelName), modelCode_(modelCode)
-{
-}
+{}
 
 CommandOutcome CommandSession::answer(const std::string& command, const std::string& text,
                                       CommandAction action) const

@@ -11,14 +11,14 @@ namespace tvx::sim {
 enum class CommandAction {
     None,
     ApplyAndRestart, // "$SEI": take the pending writes, then restart
-    Restart,         // "$SER": restart, pending writes are lost
-    ArmTransfer,     // "$SEF": accept one firmware transfer
-    Close,           // the "close" fault: drop the connection instead of answering
+    Restart, // "$SER": restart, pending writes are lost
+    ArmTransfer, // "$SEF": accept one firmware transfer
+    Close, // the "close" fault: drop the connection instead of answering
 };
 
 struct CommandOutcome {
     std::string command; // the command name without "$" ("GBN", "LOG", "SEI"); empty if unknown
-    std::string reply;   // the whole reply line as it goes on the wire, "%" ... CR LF
+    std::string reply; // the whole reply line as it goes on the wire, "%" ... CR LF
     CommandAction action = CommandAction::None;
 };
 

@@ -72,10 +72,10 @@ bool valueAccepted(ValueKind kind, unsigned maxLength, const std::string& v)
     case ValueKind::HexPair:
         // One delimiter byte or two.
         return (v.size() == 2 || v.size() == 4)
-               && all([](unsigned char c) { return std::isxdigit(c) != 0; });
+            && all([](unsigned char c) { return std::isxdigit(c) != 0; });
     case ValueKind::DataFormat:
-        return v.size() == 3 && std::string("NEOSM").find(v[0]) != std::string::npos
-               && v[1] >= '5' && v[1] <= '8' && (v[2] == '1' || v[2] == '2');
+        return v.size() == 3 && std::string("NEOSM").find(v[0]) != std::string::npos && v[1] >= '5'
+            && v[1] <= '8' && (v[2] == '1' || v[2] == '2');
     case ValueKind::FlowControl:
         // Later firmware also knows DTR/DSR, which older utilities cannot show.
         return v == "NONE" || v == "RTS/CTS" || v == "XON/XOFF" || v == "DTR/DSR";

@@ -6,8 +6,20 @@
 namespace tvx::sim {
 
 // How a written value is checked before the module takes it.
-enum class ValueKind { Text, Digits, Address, Flag, Switches, HexPair, DataFormat, FlowControl,
-                       Interface, OpMode, Password, ReadOnly };
+enum class ValueKind {
+    Text,
+    Digits,
+    Address,
+    Flag,
+    Switches,
+    HexPair,
+    DataFormat,
+    FlowControl,
+    Interface,
+    OpMode,
+    Password,
+    ReadOnly
+};
 
 // One setting: the read command that returns it, the write command that changes it (empty when
 // the field is read-only) and its check.

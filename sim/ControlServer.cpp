@@ -14,8 +14,7 @@ namespace tvx::sim {
 
 ControlServer::ControlServer(EventLoop& loop, std::vector<std::unique_ptr<Module>>& modules)
     : loop_(loop), modules_(modules)
-{
-}
+{}
 
 ControlServer::~ControlServer()
 {
@@ -83,7 +82,8 @@ void ControlServer::onData(int fd)
         const int flags = 0;
         std::size_t off = 0;
         while (off < answer.size()) {
-            const ssize_t w = ::send(fd, answer.data() + off, answer.size() - off, MSG_NOSIGNAL | flags);
+            const ssize_t w =
+                ::send(fd, answer.data() + off, answer.size() - off, MSG_NOSIGNAL | flags);
             if (w < 0 && errno == EAGAIN)
                 continue;
             if (w <= 0)

@@ -14,9 +14,9 @@ void putText(std::vector<std::uint8_t>& out, std::uint8_t type, const std::strin
 
 void putWord(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint32_t v)
 {
-    out.insert(out.end(), {type, 4, static_cast<std::uint8_t>(v >> 24),
-                           static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
-                           static_cast<std::uint8_t>(v)});
+    out.insert(out.end(),
+               {type, 4, static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+                static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)});
 }
 
 } // namespace
@@ -61,8 +61,9 @@ std::vector<std::uint8_t> encodeDiscoveryReply(const DiscoveryInfo& info, const 
     }
     if (kind == "mac") {
         // The MAC item is one byte short; its last byte doubles as the final 0x55.
-        out.insert(out.end(), {0x01, 6, info.mac[0], info.mac[1], info.mac[2], info.mac[3],
-                               info.mac[4], 0x55});
+        out.insert(
+            out.end(),
+            {0x01, 6, info.mac[0], info.mac[1], info.mac[2], info.mac[3], info.mac[4], 0x55});
         return out;
     }
 
@@ -88,8 +89,9 @@ std::vector<std::uint8_t> encodeDiscoveryReply(const DiscoveryInfo& info, const 
         out.insert(out.end(), {0x0A, 2, 0x0A, 0x55});
         return out;
     }
-    out.insert(out.end(), {0x0A, 2, static_cast<std::uint8_t>(info.modelCode >> 8),
-                           static_cast<std::uint8_t>(info.modelCode)});
+    out.insert(out.end(),
+               {0x0A, 2, static_cast<std::uint8_t>(info.modelCode >> 8),
+                static_cast<std::uint8_t>(info.modelCode)});
     out.insert(out.end(), {0x0B, 1, static_cast<std::uint8_t>(info.normalMode ? 1 : 0)});
     if (kind == "overrun") {
         // A name-like item whose length byte points past the end of the datagram.

@@ -11,7 +11,7 @@ namespace tvx::sim {
 // What a module tells about itself in its answer to the 3-byte discovery request.
 struct DiscoveryInfo {
     Mac mac{};
-    std::uint32_t ip = 0;   // host order
+    std::uint32_t ip = 0; // host order
     std::uint32_t mask = 0; // host order
     std::string modelName;
     std::string deviceName;

@@ -54,7 +54,8 @@ void EventLoop::run(const volatile bool* stopFlag)
         if (!timers_.empty()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 timers_.begin()->first - Clock::now());
-            timeout = left.count() < 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1000));
+            timeout =
+                left.count() < 0 ? 0 : static_cast<int>(std::min<long long>(left.count(), 1000));
         }
         const int n = ::poll(fds.data(), fds.size(), timeout);
         if (n < 0 && errno != EINTR)

@@ -9,14 +9,34 @@ const std::vector<std::string>& Faults::knownNames()
 {
     static const std::vector<std::string> names = {
         // command protocol
-        "noreply", "delay", "split", "long", "noecho", "empty", "noframe", "close",
-        "refuselogin", "noaccept",
+        "noreply",
+        "delay",
+        "split",
+        "long",
+        "noecho",
+        "empty",
+        "noframe",
+        "close",
+        "refuselogin",
+        "noaccept",
         // discovery
-        "disc-silent", "disc-dup", "disc-bcast", "disc-bad", "disc-longname", "disc-trailer",
-        "disc-delay", "disc-flood",
+        "disc-silent",
+        "disc-dup",
+        "disc-bcast",
+        "disc-bad",
+        "disc-longname",
+        "disc-trailer",
+        "disc-delay",
+        "disc-flood",
         // firmware transfer
-        "tftp-silent", "tftp-ack-for-oack", "tftp-drop-ack", "tftp-wrong-block", "tftp-ack5",
-        "tftp-error", "tftp-foreign", "tftp-dup-ack",
+        "tftp-silent",
+        "tftp-ack-for-oack",
+        "tftp-drop-ack",
+        "tftp-wrong-block",
+        "tftp-ack5",
+        "tftp-error",
+        "tftp-foreign",
+        "tftp-dup-ack",
     };
     return names;
 }
@@ -53,11 +73,12 @@ bool Faults::add(const std::string& text, std::string* error)
         return false;
     }
     if (s.name == "disc-bad") {
-        static const std::vector<std::string> kinds = {"start", "end", "type5", "type13",
-                                                       "overrun", "fixed", "mac", "noend"};
+        static const std::vector<std::string> kinds = {"start",   "end",   "type5", "type13",
+                                                       "overrun", "fixed", "mac",   "noend"};
         if (std::find(kinds.begin(), kinds.end(), s.value) == kinds.end()) {
             if (error)
-                *error = "disc-bad needs one of start, end, type5, type13, overrun, fixed, mac, noend";
+                *error =
+                    "disc-bad needs one of start, end, type5, type13, overrun, fixed, mac, noend";
             return false;
         }
     }

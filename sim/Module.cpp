@@ -70,7 +70,7 @@ Fd Module::openUdp(std::uint16_t port, std::string* error)
     if (!config_.interfaceName.empty()
         && ::setsockopt(fd.get(), SOL_SOCKET, SO_BINDTODEVICE, config_.interfaceName.c_str(),
                         static_cast<socklen_t>(config_.interfaceName.size()))
-               != 0) {
+            != 0) {
         *error = errnoText(("SO_BINDTODEVICE " + config_.interfaceName).c_str());
         return Fd();
     }
@@ -78,7 +78,8 @@ Fd Module::openUdp(std::uint16_t port, std::string* error)
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
     a.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (!config_.bindAddress.empty() && inet_pton(AF_INET, config_.bindAddress.c_str(), &a.sin_addr) != 1) {
+    if (!config_.bindAddress.empty()
+        && inet_pton(AF_INET, config_.bindAddress.c_str(), &a.sin_addr) != 1) {
         *error = "bad bind address " + config_.bindAddress;
         return Fd();
     }
@@ -134,7 +135,8 @@ bool Module::start(std::string* error)
         return false;
     loop_.watch(discovery_.get(), [this] { onDiscovery(); });
     loop_.watch(tftp_.get(), [this] { onTransferRequest(); });
-    transcript_.write(0, "mod", "note", "up " + config_.settings["lanIp"] + " " + macText(config_.mac));
+    transcript_.write(0, "mod", "note",
+                      "up " + config_.settings["lanIp"] + " " + macText(config_.mac));
     return true;
 }
 
@@ -233,7 +235,8 @@ void Module::takeNewAddress()
     char bText[16];
     std::snprintf(bText, sizeof bText, "%u.%u.%u.%u", bcast >> 24, (bcast >> 16) & 255,
                   (bcast >> 8) & 255, bcast & 255);
-    if (!setAddr(SIOCSIFADDR, config_.settings["lanIp"]) || !setAddr(SIOCSIFNETMASK, config_.settings["lanMask"])
+    if (!setAddr(SIOCSIFADDR, config_.settings["lanIp"])
+        || !setAddr(SIOCSIFNETMASK, config_.settings["lanMask"])
         || !setAddr(SIOCSIFBRDADDR, bText)) {
         transcript_.write(0, "mod", "note", errnoText("address change failed"));
         return;
@@ -291,14 +294,16 @@ void Module::onDiscovery()
     sockaddr_in to = from;
     if (config_.faults.has("disc-bcast"))
         to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-    const long copies = config_.faults.has("disc-dup") ? config_.faults.number("disc-dup", "", 2) : 1;
+    const long copies =
+        config_.faults.has("disc-dup") ? config_.faults.number("disc-dup", "", 2) : 1;
 
     auto send = [this, id, reply, to, copies] {
         for (long i = 0; i < copies; ++i) {
             const ssize_t sent = ::sendto(discovery_.get(), reply->data(), reply->size(), 0,
                                           reinterpret_cast<const sockaddr*>(&to), sizeof to);
             if (sent < 0)
-                transcript_.write(id, "disc", "note", errnoText(("sendto " + endpoint(to)).c_str()));
+                transcript_.write(id, "disc", "note",
+                                  errnoText(("sendto " + endpoint(to)).c_str()));
             else
                 transcript_.bytes(id, "disc", "send", reply->data(), reply->size());
         }
@@ -384,7 +389,8 @@ void Module::onConnectionData(int fd)
     }
     Connection& c = it->second;
     const int id = c.id;
-    transcript_.bytes(id, "tcp", "recv", reinterpret_cast<std::uint8_t*>(buf), static_cast<std::size_t>(n));
+    transcript_.bytes(id, "tcp", "recv", reinterpret_cast<std::uint8_t*>(buf),
+                      static_cast<std::size_t>(n));
     c.input.append(buf, static_cast<std::size_t>(n));
 
     while (true) {
@@ -425,7 +431,8 @@ void Module::sendOnConnection(int fd, int connectionId, const std::string& bytes
         transcript_.write(connectionId, "tcp", "note", errnoText("send"));
         return;
     }
-    transcript_.bytes(connectionId, "tcp", "send", reinterpret_cast<const std::uint8_t*>(bytes.data()),
+    transcript_.bytes(connectionId, "tcp", "send",
+                      reinterpret_cast<const std::uint8_t*>(bytes.data()),
                       static_cast<std::size_t>(n));
 }
 
@@ -441,7 +448,8 @@ void Module::deliver(int fd, int connectionId, const CommandOutcome& outcome)
         switch (action) {
         case CommandAction::ApplyAndRestart:
             transcript_.write(connectionId, "tcp", "note",
-                              "applied " + std::to_string(it->second.session->apply()) + " changes");
+                              "applied " + std::to_string(it->second.session->apply())
+                                  + " changes");
             restart("$SEI");
             break;
         case CommandAction::Restart:
@@ -481,10 +489,11 @@ void Module::deliver(int fd, int connectionId, const CommandOutcome& outcome)
         }
         const std::size_t half = reply.size() / 2;
         sendOnConnection(fd, connectionId, reply.substr(0, half));
-        loop_.after(static_cast<int>(gap), [this, fd, connectionId, rest = reply.substr(half), act] {
-            sendOnConnection(fd, connectionId, rest);
-            act();
-        });
+        loop_.after(static_cast<int>(gap),
+                    [this, fd, connectionId, rest = reply.substr(half), act] {
+                        sendOnConnection(fd, connectionId, rest);
+                        act();
+                    });
     };
     if (f.has("delay", cmd))
         loop_.after(static_cast<int>(f.number("delay", cmd, 3000)), send);
@@ -540,8 +549,8 @@ void Module::onTransferRequest()
     std::uint8_t buf[1500];
     sockaddr_in from{};
     socklen_t fromLen = sizeof from;
-    const ssize_t n = ::recvfrom(tftp_.get(), buf, sizeof buf, 0,
-                                 reinterpret_cast<sockaddr*>(&from), &fromLen);
+    const ssize_t n =
+        ::recvfrom(tftp_.get(), buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
     if (n < 0)
         return;
     const int id = transcript_.newExchange();
@@ -550,7 +559,8 @@ void Module::onTransferRequest()
 
     auto refuse = [&](const char* why) {
         const auto e = TftpReceiver::error(2, why);
-        ::sendto(tftp_.get(), e.data(), e.size(), 0, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        ::sendto(tftp_.get(), e.data(), e.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                 sizeof from);
         transcript_.bytes(id, "tftp", "send", e.data(), e.size());
         transcript_.write(id, "tftp", "close", why);
     };
@@ -567,7 +577,8 @@ void Module::onTransferRequest()
         if (transfer_->peer.sin_addr.s_addr == from.sin_addr.s_addr
             && transfer_->peer.sin_port == from.sin_port
             && transfer_->receiver->blocksReceived() == 0) {
-            transcript_.write(id, "tftp", "close", "repeated request, see " + std::to_string(transfer_->id));
+            transcript_.write(id, "tftp", "close",
+                              "repeated request, see " + std::to_string(transfer_->id));
             endTransfer("request repeated");
         } else {
             refuse("busy");
@@ -587,11 +598,12 @@ void Module::onTransferRequest()
     t->receiver = std::make_unique<TftpReceiver>(config_.faults);
     transfer_ = std::move(t);
     const auto packets = transfer_->receiver->onRequest(buf, static_cast<std::size_t>(n));
-    transcript_.write(id, "tftp", "note",
-                      std::string("file ") + transfer_->receiver->fileName() + " options "
-                          + (transfer_->receiver->optionsInModuleForm() ? "module form" : "standard form")
-                          + " blksize " + std::to_string(transfer_->receiver->blockSize())
-                          + " tsize " + std::to_string(transfer_->receiver->declaredSize()));
+    transcript_.write(
+        id, "tftp", "note",
+        std::string("file ") + transfer_->receiver->fileName() + " options "
+            + (transfer_->receiver->optionsInModuleForm() ? "module form" : "standard form")
+            + " blksize " + std::to_string(transfer_->receiver->blockSize()) + " tsize "
+            + std::to_string(transfer_->receiver->declaredSize()));
     sendTransferPackets(packets);
     if (transfer_->receiver->state() == TftpReceiver::State::Failed) {
         lastTransfer_ = "failed: " + transfer_->receiver->failure();
@@ -613,9 +625,11 @@ void Module::onTransferData()
         return;
     const int id = transfer_->id;
     transcript_.bytes(id, "tftp", "recv", buf, static_cast<std::size_t>(n));
-    if (from.sin_addr.s_addr != transfer_->peer.sin_addr.s_addr || from.sin_port != transfer_->peer.sin_port) {
+    if (from.sin_addr.s_addr != transfer_->peer.sin_addr.s_addr
+        || from.sin_port != transfer_->peer.sin_port) {
         const auto e = TftpReceiver::error(5, "unknown transfer ID");
-        ::sendto(transfer_->fd.get(), e.data(), e.size(), 0, reinterpret_cast<sockaddr*>(&from), sizeof from);
+        ::sendto(transfer_->fd.get(), e.data(), e.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                 sizeof from);
         transcript_.write(id, "tftp", "note", "packet from " + endpoint(from) + " refused");
         return;
     }

@@ -9,8 +9,8 @@ namespace tvx::sim {
 std::string macText(const Mac& mac)
 {
     char buf[18];
-    std::snprintf(buf, sizeof buf, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
+    std::snprintf(buf, sizeof buf, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3],
+                  mac[4], mac[5]);
     return buf;
 }
 
@@ -19,7 +19,8 @@ bool parseMac(const std::string& text, Mac& out)
     unsigned v[6];
     char tail;
     if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &v[0], &v[1], &v[2], &v[3], &v[4],
-                    &v[5], &tail) != 6)
+                    &v[5], &tail)
+        != 6)
         return false;
     for (int i = 0; i < 6; ++i)
         out[i] = static_cast<std::uint8_t>(v[i]);
@@ -58,13 +59,16 @@ bool parseDotted(const std::string& text, std::uint32_t& hostOrder)
 
 std::string prefixToMask(int prefix)
 {
-    const std::uint32_t m = prefix <= 0 ? 0 : (prefix >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - prefix)) - 1));
+    const std::uint32_t m =
+        prefix <= 0 ? 0 : (prefix >= 32 ? 0xFFFFFFFFu : ~((1u << (32 - prefix)) - 1));
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", m >> 24, (m >> 16) & 255, (m >> 8) & 255, m & 255);
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", m >> 24, (m >> 16) & 255, (m >> 8) & 255,
+                  m & 255);
     return buf;
 }
 
-ModuleConfig ModuleConfig::withDefaults(const std::string& name, const Mac& mac, const std::string& ip)
+ModuleConfig ModuleConfig::withDefaults(const std::string& name, const Mac& mac,
+                                        const std::string& ip)
 {
     ModuleConfig c;
     c.name = name;
@@ -81,21 +85,26 @@ ModuleConfig ModuleConfig::withDefaults(const std::string& name, const Mac& mac,
     if (parseDotted(addr, a) && parseDotted(mask, m)) {
         const std::uint32_t g = (a & m) | 1u;
         char buf[16];
-        std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", g >> 24, (g >> 16) & 255, (g >> 8) & 255, g & 255);
+        std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", g >> 24, (g >> 16) & 255, (g >> 8) & 255,
+                      g & 255);
         gw = buf;
     }
     char devName[20];
     std::snprintf(devName, sizeof devName, "TX-%02X%02X%02X", mac[3], mac[4], mac[5]);
 
     c.settings = {
-        {"devName", devName},     {"webEn", "1"},          {"diolp", "5001"},
-        {"fmwVer", "V1.05"},      {"opmode", "TS"},        {"tcpslport", "4000"},
-        {"tcpcrport", "4000"},    {"tcpcrip", "0.0.0.0"},  {"tcpcat", "0"},
-        {"baud", "115200"},       {"dataFmt", "N81"},      {"fc", "NONE"},
-        {"serialIf", "RS-232"},   {"dpCtrl", "010"},       {"dpLen", "1024"},
-        {"dpTm", "50"},           {"dpStr", "0D0A"},       {"lanIp", addr},
-        {"lanMask", mask},        {"lanGw", gw},           {"lanIpCfg", "0"},
-        {"lanPingEn", "1"},       {"lanMac", macText(mac)}, {"lanStatus", "100M Full Duplex"},
+        {"devName", devName},     {"webEn", "1"},
+        {"diolp", "5001"},        {"fmwVer", "V1.05"},
+        {"opmode", "TS"},         {"tcpslport", "4000"},
+        {"tcpcrport", "4000"},    {"tcpcrip", "0.0.0.0"},
+        {"tcpcat", "0"},          {"baud", "115200"},
+        {"dataFmt", "N81"},       {"fc", "NONE"},
+        {"serialIf", "RS-232"},   {"dpCtrl", "010"},
+        {"dpLen", "1024"},        {"dpTm", "50"},
+        {"dpStr", "0D0A"},        {"lanIp", addr},
+        {"lanMask", mask},        {"lanGw", gw},
+        {"lanIpCfg", "0"},        {"lanPingEn", "1"},
+        {"lanMac", macText(mac)}, {"lanStatus", "100M Full Duplex"},
         {"password", ""},
     };
     return c;

@@ -16,22 +16,23 @@ using Mac = std::array<std::uint8_t, 6>;
 // command protocol reads and (after "$SEI") writes. Settings are kept as the text the wire
 // carries, keyed by the simulator's own field names (see CommandTable).
 struct ModuleConfig {
-    std::string name;            // label in transcripts and on the control socket
+    std::string name; // label in transcripts and on the control socket
     Mac mac{};
-    std::string interfaceName;   // bind every socket to this link; empty: bind to the address
-    std::string bindAddress;     // without a link: the address to bind (default: its own)
-    int routeMetric = 0;         // with a link: metric of the link's own default route, put
-                                 // back after an address change (0: none)
+    std::string interfaceName; // bind every socket to this link; empty: bind to the address
+    std::string bindAddress; // without a link: the address to bind (default: its own)
+    int routeMetric = 0; // with a link: metric of the link's own default route, put
+        // back after an address change (0: none)
     std::string modelName = "TX-110";
     std::uint16_t modelCode = 0x0A01;
-    bool normalMode = true;      // discovery item 11
-    int restartMs = 1500;        // silence after "$SEI", "$SER" or a firmware update
-    int flashMs = 1000;          // time between the last firmware block and the restart
+    bool normalMode = true; // discovery item 11
+    int restartMs = 1500; // silence after "$SEI", "$SER" or a firmware update
+    int flashMs = 1000; // time between the last firmware block and the restart
     std::map<std::string, std::string> settings;
     Faults faults;
 
     // Defaults for every field a read command returns; `ip` may carry "/prefix".
-    static ModuleConfig withDefaults(const std::string& name, const Mac& mac, const std::string& ip);
+    static ModuleConfig withDefaults(const std::string& name, const Mac& mac,
+                                     const std::string& ip);
 
     // Applies one `key=value` token of a module definition; false with `error` on a bad token.
     bool apply(const std::string& token, std::string* error);

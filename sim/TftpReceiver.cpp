@@ -14,7 +14,7 @@ constexpr std::uint8_t kWrq = 2, kData = 3, kAck = 4, kError = 5, kOack = 6;
 bool allDigits(const std::string& s)
 {
     return !s.empty() && s.size() < 10
-           && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+        && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 } // namespace
@@ -168,8 +168,9 @@ std::vector<TftpPacket> TftpReceiver::onData(const std::uint8_t* data, std::size
         // data once.
         if (blocks_ > 0 && block == previous)
             return acknowledge(block);
-        return fail(4, "block " + std::to_string(block) + " where " + std::to_string(expected)
-                           + " was due");
+        return fail(4,
+                    "block " + std::to_string(block) + " where " + std::to_string(expected)
+                        + " was due");
     }
     if (payload > blockSize_)
         return fail(4, "block larger than blksize");

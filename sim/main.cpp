@@ -144,7 +144,8 @@ int main(int argc, char** argv)
         const std::string log = transcripts.empty() ? "" : transcripts + "/" + config.name + ".log";
         modules.push_back(std::make_unique<Module>(loop, std::move(config), ports, log));
         if (!modules.back()->start(&error)) {
-            std::cerr << "tarvanix-modsim: module " << modules.back()->name() << ": " << error << "\n";
+            std::cerr << "tarvanix-modsim: module " << modules.back()->name() << ": " << error
+                      << "\n";
             return 1;
         }
     }

@@ -1,12 +1,12 @@
 #include "app/Mainfrm.h"
 
-#include "handover/Prompter.h"
-#include "handover/WorkerThread.h"
-#include "net/SharedHostNetwork.h"
 #include "discovery/Sipdlg.h"
 #include "firmware/FirmwareDialog.h"
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradepsswddlg.h"
+#include "handover/Prompter.h"
+#include "handover/WorkerThread.h"
+#include "net/SharedHostNetwork.h"
 #include "protocol/Passworddlg.h"
 
 #include <QAction>
@@ -147,10 +147,13 @@ void TmainForm::createControls()
     // a column grows just enough that a full MAC or IP address and the caption
     // stay readable; it never shrinks below its width.
     const int widths[] = {50, 82, 106, 95, 60, 82, 80};
-    const QString samples[] = {QStringLiteral("Number"), QString(),
+    const QString samples[] = {QStringLiteral("Number"),
+                               QString(),
                                QStringLiteral("00:00:00:00:00:00"),
-                               QStringLiteral("255.255.255.255"), QStringLiteral("Password"),
-                               QString(), QStringLiteral("Device Mode")};
+                               QStringLiteral("255.255.255.255"),
+                               QStringLiteral("Password"),
+                               QString(),
+                               QStringLiteral("Device Mode")};
     const QFontMetrics metrics(deviceListView->font());
     for (int i = 0; i < 7; ++i) {
         const int needed = samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12;
@@ -169,8 +172,9 @@ void TmainForm::createControls()
 
     // The tree keeps its width unless its longest item would be clipped.
     const int treeWidth = std::max(
-        118, QFontMetrics(funcTreeView->font()).horizontalAdvance(QStringLiteral("Search by IP")) +
-                 2 * 19 + 16);
+        118,
+        QFontMetrics(funcTreeView->font()).horizontalAdvance(QStringLiteral("Search by IP"))
+            + 2 * 19 + 16);
     mainSplitter->setSizes({treeWidth, 785 - treeWidth});
     mainSplitter->setStretchFactor(0, 0);
     mainSplitter->setStretchFactor(1, 1);
@@ -300,7 +304,8 @@ namespace {
 void copyBytes(char* out, size_t room, const QByteArray& bytes, size_t maxChars)
 {
     std::memset(out, 0, room);
-    std::memcpy(out, bytes.constData(), std::min<size_t>({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
+    std::memcpy(out, bytes.constData(),
+                std::min<size_t>({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
 }
 
 void copyCell(char* out, size_t room, const QString& cell, size_t maxChars)
@@ -433,9 +438,7 @@ void TmainForm::FormClose()
     WorkerThread::stopAll();
 }
 
-void TmainForm::FormDestroy()
-{
-}
+void TmainForm::FormDestroy() {}
 
 bool TmainForm::drainWorkers(int maxMilliseconds)
 {
@@ -490,7 +493,8 @@ int TmainForm::deviceCount() const
 
 void TmainForm::addDevice(const DiscoveryRecord& record)
 {
-    const QString mac = QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
+    const QString mac =
+        QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
     // Rows leave the list only all at once.
     if (deviceListView->topLevelItemCount() == 0)
         listedMacs.clear();
@@ -601,7 +605,8 @@ QColor TmainForm::deviceRowColour(int row) const
     if (!item)
         return {};
     const QVariant v = item->data(1 + CellMac, Qt::ForegroundRole);
-    return v.isValid() ? v.value<QBrush>().color() : deviceListView->palette().color(QPalette::Text);
+    return v.isValid() ? v.value<QBrush>().color()
+                       : deviceListView->palette().color(QPalette::Text);
 }
 
 } // namespace tvx

@@ -53,8 +53,14 @@ struct AppEnvironment {
 };
 
 // Device list sub-items (cells after the row caption).
-enum DeviceCell { CellDeviceName = 0, CellMac = 1, CellIp = 2, CellPassword = 3, CellModel = 4,
-                  CellMode = 5 };
+enum DeviceCell {
+    CellDeviceName = 0,
+    CellMac = 1,
+    CellIp = 2,
+    CellPassword = 3,
+    CellModel = 4,
+    CellMode = 5
+};
 
 // The main window: function tree, device list and message log, the dispatcher
 // of the tree and the table of modules whose configuration window is open.
@@ -121,8 +127,7 @@ public:
     CfgFormLinks configWindowLinks();
 
     // A hand-over for one run of a worker that drives `view`.
-    WorkerLink makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view,
-                        int barMaximum);
+    WorkerLink makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view, int barMaximum);
     // The message log as workers write to it (any thread): it never touches
     // the window off the UI thread, and drops lines once the window is gone,
     // so a worker may keep it longer than the window lives.

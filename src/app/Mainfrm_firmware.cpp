@@ -15,8 +15,8 @@ void TmainForm::runUpgrade(const DeviceRequest& request)
     if (!form)
         return;
     auto token = std::make_shared<RunToken>();
-    WorkerThread::start(std::make_unique<upgradeFwThread>(
-        makeLink(token, form, form->barMaximum()), hostNetwork_, request));
+    WorkerThread::start(std::make_unique<upgradeFwThread>(makeLink(token, form, form->barMaximum()),
+                                                          hostNetwork_, request));
 
     // A cancelled run reports nothing.
     if (!runModalOperation(form, *token))

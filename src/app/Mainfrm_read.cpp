@@ -28,7 +28,8 @@ void TmainForm::deviceListViewDblClick()
 
     SettingsRecord record;
     std::memset(&record, 0, sizeof record);
-    if (selection == Selection::WithPassword && !promptPassword(record.passwd, sizeof record.passwd))
+    if (selection == Selection::WithPassword
+        && !promptPassword(record.passwd, sizeof record.passwd))
         return;
 
     // The worker keeps its own record; this run's copy arrives here before
@@ -36,9 +37,9 @@ void TmainForm::deviceListViewDblClick()
     auto token = std::make_shared<RunToken>();
     auto handOver = std::make_shared<SettingsRecord>();
     std::memset(handOver.get(), 0, sizeof *handOver);
-    WorkerThread::start(std::make_unique<TCPcmdgetThread>(
-        makeLink(token, progress, progress->barMaximum()), hostNetwork_, record, macText, ipText,
-        handOver));
+    WorkerThread::start(
+        std::make_unique<TCPcmdgetThread>(makeLink(token, progress, progress->barMaximum()),
+                                          hostNetwork_, record, macText, ipText, handOver));
 
     if (!runModalOperation(progress, *token))
         return;

@@ -27,9 +27,9 @@ void TmainForm::startSearch(bool broadcast, const char* target)
         if (window)
             window->searchBusy_ = false;
     };
-    WorkerThread::start(std::make_unique<UDPsearchThread>(
-        makeLink(token, form, form ? form->barMaximum() : 100), form, std::move(hooks), target,
-        broadcast));
+    WorkerThread::start(
+        std::make_unique<UDPsearchThread>(makeLink(token, form, form ? form->barMaximum() : 100),
+                                          form, std::move(hooks), target, broadcast));
 
     // Still busy after the wait: the user closed the progress window before
     // the worker ended. It stops at its next polling point and clears the

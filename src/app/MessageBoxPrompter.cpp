@@ -24,7 +24,8 @@ void MessageBoxPrompter::showError(const QString& text)
 bool MessageBoxPrompter::askConfirm(const QString& text)
 {
     return run(parent_, QMessageBox::Question, QStringLiteral("Confirm"), text,
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) != QMessageBox::No;
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+        != QMessageBox::No;
 }
 
 void MessageBoxPrompter::showFinished(const QString& text)
@@ -36,7 +37,8 @@ void MessageBoxPrompter::showFinished(const QString& text)
 bool MessageBoxPrompter::askFinished(const QString& text)
 {
     return run(parent_, QMessageBox::NoIcon, QStringLiteral("Finished"), text,
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes)
+        == QMessageBox::Yes;
 }
 
 void MessageBoxPrompter::showException(const QString& text)

@@ -21,15 +21,16 @@ bool answeredHelpOrVersion(int argc, char* argv[])
 {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs("Usage: tarvanix-utility [--help] [--version]\n"
-                       "Find, configure, upgrade and reboot the serial-to-Ethernet device-server\n"
-                       "modules on the local IPv4 networks, in a window.\n"
-                       "\n"
-                       "      --help     display this help and exit\n"
-                       "      --version  output version information and exit\n"
-                       "\n"
-                       "Any other argument is ignored. The command-line companion is tarvanix-cli.\n",
-                       stdout);
+            std::fputs(
+                "Usage: tarvanix-utility [--help] [--version]\n"
+                "Find, configure, upgrade and reboot the serial-to-Ethernet device-server\n"
+                "modules on the local IPv4 networks, in a window.\n"
+                "\n"
+                "      --help     display this help and exit\n"
+                "      --version  output version information and exit\n"
+                "\n"
+                "Any other argument is ignored. The command-line companion is tarvanix-cli.\n",
+                stdout);
             return true;
         }
         if (std::strcmp(argv[i], "--version") == 0) {

@@ -5,10 +5,10 @@
 #include "cli/CliHelp.h"
 #include "cli/CliSearch.h"
 #include "cli/FleetRunner.h"
-#include "config/JsonText.h"
 #include "cli/PasswordSource.h"
 #include "cli/TerminalDisplay.h"
 #include "config/DottedQuad.h"
+#include "config/JsonText.h"
 #include "config/RecordText.h"
 #include "firmware/FirmwareRecognition.h"
 #include "net/SharedHostNetwork.h"
@@ -63,8 +63,8 @@ int CliApp::run(const CliRequest& request)
 
     TerminalDisplay display(TerminalDisplay::stderrIsTerminal());
     display.setQuiet(request.quiet);
-    auto tables = std::make_shared<SystemNetTables>(SystemNetTables::defaultHelperPath(
-        QCoreApplication::applicationDirPath().toStdString()));
+    auto tables = std::make_shared<SystemNetTables>(
+        SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
     // Its start removes what the helpers of killed runs left in the tables.
     tables->startHelper();
     CliContext context;
@@ -76,7 +76,9 @@ int CliApp::run(const CliRequest& request)
     context.interrupted = &interrupted_;
     context.quiet = request.quiet;
     if (request.verbose)
-        context.log = [&display](const QString& text) { display.line(QStringLiteral("log: ") + text); };
+        context.log = [&display](const QString& text) {
+            display.line(QStringLiteral("log: ") + text);
+        };
 
     if (request.command == Command::Discover)
         return discover(request, context);
@@ -96,9 +98,8 @@ int CliApp::run(const CliRequest& request)
 
     FleetRunner fleet(context, request.jobs);
     for (const TargetId& target : targets) {
-        const DiscoveryRecord* row = target.kind == TargetId::Kind::Mac
-                                         ? found.findMac(target.key)
-                                         : found.findIp(target.key);
+        const DiscoveryRecord* row = target.kind == TargetId::Kind::Mac ? found.findMac(target.key)
+                                                                        : found.findIp(target.key);
         if (!row) {
             fleet.add(TargetRun::failed(context, target.text,
                                         QStringLiteral("no module answered the search")));
@@ -171,8 +172,9 @@ int CliApp::prepareSet(const CliRequest& request, CliContext& context)
         context.savedFromMac = file.savedFromMac;
         context.withAddress = request.withAddress;
         if (problem.isEmpty() && !file.shownOnly.isEmpty() && !request.quiet)
-            context.display->line(QStringLiteral("tarvanix-cli: %1: %2 shown only, ignored")
-                                      .arg(request.fromFile, file.shownOnly.join(QStringLiteral(", "))));
+            context.display->line(
+                QStringLiteral("tarvanix-cli: %1: %2 shown only, ignored")
+                    .arg(request.fromFile, file.shownOnly.join(QStringLiteral(", "))));
     }
     if (!problem.isEmpty())
         return refused(problem);
@@ -219,7 +221,8 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
     for (const QString& text : request.targets) {
         std::optional<TargetId> id = TargetId::parse(text);
         if (!id)
-            return refused(QStringLiteral("'%1' is neither an IP address nor a MAC address").arg(text));
+            return refused(
+                QStringLiteral("'%1' is neither an IP address nor a MAC address").arg(text));
         targets << *id;
     }
     if (!request.targetsFile.isEmpty()) {
@@ -293,8 +296,8 @@ std::optional<QByteArray> CliApp::passwordFor(Command command, const TargetId& t
         password = environmentPassword_;
     }
     if (!password) {
-        password = PasswordSource::ask(QStringLiteral("Password for %1 (%2): ")
-                                           .arg(target.text, recordText(row.macText)));
+        password = PasswordSource::ask(
+            QStringLiteral("Password for %1 (%2): ").arg(target.text, recordText(row.macText)));
     }
     if (!password || password->isEmpty()) {
         // The texts of the windows' two password prompts: the upgrade dialog's
@@ -352,7 +355,7 @@ void CliApp::printChanges(const FleetRunner& fleet)
             else
                 out += (c.name + QStringLiteral(": ") + c.old + QStringLiteral(" -> ") + c.now)
                            .toUtf8()
-                       + "\n";
+                    + "\n";
         }
     }
     printOut(out);

@@ -29,13 +29,13 @@ struct CliContext {
     // --quiet: notes are left out; failures are still printed.
     bool quiet = false;
 
-    QList<Assignment> assignments;           // set
-    bool fromFile = false;                   // set --from: the values came from a file
-    QString savedFromMac;                    // set --from: the file's module, if it names one
-    bool withAddress = false;                // set --from --with-address
-    bool dryRun = false;                     // set --dry-run
-    std::optional<QByteArray> newPassword;   // set --change-password
-    QByteArray firmwarePath;                 // upgrade, file system bytes
+    QList<Assignment> assignments; // set
+    bool fromFile = false; // set --from: the values came from a file
+    QString savedFromMac; // set --from: the file's module, if it names one
+    bool withAddress = false; // set --from --with-address
+    bool dryRun = false; // set --dry-run
+    std::optional<QByteArray> newPassword; // set --change-password
+    QByteArray firmwarePath; // upgrade, file system bytes
 };
 
 } // namespace tvx::cli

@@ -115,18 +115,16 @@ QString helpText(Command command)
         return commandHelp("get TARGET... [--json]", kGetHelp,
                            {kTargetsHelp, kFleetOptions, kCommonOptions});
     case Command::Set:
-        return commandHelp("set TARGET... (--from FILE.json | NAME=VALUE...) [OPTION]...",
-                           kSetHelp,
-                           {kTargetsHelp, kSetOptions, kFleetOptions, kCommonOptions,
-                            kSettingsHelp, kFilesHelp});
+        return commandHelp(
+            "set TARGET... (--from FILE.json | NAME=VALUE...) [OPTION]...", kSetHelp,
+            {kTargetsHelp, kSetOptions, kFleetOptions, kCommonOptions, kSettingsHelp, kFilesHelp});
     case Command::Reboot:
         return commandHelp("reboot TARGET... [--wait] [--json]", kRebootHelp,
                            {kTargetsHelp, kFleetOptions,
                             "      --wait            return when each module answers again\n",
                             kCommonOptions});
     case Command::Upgrade:
-        return commandHelp("upgrade TARGET... --firmware FILE.aff [--wait] [--json]",
-                           kUpgradeHelp,
+        return commandHelp("upgrade TARGET... --firmware FILE.aff [--wait] [--json]", kUpgradeHelp,
                            {kTargetsHelp, kFleetOptions,
                             "      --firmware FILE   the firmware file\n"
                             "      --wait            return when each module answers again;\n"
@@ -135,11 +133,11 @@ QString helpText(Command command)
     case Command::None:
         break;
     }
-    QString out = QStringLiteral(
-        "Usage: tarvanix-cli COMMAND [OPTION]... [TARGET]...\n"
-        "Find, read, configure, reboot and upgrade Tarvanix device-server modules\n"
-        "on the local IPv4 network, one module or a whole fleet at a time.\n"
-        "\n");
+    QString out =
+        QStringLiteral("Usage: tarvanix-cli COMMAND [OPTION]... [TARGET]...\n"
+                       "Find, read, configure, reboot and upgrade Tarvanix device-server modules\n"
+                       "on the local IPv4 network, one module or a whole fleet at a time.\n"
+                       "\n");
     out += QLatin1String(kTargetsHelp);
     out += QStringLiteral("\nCommands:\n");
     for (const char* part : {kDiscoverHelp, kGetHelp, kSetHelp, kRebootHelp, kUpgradeHelp})

@@ -21,8 +21,8 @@ constexpr int kMaxJobs = 64;
 bool takesValue(const QString& name)
 {
     return name == QLatin1String("--targets") || name == QLatin1String("--jobs")
-           || name == QLatin1String("-j") || name == QLatin1String("--ip")
-           || name == QLatin1String("--from") || name == QLatin1String("--firmware");
+        || name == QLatin1String("-j") || name == QLatin1String("--ip")
+        || name == QLatin1String("--from") || name == QLatin1String("--firmware");
 }
 
 QString checkCombination(const CliRequest& r)

@@ -13,24 +13,24 @@ struct CliRequest {
     bool help = false;
     bool version = false;
 
-    QStringList targets;     // as typed
+    QStringList targets; // as typed
     bool all = false;
     QString targetsFile;
     int jobs = 4;
 
-    QString searchIp;        // discover --ip
+    QString searchIp; // discover --ip
     bool json = false;
     bool csv = false;
 
-    QString fromFile;        // set --from
+    QString fromFile; // set --from
     QStringList assignments; // set NAME=VALUE
     bool changePassword = false;
-    bool dryRun = false;      // set --dry-run
+    bool dryRun = false; // set --dry-run
     bool withAddress = false; // set --from --with-address
-    bool wait = false;        // reboot, upgrade --wait
+    bool wait = false; // reboot, upgrade --wait
     bool quiet = false;
 
-    QString firmware;        // upgrade --firmware
+    QString firmware; // upgrade --firmware
     bool verbose = false;
 };
 

@@ -1,12 +1,12 @@
 #include "cli/CliSearch.h"
 
-#include "handover/RunToken.h"
-#include "handover/WorkerLink.h"
 #include "cli/CliContext.h"
 #include "cli/RunView.h"
 #include "cli/TerminalDisplay.h"
 #include "cli/TerminalPrompter.h"
 #include "discovery/Udpsearchthread.h"
+#include "handover/RunToken.h"
+#include "handover/WorkerLink.h"
 #include "net/HostNetwork.h"
 
 #include <QCoreApplication>

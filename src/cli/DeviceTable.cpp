@@ -10,15 +10,14 @@ namespace tvx::cli {
 
 namespace {
 
-constexpr std::array<const char*, 7> kCaptions = {"Number",   "Device Name", "MAC Address",
-                                                  "IP Address", "Password", "Model Name",
-                                                  "Device Mode"};
+constexpr std::array<const char*, 7> kCaptions = {
+    "Number", "Device Name", "MAC Address", "IP Address", "Password", "Model Name", "Device Mode"};
 
 // The cells of one row, in the columns' order.
 std::array<QString, 7> cells(const DiscoveryRecord& r, int number)
 {
-    return {QString::number(number),   recordText(r.deviceName), recordText(r.macText),
-            recordText(r.ipText),      recordText(r.passwordState), recordText(r.modelName),
+    return {QString::number(number), recordText(r.deviceName),    recordText(r.macText),
+            recordText(r.ipText),    recordText(r.passwordState), recordText(r.modelName),
             recordText(r.deviceMode)};
 }
 
@@ -121,8 +120,8 @@ QByteArray DeviceTable::toCsv() const
 QByteArray DeviceTable::toJson() const
 {
     // The settings' key style; the password state as the boolean it is.
-    constexpr std::array<const char*, 7> kKeys = {"number", "devName", "lanMac", "lanIp",
-                                                  "password", "model", "mode"};
+    constexpr std::array<const char*, 7> kKeys = {"number",   "devName", "lanMac", "lanIp",
+                                                  "password", "model",   "mode"};
     QList<OrderedObject> objects;
     for (int i = 0; i < rows_.size(); ++i) {
         const auto row = cells(rows_[i], i + 1);

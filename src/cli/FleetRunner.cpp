@@ -109,13 +109,12 @@ QByteArray FleetRunner::summary(qint64 wallMs) const
     for (const auto& r : runs_) {
         const TargetOutcome& o = r->outcome();
         sumMs += o.ms;
-        const QString result = !o.ok ? (o.done ? QStringLiteral("FAILED")
-                                               : QStringLiteral("INTERRUPTED"))
-                               : resultName(o);
+        const QString result = !o.ok
+            ? (o.done ? QStringLiteral("FAILED") : QStringLiteral("INTERRUPTED"))
+            : resultName(o);
         QString message = o.message;
         message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-        rows << Row{o.target, o.mac, o.ip, result, QString::number(o.ms / 1000.0, 'f', 1),
-                    message};
+        rows << Row{o.target, o.mac, o.ip, result, QString::number(o.ms / 1000.0, 'f', 1), message};
     }
     std::array<qsizetype, 6> width{};
     for (const Row& row : rows) {
@@ -127,7 +126,7 @@ QByteArray FleetRunner::summary(qint64 wallMs) const
         QString line;
         for (size_t c = 0; c < row.size(); ++c)
             line += (c ? QStringLiteral("  ") : QString())
-                    + (c == 4 ? row[c].rightJustified(width[c]) : row[c].leftJustified(width[c]));
+                + (c == 4 ? row[c].rightJustified(width[c]) : row[c].leftJustified(width[c]));
         out += line.trimmed() + QLatin1Char('\n');
     }
     const int failed = failures();
@@ -140,9 +139,9 @@ QByteArray FleetRunner::summary(qint64 wallMs) const
                .arg(failed);
     if (interrupted > 0)
         out += QStringLiteral(" (%1 interrupted)").arg(interrupted);
-    out += QStringLiteral("; %1 s, the targets' own times add up to %2 s\n")
-               .arg(QString::number(wallMs / 1000.0, 'f', 1),
-                    QString::number(sumMs / 1000.0, 'f', 1));
+    out +=
+        QStringLiteral("; %1 s, the targets' own times add up to %2 s\n")
+            .arg(QString::number(wallMs / 1000.0, 'f', 1), QString::number(sumMs / 1000.0, 'f', 1));
     return out.toUtf8();
 }
 
@@ -154,7 +153,7 @@ QByteArray FleetRunner::summaryJson(Command command, bool waited) const
         QByteArray module = "{}";
         if (o.found) {
             module = "{\"devName\": " + jsonString(o.devName) + ", \"lanIp\": " + jsonString(o.ip)
-                     + ", \"lanMac\": " + jsonString(o.mac) + "}";
+                + ", \"lanMac\": " + jsonString(o.mac) + "}";
         }
         QString message = o.ok ? QString() : o.message;
         message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
@@ -168,8 +167,7 @@ QByteArray FleetRunner::summaryJson(Command command, bool waited) const
             for (qsizetype i = 0; i < o.changes.size(); ++i) {
                 const SettingsChange& c = o.changes[i];
                 changes += (i ? ", " : "") + QByteArray("{\"name\": ") + jsonString(c.name)
-                           + ", \"old\": " + jsonString(c.old) + ", \"new\": " + jsonString(c.now)
-                           + "}";
+                    + ", \"old\": " + jsonString(c.old) + ", \"new\": " + jsonString(c.now) + "}";
             }
             object.append({QStringLiteral("changes"), changes + "]"});
         }

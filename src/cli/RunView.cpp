@@ -13,8 +13,7 @@ constexpr int kStep = 10;
 RunView::RunView(TerminalDisplay& display, QString name, int maximum,
                  std::function<void()> onClosed)
     : display_(display), name_(std::move(name)), maximum_(maximum), onClosed_(std::move(onClosed))
-{
-}
+{}
 
 void RunView::prepare()
 {
@@ -42,8 +41,8 @@ void RunView::stepIt()
 
 void RunView::stepBy(int delta)
 {
-    position_ = static_cast<int>(std::clamp<long long>(static_cast<long long>(position_) + delta, 0,
-                                                       maximum_));
+    position_ = static_cast<int>(
+        std::clamp<long long>(static_cast<long long>(position_) + delta, 0, maximum_));
     show();
 }
 

@@ -26,8 +26,8 @@ std::optional<TargetId> TargetId::parse(const QString& text)
         id.key = QString::fromLatin1(dotted);
         return id;
     }
-    static const QRegularExpression mac(QStringLiteral(
-        "^[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}$"));
+    static const QRegularExpression mac(
+        QStringLiteral("^[0-9A-Fa-f]{2}([:-])[0-9A-Fa-f]{2}(\\1[0-9A-Fa-f]{2}){4}$"));
     if (mac.match(text).hasMatch()) {
         uint8_t raw[6];
         macTextToBytes(bytes.constData(), raw);
@@ -61,14 +61,14 @@ TargetsFile readTargetsFile(const QString& path)
         std::optional<TargetId> id = TargetId::parse(QString::fromLatin1(columns[0]));
         if (!id) {
             out.error = where()
-                        + QStringLiteral("'%1' is neither an IP address nor a MAC address")
-                              .arg(QString::fromLatin1(columns[0]));
+                + QStringLiteral("'%1' is neither an IP address nor a MAC address")
+                      .arg(QString::fromLatin1(columns[0]));
             return out;
         }
         if (columns.size() == 2) {
             if (columns[1].size() > kPasswordMaxChars) {
-                out.error = where() + QStringLiteral("password longer than %1 characters")
-                                          .arg(kPasswordMaxChars);
+                out.error = where()
+                    + QStringLiteral("password longer than %1 characters").arg(kPasswordMaxChars);
                 return out;
             }
             id->password = columns[1];

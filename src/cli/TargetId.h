@@ -13,9 +13,9 @@ namespace tvx::cli {
 // its targets-file line, if any.
 struct TargetId {
     enum class Kind { Ip, Mac };
-    QString text;        // as given, for the summary
+    QString text; // as given, for the summary
     Kind kind = Kind::Ip;
-    QString key;         // "%u.%u.%u.%u" or "%02X:%02X:%02X:%02X:%02X:%02X"
+    QString key; // "%u.%u.%u.%u" or "%02X:%02X:%02X:%02X:%02X:%02X"
     std::optional<QByteArray> password;
 
     // Nothing when `text` is neither a dotted IPv4 address (not 0.0.0.0 nor

@@ -1,6 +1,5 @@
 #include "cli/TargetRun.h"
 
-#include "handover/WorkerLink.h"
 #include "cli/CliContext.h"
 #include "cli/DeviceTable.h"
 #include "cli/RunView.h"
@@ -11,6 +10,7 @@
 #include "config/RecordText.h"
 #include "firmware/Rebootthread.h"
 #include "firmware/Upgradefwthread.h"
+#include "handover/WorkerLink.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
 
@@ -31,14 +31,13 @@ void copyText(char (&out)[N], const QByteArray& text)
 }
 } // namespace
 
-TargetRun::TargetRun(CliContext& context, QString name)
-    : context_(context), name_(std::move(name))
+TargetRun::TargetRun(CliContext& context, QString name) : context_(context), name_(std::move(name))
 {
     outcome_.target = name_;
 }
 
-TargetRun::TargetRun(CliContext& context, Command command, QString name,
-                     const DiscoveryRecord& row, QByteArray password, std::function<void()> onDone)
+TargetRun::TargetRun(CliContext& context, Command command, QString name, const DiscoveryRecord& row,
+                     QByteArray password, std::function<void()> onDone)
     : context_(context), command_(command), name_(std::move(name)), row_(row),
       password_(std::move(password)), onDone_(std::move(onDone))
 {
@@ -99,12 +98,12 @@ TargetRun::Step& TargetRun::newStep(int barMaximum, std::function<void(int)> onE
     // stored just before.
     step.view = std::make_unique<RunView>(*context_.display, name_, barMaximum,
                                           [token, onEnd] { onEnd(token->result); });
-    step.prompter = std::make_unique<TerminalPrompter>(*context_.display, name_ + QStringLiteral(": "));
+    step.prompter =
+        std::make_unique<TerminalPrompter>(*context_.display, name_ + QStringLiteral(": "));
     // Not every worker closes its view after an unexpected error: the step
     // ends here then, and a later close is ignored.
-    step.prompter->setOnException([view = step.view.get()](const QString&) {
-        view->closeProgress();
-    });
+    step.prompter->setOnException(
+        [view = step.view.get()](const QString&) { view->closeProgress(); });
     steps_.push_back(std::move(step));
     return steps_.back();
 }
@@ -120,8 +119,8 @@ void TargetRun::startRead()
     Step& step = newStep(kSettingsBarMaximum, [this](int result) { afterRead(result); });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kSettingsBarMaximum);
-    WorkerThread::start(std::make_unique<TCPcmdgetThread>(
-        std::move(link), context_.net, record, row_.macText, row_.ipText, readBack_));
+    WorkerThread::start(std::make_unique<TCPcmdgetThread>(std::move(link), context_.net, record,
+                                                          row_.macText, row_.ipText, readBack_));
     step.view->prepare();
 }
 
@@ -192,9 +191,8 @@ void TargetRun::startWrite(const SettingsRecord& asRead, const SettingsRecord& r
     outcome_.ip = QString::fromLatin1(ip);
     if (!mac.isEmpty())
         outcome_.mac = QString::fromLatin1(mac);
-    Step& step = newStep(kSettingsBarMaximum, [this](int result) {
-        endStep(TCPcmdsetThread::outcome(result));
-    });
+    Step& step = newStep(kSettingsBarMaximum,
+                         [this](int result) { endStep(TCPcmdsetThread::outcome(result)); });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kSettingsBarMaximum);
     WorkerThread::start(std::make_unique<TCPcmdsetThread>(std::move(link), context_.net, record,

@@ -26,7 +26,7 @@ struct TargetOutcome {
     // How a target that did not fail ended: set writes only what changes.
     enum class Kind { Done, Unchanged, DryRun };
 
-    QString target;  // as given, or the module's address for --all
+    QString target; // as given, or the module's address for --all
     bool found = false; // a search found the module: mac, ip, devName hold its row
     QString mac;
     QString ip;
@@ -37,8 +37,8 @@ struct TargetOutcome {
     QString message; // the windows' text for a failure
     qint64 ms = 0;
     std::optional<SettingsRecord> settings; // get
-    QList<SettingsChange> changes;          // set: what was (or would be) written
-    QString firmwareVersion;                // upgrade --wait: as read afterwards
+    QList<SettingsChange> changes; // set: what was (or would be) written
+    QString firmwareVersion; // upgrade --wait: as read afterwards
 };
 
 // One target of a command: the same workers the windows start, each step with

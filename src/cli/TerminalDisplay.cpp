@@ -120,8 +120,9 @@ void TerminalDisplay::drawStatusLocked(bool force)
     if (total_ <= 1 && runs_.size() <= 1) {
         if (!runs_.isEmpty()) {
             const RunState& only = runs_.begin().value();
-            label = (runs_.begin().key().isEmpty() ? QString() : runs_.begin().key() + QLatin1Char(' '))
-                    + only.message;
+            label =
+                (runs_.begin().key().isEmpty() ? QString() : runs_.begin().key() + QLatin1Char(' '))
+                + only.message;
             fraction = only.fraction;
         }
     } else {
@@ -137,10 +138,10 @@ void TerminalDisplay::drawStatusLocked(bool force)
     const int columns = width() - 1;
     const int barWidth = std::clamp(columns / 3, 10, 40);
     const int filled = static_cast<int>(fraction * barWidth + 0.5);
-    const QString barText = QStringLiteral("[%1%2] %3%")
-                                .arg(QString(filled, QLatin1Char('#')),
-                                     QString(barWidth - filled, QLatin1Char('-')))
-                                .arg(static_cast<int>(fraction * 100), 3);
+    const QString barText =
+        QStringLiteral("[%1%2] %3%")
+            .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('-')))
+            .arg(static_cast<int>(fraction * 100), 3);
     const int room = std::max(0, columns - static_cast<int>(barText.size()) - 1);
     const QString status = label.left(room).leftJustified(room) + QLatin1Char(' ') + barText;
     if (status == lastStatus_)

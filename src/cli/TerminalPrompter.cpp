@@ -6,8 +6,7 @@ namespace tvx::cli {
 
 TerminalPrompter::TerminalPrompter(TerminalDisplay& display, QString prefix)
     : display_(display), prefix_(std::move(prefix))
-{
-}
+{}
 
 void TerminalPrompter::say(const QString& text)
 {

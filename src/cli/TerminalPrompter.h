@@ -20,7 +20,10 @@ public:
 
     // Called on the UI thread after an unexpected error of the run's worker
     // was shown: not every worker closes its progress window then.
-    void setOnException(std::function<void(const QString&)> call) { onException_ = std::move(call); }
+    void setOnException(std::function<void(const QString&)> call)
+    {
+        onException_ = std::move(call);
+    }
     // Errors shown so far (a search reports its failures only this way).
     int errorsShown() const { return errors_; }
 

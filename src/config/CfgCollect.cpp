@@ -29,8 +29,8 @@ bool convert(const QByteArray& text, int32_t& value)
 // The selected item's text, or the value as read while the load's kept value
 // still stands. A box without a selection writes the text it shows.
 template <size_t N>
-void collectCombo(char (&field)[N], const char (&readField)[N], const ComboTable& table,
-                  int now, int loaded, bool kept, const char* shownText)
+void collectCombo(char (&field)[N], const char (&readField)[N], const ComboTable& table, int now,
+                  int loaded, bool kept, const char* shownText)
 {
     const bool inTable = now >= 0 && now < static_cast<int>(table.items.size());
     if ((kept && now == loaded) || (!inTable && kept))

@@ -16,21 +16,30 @@ int findItem(const ComboTable& table, const char* text)
 int parityIndexFromChar(char c)
 {
     switch (c) {
-    case 'E': return 1;
-    case 'O': return 2;
-    case 'S': return 3;
-    case 'M': return 4;
-    default: return 0;
+    case 'E':
+        return 1;
+    case 'O':
+        return 2;
+    case 'S':
+        return 3;
+    case 'M':
+        return 4;
+    default:
+        return 0;
     }
 }
 
 int dataBitsIndexFromChar(char c)
 {
     switch (c) {
-    case '5': return 0;
-    case '6': return 1;
-    case '7': return 2;
-    default: return 3;
+    case '5':
+        return 0;
+    case '6':
+        return 1;
+    case '7':
+        return 2;
+    default:
+        return 3;
     }
 }
 

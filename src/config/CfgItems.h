@@ -17,8 +17,7 @@ namespace cfgitems {
 inline constexpr std::array<const char*, 13> kBaudItems = {
     "921600", "460800", "230400", "115200", "57600", "38400", "19200",
     "9600",   "7200",   "4800",   "2400",   "1200",  "300"};
-inline constexpr std::array<const char*, 5> kParityItems = {"NONE", "EVEN", "ODD", "SPACE",
-                                                             "MARK"};
+inline constexpr std::array<const char*, 5> kParityItems = {"NONE", "EVEN", "ODD", "SPACE", "MARK"};
 inline constexpr std::array<const char*, 4> kDataBitsItems = {"5", "6", "7", "8"};
 inline constexpr std::array<const char*, 2> kStopBitsItems = {"1", "2"};
 inline constexpr std::array<const char*, 3> kFlowItems = {"NONE", "RTS/CTS", "XON/XOFF"};

@@ -14,9 +14,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QValidator>
 #include <QStyle>
 #include <QTabWidget>
+#include <QValidator>
 
 #include <algorithm>
 #include <cstring>
@@ -133,8 +133,8 @@ void makeShowOnly(QLineEdit* edit)
     edit->setPalette(pal);
 }
 
-QComboBox* addCombo(QWidget* parent, const char* name, const QRect& place,
-                    const ComboTable& table, const QFont& font)
+QComboBox* addCombo(QWidget* parent, const char* name, const QRect& place, const ComboTable& table,
+                    const QFont& font)
 {
     auto* combo = new QComboBox(parent);
     combo->setObjectName(QLatin1String(name));
@@ -150,16 +150,16 @@ QComboBox* addCombo(QWidget* parent, const char* name, const QRect& place,
 
 void TcfgForm::setModuleText(QLineEdit* edit, const QString& text)
 {
-    if (auto* validator = dynamic_cast<ModuleTextValidator*>(
-            const_cast<QValidator*>(edit->validator())))
+    if (auto* validator =
+            dynamic_cast<ModuleTextValidator*>(const_cast<QValidator*>(edit->validator())))
         validator->allowFor(text);
     edit->setText(text);
 }
 
 TcfgForm::TcfgForm(QWidget* parent, CfgFormLinks links, const char* macText,
                    const SettingsRecord& record, AddressControlFactory createAddressControl)
-    : QWidget(parent, Qt::Window), links_(std::move(links)), record_(record),
-      loadedRecord_(record), createAddressControl_(std::move(createAddressControl))
+    : QWidget(parent, Qt::Window), links_(std::move(links)), record_(record), loadedRecord_(record),
+      createAddressControl_(std::move(createAddressControl))
 {
     std::strncpy(openedMac_, macText ? macText : "", sizeof openedMac_ - 1);
     if (!createAddressControl_) {
@@ -249,8 +249,8 @@ void TcfgForm::createBasicPage(QWidget* page)
     GrpBox_ns->setObjectName(QStringLiteral("GrpBox_ns"));
     GrpBox_ns->setGeometry(8, 8, 265, 233);
     addLabel(GrpBox_ns, QStringLiteral("IP Mode:"), 16, 28, 112);
-    CmbBox_ipcfg = addCombo(GrpBox_ns, "CmbBox_ipcfg", QRect(112, 24, 130, 21),
-                            cfgitems::kIpMode, bold);
+    CmbBox_ipcfg =
+        addCombo(GrpBox_ns, "CmbBox_ipcfg", QRect(112, 24, 130, 21), cfgitems::kIpMode, bold);
     // The address controls go into this panel when the window is shown.
     Panel4 = addPanel(GrpBox_ns, "Panel4", QRect(100, 47, 151, 92));
     addLabel(GrpBox_ns, QStringLiteral("IP Address:"), 16, 58, 112);
@@ -299,8 +299,8 @@ void TcfgForm::createOperationPage(QWidget* page)
 
     Panel0_net = addPanel(TabSheet_sp0, "Panel0_net", QRect(0, 0, 241, 235));
     addLabel(Panel0_net, QStringLiteral("Operation mode :"), 8, 20, 100);
-    CmbBox_sp0_opmode = addCombo(Panel0_net, "CmbBox_sp0_opmode", QRect(100, 16, 130, 21),
-                                 cfgitems::kOpMode, bold);
+    CmbBox_sp0_opmode =
+        addCombo(Panel0_net, "CmbBox_sp0_opmode", QRect(100, 16, 130, 21), cfgitems::kOpMode, bold);
     CmbBox_sp0_opmode->setPlaceholderText(QLatin1String(cfgitems::kOpModeShownText));
     // The mode is shown, not chosen.
     CmbBox_sp0_opmode->setEnabled(false);
@@ -323,8 +323,8 @@ void TcfgForm::createOperationPage(QWidget* page)
     Edit_sp0_tcpcrport->setGeometry(10, 32, 130, 21);
     Edit_sp0_tcpcrport->setFont(bold);
     Edit_sp0_tcpcrport->setValidator(moduleTextValidator(Edit_sp0_tcpcrport));
-    CmbBox_sp0_tcpcat = addCombo(Panel2, "CmbBox_sp0_tcpcat", QRect(10, 58, 130, 21),
-                                 cfgitems::kConnectAt, bold);
+    CmbBox_sp0_tcpcat =
+        addCombo(Panel2, "CmbBox_sp0_tcpcat", QRect(10, 58, 130, 21), cfgitems::kConnectAt, bold);
     // Neither panel shows until the load knows the mode.
     Panel0_tcps->hide();
     Panel0_tcpc->hide();
@@ -341,8 +341,7 @@ void TcfgForm::createSerialArea(QWidget* area)
     addLabel(area, QStringLiteral("Baud(bps):"), 8, 20, 88);
     CmbBox_sp0_baud = addCombo(area, "CmbBox_sp0_baud", QRect(88, 16, 105, 21), kBaud, bold);
     addLabel(area, QStringLiteral("Parity :"), 8, 46, 88);
-    CmbBox_sp0_parity = addCombo(area, "CmbBox_sp0_parity", QRect(88, 42, 105, 21), kParity,
-                                 bold);
+    CmbBox_sp0_parity = addCombo(area, "CmbBox_sp0_parity", QRect(88, 42, 105, 21), kParity, bold);
     addLabel(area, QStringLiteral("Data bits :"), 8, 72, 88);
     CmbBox_sp0_db = addCombo(area, "CmbBox_sp0_db", QRect(88, 68, 105, 21), kDataBits, bold);
     addLabel(area, QStringLiteral("Stop bits :"), 8, 98, 88);

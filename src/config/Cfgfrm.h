@@ -59,8 +59,8 @@ public:
     // error number. The default cannot fail; tests give one that does.
     using AddressControlFactory = std::function<Ipv4AddressEdit*(QWidget* parent, int& error)>;
 
-    TcfgForm(QWidget* parent, CfgFormLinks links, const char* macText,
-             const SettingsRecord& record, AddressControlFactory createAddressControl = {});
+    TcfgForm(QWidget* parent, CfgFormLinks links, const char* macText, const SettingsRecord& record,
+             AddressControlFactory createAddressControl = {});
     ~TcfgForm() override;
 
     // The window's copy of the record: as loaded, then as collected.

@@ -4,11 +4,11 @@
 // "Save to Module" still checks everything before anything is written.
 #include "config/Cfgfrm.h"
 
-#include "handover/Prompter.h"
 #include "config/CfgCollect.h"
 #include "config/RecordText.h"
 #include "config/SettingsEdit.h"
 #include "firmware/QtFilePicker.h"
+#include "handover/Prompter.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -33,7 +33,8 @@ void TcfgForm::createFileControls()
     loadFileBtn = new QPushButton(QStringLiteral("Load settings from file…"), infoPanel);
     loadFileBtn->setObjectName(QStringLiteral("loadFileBtn"));
     loadFileBtn->setGeometry(352, 29, 185, 22);
-    CkBox_fileAddress = new QCheckBox(QStringLiteral("Load the IP settings of any file"), infoPanel);
+    CkBox_fileAddress =
+        new QCheckBox(QStringLiteral("Load the IP settings of any file"), infoPanel);
     CkBox_fileAddress->setObjectName(QStringLiteral("CkBox_fileAddress"));
     CkBox_fileAddress->setToolTip(
         QStringLiteral("IP mode, IP address, subnet mask and gateway are loaded only from a "
@@ -63,13 +64,13 @@ void TcfgForm::saveFileBtnClick()
         links_.prompter->showError(result.message);
         return;
     }
-    const QString path =
-        filePicker().saveFile(this, QStringLiteral("Save settings to file"), QString(), kFileFilter);
+    const QString path = filePicker().saveFile(this, QStringLiteral("Save settings to file"),
+                                               QString(), kFileFilter);
     if (path.isEmpty())
         return;
     QSaveFile file(path);
-    const QByteArray json =
-        SettingsEdit::fileJson(toSave, QString::fromLatin1(deviceIp_, strnlen(deviceIp_, sizeof deviceIp_)));
+    const QByteArray json = SettingsEdit::fileJson(
+        toSave, QString::fromLatin1(deviceIp_, strnlen(deviceIp_, sizeof deviceIp_)));
     if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
         links_.prompter->showError(QStringLiteral("%1: %2").arg(path, file.errorString()));
         return;
@@ -95,8 +96,8 @@ void TcfgForm::loadFileBtnClick()
         const QStringList dropped = SettingsEdit::dropAddress(file.assignments);
         if (!dropped.isEmpty())
             writeLog(QStringLiteral("%1: %2 not loaded: the file was saved from "
-                                                "another module")
-                                     .arg(path, dropped.join(QStringLiteral(", "))));
+                                    "another module")
+                         .arg(path, dropped.join(QStringLiteral(", "))));
     }
 
     const CfgEntries before = currentEntries();
@@ -107,7 +108,8 @@ void TcfgForm::loadFileBtnClick()
         return;
     }
     // An address the file leaves as it is stays as shown, empty included.
-    for (auto member : {&CfgEntries::ip, &CfgEntries::mask, &CfgEntries::gw, &CfgEntries::remoteIp}) {
+    for (auto member :
+         {&CfgEntries::ip, &CfgEntries::mask, &CfgEntries::gw, &CfgEntries::remoteIp}) {
         if (now.*member == before.*member)
             (now.*member).reset();
     }

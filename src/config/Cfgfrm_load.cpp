@@ -2,9 +2,9 @@
 // the controls, when the window is first shown.
 #include "config/Cfgfrm.h"
 
-#include "handover/Prompter.h"
 #include "config/CfgLoad.h"
 #include "config/RecordText.h"
+#include "handover/Prompter.h"
 #include "platform/Ipv4AddressEdit.h"
 
 #include <QCheckBox>

@@ -2,12 +2,12 @@
 // write worker, the password page and "Abort".
 #include "config/Cfgfrm.h"
 
+#include "config/CfgCollect.h"
+#include "config/RecordText.h"
 #include "handover/Prompter.h"
 #include "handover/RunToken.h"
 #include "handover/WorkerLink.h"
 #include "handover/WorkerThread.h"
-#include "config/CfgCollect.h"
-#include "config/RecordText.h"
 #include "platform/Ipv4AddressEdit.h"
 #include "protocol/Tcpcmdsetthread.h"
 #include "protocol/Tcpprgfrm.h"
@@ -127,8 +127,7 @@ void TcfgForm::Save_BtnClick()
     if (newPassword != Edit_retryPasswd->text()) {
         // A mismatch also withdraws a password accepted earlier.
         record_.passwdChg = 0;
-        links_.prompter->showError(
-            QStringLiteral("Confirm password isn't match for new password"));
+        links_.prompter->showError(QStringLiteral("Confirm password isn't match for new password"));
         return;
     }
     record_.passwdChg = 1;

@@ -35,7 +35,8 @@ template <size_t N>
 void storeField(char (&field)[N], const QByteArray& bytes)
 {
     std::memset(field, 0, N);
-    std::memcpy(field, bytes.constData(), std::min<size_t>(static_cast<size_t>(bytes.size()), N - 1));
+    std::memcpy(field, bytes.constData(),
+                std::min<size_t>(static_cast<size_t>(bytes.size()), N - 1));
 }
 
 template <size_t N>

@@ -7,8 +7,8 @@
 #include "protocol/CommandTable.h"
 
 #include <QFile>
-#include <QJsonDocument>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 
@@ -20,14 +20,14 @@ namespace tvx {
 
 // What kind of control shows a field, and so which values it can take.
 enum class Control {
-    ReadOnly,    // shown, never written
-    Edit,        // typed text; `maxChars` the edit's limit (0: none)
-    Switch,      // a check box: "0" or "1"
-    Choice,      // a combo box: one of `table`'s items, or the module's code for it
-    DataFormat,  // three combo boxes in one field: parity letter, data bits, stop bits
+    ReadOnly, // shown, never written
+    Edit, // typed text; `maxChars` the edit's limit (0: none)
+    Switch, // a check box: "0" or "1"
+    Choice, // a combo box: one of `table`'s items, or the module's code for it
+    DataFormat, // three combo boxes in one field: parity letter, data bits, stop bits
     PackSwitches,
-    Delimiter,   // two hexadecimal edits of two characters each
-    Address,     // an IPv4 address control
+    Delimiter, // two hexadecimal edits of two characters each
+    Address, // an IPv4 address control
 };
 
 // The order in which values go into the controls: a switch or mode first,
@@ -105,7 +105,7 @@ bool is(const SettingsField& f, const char* name)
 Stage stageOf(const SettingsField& f)
 {
     return is(f, "sp0_dpCtrl") || is(f, "lanIpCfg") || is(f, "sp0_opmode") ? Stage::Controlling
-                                                                            : Stage::Dependent;
+                                                                           : Stage::Dependent;
 }
 
 // The item index a choice value names: an item's text or the module's code.
@@ -191,8 +191,7 @@ QString checkForm(const SettingsField& f, const QString& value)
         return {};
     }
     case Control::PackSwitches:
-        if (value.size() != 3
-            || value.contains(QRegularExpression(QStringLiteral("[^01]"))))
+        if (value.size() != 3 || value.contains(QRegularExpression(QStringLiteral("[^01]"))))
             return QStringLiteral("%1 takes three switches of 0 or 1: delimiter, timeout, length")
                 .arg(name);
         return {};
@@ -273,7 +272,9 @@ QString SettingsEdit::parseFile(const QByteArray& bytes, const QString& path, Se
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError)
-        return QStringLiteral("%1: %2 at offset %3").arg(path, error.errorString()).arg(error.offset);
+        return QStringLiteral("%1: %2 at offset %3")
+            .arg(path, error.errorString())
+            .arg(error.offset);
     QJsonObject object;
     if (doc.isObject()) {
         object = doc.object();
@@ -362,7 +363,8 @@ QList<SettingsChange> SettingsEdit::changes(const SettingsRecord& asRead,
             continue;
         for (const SettingsField& f : kFields) {
             if (f.offset == line.field.offset)
-                out.append({QString::fromLatin1(f.name), readValue(f, asRead), readValue(f, toWrite)});
+                out.append(
+                    {QString::fromLatin1(f.name), readValue(f, asRead), readValue(f, toWrite)});
         }
     }
     return out;
@@ -380,7 +382,8 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
             const QByteArray v = a.value.toLatin1();
             QString refusal;
             const auto hiddenBy = [&](const char* control) {
-                return QStringLiteral("%1 cannot be changed while %2").arg(name, QLatin1String(control));
+                return QStringLiteral("%1 cannot be changed while %2")
+                    .arg(name, QLatin1String(control));
             };
             switch (f.control) {
             case Control::ReadOnly:
@@ -403,9 +406,10 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
                     now.ipcfg = index;
                 else if (is(f, "sp0_opmode"))
                     now.opmode = index;
-                else if (now.opmode != kOpModeClient)
-                    { refusal = hiddenBy("sp0_opmode is not TCP Client"); break; }
-                else
+                else if (now.opmode != kOpModeClient) {
+                    refusal = hiddenBy("sp0_opmode is not TCP Client");
+                    break;
+                } else
                     now.tcpcat = index;
                 break;
             }
@@ -418,27 +422,35 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
                 if (isFlagField(f)) {
                     now.webEn = v == "1";
                 } else {
-                    if (now.ipcfg == kIpModeDhcp)
-                        { refusal = hiddenBy("lanIpCfg is DHCP"); break; }
+                    if (now.ipcfg == kIpModeDhcp) {
+                        refusal = hiddenBy("lanIpCfg is DHCP");
+                        break;
+                    }
                     now.pingEn = v == "1";
                 }
                 break;
             case Control::Address: {
                 const uint32_t address = addressValue(a.value).value_or(0);
                 if (is(f, "sp0_tcpcrip")) {
-                    if (now.opmode != kOpModeClient)
-                        { refusal = hiddenBy("sp0_opmode is not TCP Client"); break; }
+                    if (now.opmode != kOpModeClient) {
+                        refusal = hiddenBy("sp0_opmode is not TCP Client");
+                        break;
+                    }
                     now.remoteIp = address;
                     break;
                 }
-                if (now.ipcfg == kIpModeDhcp)
-                    { refusal = hiddenBy("lanIpCfg is DHCP"); break; }
+                if (now.ipcfg == kIpModeDhcp) {
+                    refusal = hiddenBy("lanIpCfg is DHCP");
+                    break;
+                }
                 (is(f, "lanIp") ? now.ip : is(f, "lanMask") ? now.mask : now.gw) = address;
                 break;
             }
             case Control::Delimiter:
-                if (!now.dpStrOn)
-                    { refusal = hiddenBy("the delimiter switch of sp0_dpCtrl is 0"); break; }
+                if (!now.dpStrOn) {
+                    refusal = hiddenBy("the delimiter switch of sp0_dpCtrl is 0");
+                    break;
+                }
                 now.dpStr0 = a.value.left(2);
                 now.dpStr1 = a.value.mid(2);
                 break;
@@ -448,20 +460,28 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
                 } else if (is(f, "diolp")) {
                     now.diolp = a.value;
                 } else if (is(f, "sp0_dpLen")) {
-                    if (!now.dpLenOn)
-                        { refusal = hiddenBy("the length switch of sp0_dpCtrl is 0"); break; }
+                    if (!now.dpLenOn) {
+                        refusal = hiddenBy("the length switch of sp0_dpCtrl is 0");
+                        break;
+                    }
                     now.dpLen = a.value;
                 } else if (is(f, "sp0_dpTm")) {
-                    if (!now.dpTmOn)
-                        { refusal = hiddenBy("the timeout switch of sp0_dpCtrl is 0"); break; }
+                    if (!now.dpTmOn) {
+                        refusal = hiddenBy("the timeout switch of sp0_dpCtrl is 0");
+                        break;
+                    }
                     now.dpTm = a.value;
                 } else if (is(f, "sp0_tcpslport")) {
-                    if (now.opmode != kOpModeServer)
-                        { refusal = hiddenBy("sp0_opmode is not TCP Server"); break; }
+                    if (now.opmode != kOpModeServer) {
+                        refusal = hiddenBy("sp0_opmode is not TCP Server");
+                        break;
+                    }
                     now.tcpslport = a.value;
                 } else {
-                    if (now.opmode != kOpModeClient)
-                        { refusal = hiddenBy("sp0_opmode is not TCP Client"); break; }
+                    if (now.opmode != kOpModeClient) {
+                        refusal = hiddenBy("sp0_opmode is not TCP Client");
+                        break;
+                    }
                     now.tcpcrport = a.value;
                 }
                 break;

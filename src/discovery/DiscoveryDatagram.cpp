@@ -10,7 +10,7 @@ namespace tvx {
 namespace {
 
 enum class ItemSize {
-    Fixed,      // the type fixes the item's size; the length byte is not read
+    Fixed, // the type fixes the item's size; the length byte is not read
     LengthByte, // type, length byte L, then L bytes
 };
 

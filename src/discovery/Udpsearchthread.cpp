@@ -1,7 +1,7 @@
 #include "discovery/Udpsearchthread.h"
 
-#include "handover/ProgressView.h"
 #include "discovery/DiscoveryDatagram.h"
+#include "handover/ProgressView.h"
 #include "net/Ipv4.h"
 #include "platform/UniqueFd.h"
 
@@ -107,8 +107,8 @@ int UDPsearchThread::runSearch(bool broadcast, const char* target)
             link().showError(QStringLiteral("bind failed: %1").arg(errno));
             return -1;
         }
-        if (probeInterface(socket.get(), broadcast, target, local.addresses[n],
-                           local.ifIndexes[n]) != 0)
+        if (probeInterface(socket.get(), broadcast, target, local.addresses[n], local.ifIndexes[n])
+            != 0)
             return -1;
         ++sourcePort;
         socket.reset();
@@ -184,8 +184,8 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
         if (stopRequested())
             return -2;
         sendRequest(socket, destination, localAddress, ifIndex);
-        const auto readEnd = std::chrono::steady_clock::now()
-                             + std::chrono::milliseconds(timings_.readBudgetMs);
+        const auto readEnd =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timings_.readBudgetMs);
 
         for (int reply = 0; reply < timings_.repliesPerSend; ++reply) {
             if (stopRequested())
@@ -210,11 +210,10 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
             socklen_t fromLength = sizeof from;
             // MSG_TRUNC gives the datagram's whole length: a reply longer
             // than the buffer is a failed receive, not one to read in part.
-            const ssize_t received =
-                ::recvfrom(socket, datagram, sizeof datagram, MSG_TRUNC,
-                           reinterpret_cast<sockaddr*>(&from), &fromLength);
-            if (received <= 0 || static_cast<size_t>(received) > sizeof datagram ||
-                !parseReply(datagram, static_cast<size_t>(received), record_))
+            const ssize_t received = ::recvfrom(socket, datagram, sizeof datagram, MSG_TRUNC,
+                                                reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (received <= 0 || static_cast<size_t>(received) > sizeof datagram
+                || !parseReply(datagram, static_cast<size_t>(received), record_))
                 continue; // ignored, and counted as one of the replies read
             formatIpv4(from.sin_addr.s_addr, record_.ipText);
             if (hooks_.addDevice)

@@ -26,8 +26,8 @@ struct SearchHooks {
 // The timings of a search; the defaults are the ones users see. Tests of the
 // worker alone may shorten them.
 struct SearchTimings {
-    int pauseMs = 1000;        // before the first send
-    int waitMs = 2000;         // after a send, restarted by every reply
+    int pauseMs = 1000; // before the first send
+    int waitMs = 2000; // after a send, restarted by every reply
     int sendsPerAddress = 2;
     // Datagrams read after one send at most: room for 4096 modules on one
     // link answering twice each, so none is left unread.

@@ -1,8 +1,8 @@
 #include "firmware/FirmwareDialog.h"
 
-#include "handover/Prompter.h"
 #include "firmware/FirmwareRecognition.h"
 #include "firmware/QtFilePicker.h"
+#include "handover/Prompter.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,8 +29,8 @@ FirmwareDialog::FirmwareDialog(QWidget* parent, Prompter* prompter, const QStrin
 {
     setObjectName(objectName);
     setWindowTitle(QStringLiteral("Upgrade Dialog"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     QFont small = font();
     small.setPointSize(8);
     setFont(small);

@@ -10,12 +10,12 @@ namespace tvx {
 // in this order; the first failure ends the checks.
 enum class FirmwareCheck {
     Accepted,
-    PathTooLong,   // longer than the request's firmware path can hold
-    Missing,       // nothing, or no regular file, at the path
+    PathTooLong, // longer than the request's firmware path can hold
+    Missing, // nothing, or no regular file, at the path
     OpenFailed,
-    ReadFailed,    // fewer than the three recognition bytes
-    Unrecognised,  // not 0x55 0xAA 0xF1
-    NameTooLong,   // the write request could not carry the file name
+    ReadFailed, // fewer than the three recognition bytes
+    Unrecognised, // not 0x55 0xAA 0xF1
+    NameTooLong, // the write request could not carry the file name
 };
 
 constexpr size_t kFirmwarePathRoom = 255; // characters of DeviceRequest::firmwarePath

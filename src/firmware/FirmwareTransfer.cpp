@@ -1,9 +1,9 @@
 #include "firmware/FirmwareTransfer.h"
 
-#include "handover/WorkerLink.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/UpgradeCodes.h"
+#include "handover/WorkerLink.h"
 
 #include <arpa/inet.h>
 #include <poll.h>
@@ -27,8 +27,7 @@ int64_t nowMs()
 FirmwareTransfer::FirmwareTransfer(WorkerLink& link, TransferTimings timings)
     : link_(link), timings_(timings),
       pacer_(link, 10, std::chrono::milliseconds(timings.progressIntervalMs))
-{
-}
+{}
 
 bool FirmwareTransfer::pauseUnlessStopped(int ms)
 {
@@ -67,8 +66,8 @@ FirmwareTransfer::Wait FirmwareTransfer::waitReadable(int64_t deadlineMs)
     }
 }
 
-ssize_t FirmwareTransfer::receiveFrom(const sockaddr_in& expected, int64_t deadlineMs,
-                                      uint8_t* out, sockaddr_in* sender, Wait& wait)
+ssize_t FirmwareTransfer::receiveFrom(const sockaddr_in& expected, int64_t deadlineMs, uint8_t* out,
+                                      sockaddr_in* sender, Wait& wait)
 {
     for (;;) {
         wait = waitReadable(deadlineMs);
@@ -122,8 +121,8 @@ int FirmwareTransfer::requestWrite(uint32_t deviceAddress, uint16_t serverPort,
                  sizeof server);
         Wait wait;
         sockaddr_in sender{};
-        const ssize_t n = receiveFrom(server, nowMs() + timings_.answerWaitMs, answer,
-                                      &sender, wait);
+        const ssize_t n =
+            receiveFrom(server, nowMs() + timings_.answerWaitMs, answer, &sender, wait);
         if (wait == Wait::Timeout)
             continue;
         if (wait == Wait::Failed || n <= 0 || !isOptionAck(answer, static_cast<size_t>(n)))
@@ -180,8 +179,8 @@ int FirmwareTransfer::sendImage(int fd, int64_t fileSize)
             // From the module's address, whatever its port: a module may
             // acknowledge from another port than the one that answered the
             // request. Another host's datagram is still no acknowledgement.
-            const ssize_t n = receiveFrom(peer_, nowMs() + timings_.answerWaitMs, answer,
-                                          nullptr, wait);
+            const ssize_t n =
+                receiveFrom(peer_, nowMs() + timings_.answerWaitMs, answer, nullptr, wait);
             if (wait == Wait::Timeout)
                 continue;
             // A stale acknowledgement (the previous block's) fails as well:

@@ -6,8 +6,7 @@ namespace tvx {
 
 ProgressPacer::ProgressPacer(WorkerLink& link, int barStep, std::chrono::milliseconds interval)
     : link_(link), barStep_(barStep), interval_(interval)
-{
-}
+{}
 
 void ProgressPacer::setMessage(const QString& text)
 {

@@ -21,8 +21,8 @@ class HostNetwork;
 class rebootThread : public WorkerThread {
 public:
     // `commandPort` is the module's; only tests on loopback change it.
-    rebootThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
-                 const DeviceRequest& request, uint16_t commandPort = 23);
+    rebootThread(WorkerLink link, std::shared_ptr<HostNetwork> net, const DeviceRequest& request,
+                 uint16_t commandPort = 23);
 
     // What runReboot shows for a failure code; empty for "nothing".
     static QString resultMessage(int code);

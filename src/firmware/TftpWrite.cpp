@@ -75,9 +75,9 @@ void putDataHeader(uint32_t block, uint8_t* packet)
 
 bool isAckFor(const uint8_t* data, size_t length, uint32_t block)
 {
-    return length == kAckLength && data[0] == 0x00 && data[1] == 0x04 &&
-           data[2] == static_cast<uint8_t>((block >> 8) & 0xFF) &&
-           data[3] == static_cast<uint8_t>(block & 0xFF);
+    return length == kAckLength && data[0] == 0x00 && data[1] == 0x04
+        && data[2] == static_cast<uint8_t>((block >> 8) & 0xFF)
+        && data[3] == static_cast<uint8_t>(block & 0xFF);
 }
 
 } // namespace tvx

@@ -11,8 +11,8 @@ namespace tvx {
 // a TFTP write (RFC 1350 opcodes) whose request carries its options in a form
 // of the module's own: "blksize=1024" is one string, not a name and a value.
 
-constexpr size_t kRequestRoom = 100;   // the request never grows beyond this
-constexpr size_t kReceiveRoom = 100;   // at most this much of any answer is read
+constexpr size_t kRequestRoom = 100; // the request never grows beyond this
+constexpr size_t kReceiveRoom = 100; // at most this much of any answer is read
 constexpr size_t kBlockSize = 1024;
 constexpr size_t kDataHeader = 4;
 constexpr size_t kAckLength = 4;

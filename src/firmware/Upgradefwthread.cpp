@@ -73,9 +73,9 @@ QString upgradeFwThread::resultMessage(int code)
 
 const QString& upgradeFwThread::successQuestion()
 {
-    static const QString text = QStringLiteral(
-        "Upgrade firmware OK! \r\nDevice will reboot 5 seconds later! \r\n"
-        "Broadcast search to refresh table?");
+    static const QString text =
+        QStringLiteral("Upgrade firmware OK! \r\nDevice will reboot 5 seconds later! \r\n"
+                       "Broadcast search to refresh table?");
     return text;
 }
 
@@ -141,8 +141,8 @@ int upgradeFwThread::upgrade(CommandConnection& connection, FirmwareImage& image
     if (stopRequested() || !pauseUnlessStopped(settings_.sefPauseMs))
         return UpgradeStopped;
 
-    result = transfer.requestWrite(connection.deviceAddress(), settings_.tftpPort, name,
-                                   image.size());
+    result =
+        transfer.requestWrite(connection.deviceAddress(), settings_.tftpPort, name, image.size());
     if (result != 0)
         return result;
     return transfer.sendImage(image.fd(), image.size());

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "firmware/FirmwareTransfer.h"
 #include "handover/DeviceRecords.h"
 #include "handover/WorkerOutcome.h"
 #include "handover/WorkerThread.h"
-#include "firmware/FirmwareTransfer.h"
 
 #include <QString>
 
@@ -33,8 +33,8 @@ struct UpgradeSettings {
 // run's token, the main window's operationResult.
 class upgradeFwThread : public WorkerThread {
 public:
-    upgradeFwThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
-                    const DeviceRequest& request, UpgradeSettings settings = {});
+    upgradeFwThread(WorkerLink link, std::shared_ptr<HostNetwork> net, const DeviceRequest& request,
+                    UpgradeSettings settings = {});
 
     // What runUpgrade shows for a failure code; empty for "nothing".
     static QString resultMessage(int code);

@@ -15,8 +15,8 @@ ProgressForm::ProgressForm(const ProgressFormLayout& layout, QWidget* parent)
     : QDialog(parent), step_(layout.barStep)
 {
     setWindowTitle(layout.caption);
-    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+        | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     if (layout.keepAbove)
         flags |= Qt::WindowStaysOnTopHint;
     setWindowFlags(flags);
@@ -95,8 +95,8 @@ void ProgressForm::stepIt()
 void ProgressForm::stepBy(int delta)
 {
     const long long next = static_cast<long long>(prgBar->value()) + delta;
-    prgBar->setValue(static_cast<int>(
-        std::clamp<long long>(next, prgBar->minimum(), prgBar->maximum())));
+    prgBar->setValue(
+        static_cast<int>(std::clamp<long long>(next, prgBar->minimum(), prgBar->maximum())));
 }
 
 void ProgressForm::closeProgress()

@@ -77,8 +77,7 @@ public:
 
     CallEvent(std::function<void()> call, Completion* completion = nullptr)
         : QEvent(callType()), call_(std::move(call)), completion_(completion)
-    {
-    }
+    {}
     // Qt deletes the event once delivered, or unrun when its receiver goes;
     // either way a waiting worker is released, also when the call threw.
     ~CallEvent() override
@@ -136,8 +135,7 @@ WorkerLink::WorkerLink(std::shared_ptr<RunToken> token, ProgressView* view, Prom
                        LogFn log, int barMaximum)
     : token_(std::move(token)), view_(view), prompter_(prompter), log_(std::move(log)),
       barMaximum_(barMaximum)
-{
-}
+{}
 
 static bool onUiThread()
 {

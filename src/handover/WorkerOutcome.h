@@ -10,9 +10,9 @@ namespace tvx {
 // it. Each worker describes its own result codes once, with its outcome().
 struct WorkerOutcome {
     enum class Kind {
-        Done,       // the operation succeeded
-        Cancelled,  // no result: the user ended the wait before the worker did
-        Failed,     // `message` says why; empty when there is nothing to show
+        Done, // the operation succeeded
+        Cancelled, // no result: the user ended the wait before the worker did
+        Failed, // `message` says why; empty when there is nothing to show
         Unexpected, // an unexpected error, already shown
     };
     Kind kind = Kind::Cancelled;

@@ -24,8 +24,7 @@ Registry& registry()
 
 WorkerThread::WorkerThread(QString className, WorkerLink link)
     : className_(std::move(className)), link_(std::move(link))
-{
-}
+{}
 
 WorkerThread::~WorkerThread() = default;
 

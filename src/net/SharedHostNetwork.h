@@ -16,8 +16,7 @@ inline std::shared_ptr<HostNetwork> makeSharedHostNetwork(std::shared_ptr<NetTab
     struct Owner {
         Owner(std::shared_ptr<NetTables> t, HostNetwork::LogFn log)
             : tables(std::move(t)), network(*tables, std::move(log))
-        {
-        }
+        {}
         std::shared_ptr<NetTables> tables;
         HostNetwork network;
     };

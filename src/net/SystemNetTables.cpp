@@ -24,11 +24,11 @@
 namespace tvx {
 
 // The helper's exit codes, as it defines them.
-static_assert(int(SystemNetTables::Ok) == netpin::Ok &&
-              int(SystemNetTables::BadArguments) == netpin::BadArguments &&
-              int(SystemNetTables::NoPrivilege) == netpin::NoPrivilege &&
-              int(SystemNetTables::KernelRefused) == netpin::KernelRefused &&
-              int(SystemNetTables::TableUnreadable) == netpin::TableUnreadable);
+static_assert(int(SystemNetTables::Ok) == netpin::Ok
+              && int(SystemNetTables::BadArguments) == netpin::BadArguments
+              && int(SystemNetTables::NoPrivilege) == netpin::NoPrivilege
+              && int(SystemNetTables::KernelRefused) == netpin::KernelRefused
+              && int(SystemNetTables::TableUnreadable) == netpin::TableUnreadable);
 
 SystemNetTables::SystemNetTables(std::string helperPath) : helperPath_(std::move(helperPath)) {}
 
@@ -36,8 +36,8 @@ std::string SystemNetTables::defaultHelperPath(const std::string& executableDir)
 {
     // In the build tree the helper sits beside the program; installed, it is
     // in libexec under the same prefix.
-    for (const std::string& candidate : {executableDir + "/tarvanix-netpin",
-                                         executableDir + "/" TARVANIX_NETPIN_RELATIVE_PATH}) {
+    for (const std::string& candidate :
+         {executableDir + "/tarvanix-netpin", executableDir + "/" TARVANIX_NETPIN_RELATIVE_PATH}) {
         if (::access(candidate.c_str(), F_OK) == 0)
             return candidate;
     }
@@ -65,10 +65,9 @@ bool SystemNetTables::listAddresses(std::vector<InterfaceAddress>& out, int& err
     }
     ::freeifaddrs(list);
     // Interface-index order, keeping the kernel's order within one interface.
-    std::stable_sort(out.begin(), out.end(),
-                     [](const InterfaceAddress& x, const InterfaceAddress& y) {
-                         return x.ifIndex < y.ifIndex;
-                     });
+    std::stable_sort(
+        out.begin(), out.end(),
+        [](const InterfaceAddress& x, const InterfaceAddress& y) { return x.ifIndex < y.ifIndex; });
     return true;
 }
 
@@ -79,9 +78,9 @@ thread_local std::string lastProblem;
 
 std::string privilegeText(const std::string& helper)
 {
-    return "no privilege to change the ARP and route tables: " + helper +
-           " needs cap_net_admin and the user the group netdev (see README, "
-           "\"The privileged helper\")";
+    return "no privilege to change the ARP and route tables: " + helper
+        + " needs cap_net_admin and the user the group netdev (see README, "
+          "\"The privileged helper\")";
 }
 } // namespace
 
@@ -131,8 +130,8 @@ int SystemNetTables::spawnHelper()
     posix_spawnattr_setpgroup(&attributes, 0);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, helperPath_.c_str(), &actions, &attributes, argv,
-                                      noEnvironment);
+    const int spawned =
+        ::posix_spawn(&pid, helperPath_.c_str(), &actions, &attributes, argv, noEnvironment);
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pair[1]);
@@ -142,8 +141,8 @@ int SystemNetTables::spawnHelper()
             lastProblem = privilegeText(helperPath_);
             return NoPrivilege;
         }
-        lastProblem = "cannot run " + helperPath_ + ": " + std::strerror(spawned) +
-                      " (see README, \"The privileged helper\")";
+        lastProblem = "cannot run " + helperPath_ + ": " + std::strerror(spawned)
+            + " (see README, \"The privileged helper\")";
         return -1;
     }
     helperSocket_ = pair[0];
@@ -154,7 +153,8 @@ int SystemNetTables::spawnHelper()
     if (code != Ok) {
         stopHelper(code < 0);
         if (lastProblem.empty())
-            lastProblem = "cannot start " + helperPath_ + " (see README, \"The privileged helper\")";
+            lastProblem =
+                "cannot start " + helperPath_ + " (see README, \"The privileged helper\")";
     }
     return code;
 }
@@ -173,8 +173,8 @@ int SystemNetTables::readAnswer()
                 return -1;
             return code[0] - '0';
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return -1;
         pollfd p{helperSocket_, POLLIN, 0};
@@ -268,8 +268,8 @@ bool SystemNetTables::unpinNeighbours(const uint8_t mac[6], int& error)
 
 bool SystemNetTables::addHostRoute(uint32_t address, uint32_t localAddress, uint32_t ifIndex)
 {
-    return runHelper({"route-add", ipText(address), ipText(localAddress), std::to_string(ifIndex)}) ==
-           Ok;
+    return runHelper({"route-add", ipText(address), ipText(localAddress), std::to_string(ifIndex)})
+        == Ok;
 }
 
 bool SystemNetTables::deleteHostRoute(uint32_t address)

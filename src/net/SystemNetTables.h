@@ -38,8 +38,13 @@ public:
     std::string lastChangeProblem() const override;
 
     // Exit codes of the helper.
-    enum HelperExit { Ok = 0, BadArguments = 1, NoPrivilege = 2, KernelRefused = 3,
-                      TableUnreadable = 4 };
+    enum HelperExit {
+        Ok = 0,
+        BadArguments = 1,
+        NoPrivilege = 2,
+        KernelRefused = 3,
+        TableUnreadable = 4
+    };
 
 private:
     int runHelper(const std::vector<std::string>& args);

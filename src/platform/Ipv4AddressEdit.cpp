@@ -159,9 +159,10 @@ void Ipv4AddressEdit::noteTyped(int index, QChar c)
         // Typed on from what the field held only when nothing follows the
         // insertion point; otherwise the typing replaces the field.
         const QLineEdit* field = fields_[index];
-        const int from = field->hasSelectedText() ? field->selectionStart() : field->cursorPosition();
-        const int to = field->hasSelectedText() ? from + static_cast<int>(field->selectedText().size())
-                                                : from;
+        const int from =
+            field->hasSelectedText() ? field->selectionStart() : field->cursorPosition();
+        const int to =
+            field->hasSelectedText() ? from + static_cast<int>(field->selectedText().size()) : from;
         typedStart_ = index;
         typedPrefix_ = to == field->text().size() ? field->text().left(from) : QString();
     } else if (c == QLatin1Char('.') && typed_.endsWith(QLatin1Char('.'))) {
@@ -178,7 +179,8 @@ bool Ipv4AddressEdit::layOutTyped()
     if (typed_.count(QLatin1Char('.')) != 3)
         return false;
     QStringList parts = typed_.split(QLatin1Char('.'));
-    if (typedStart_ == 0 && !typedPrefix_.isEmpty() && typedPrefix_.size() + parts[0].size() <= kFieldDigits)
+    if (typedStart_ == 0 && !typedPrefix_.isEmpty()
+        && typedPrefix_.size() + parts[0].size() <= kFieldDigits)
         parts[0].prepend(typedPrefix_);
     for (int i = 0; i < 4; ++i)
         fields_[i]->setText(fieldText(parts[i]));
@@ -196,8 +198,8 @@ void Ipv4AddressEdit::fieldEdited(int index, const QString& text)
         if (before_.field == field) {
             const QString head = before_.text.left(before_.from);
             const QString tail = before_.text.mid(before_.from + before_.length);
-            if (text.size() >= head.size() + tail.size() && text.startsWith(head) &&
-                text.endsWith(tail))
+            if (text.size() >= head.size() + tail.size() && text.startsWith(head)
+                && text.endsWith(tail))
                 inserted = text.mid(head.size(), text.size() - head.size() - tail.size());
         }
         fillFrom(index, inserted.split(QLatin1Char('.')).size() >= 4 ? inserted : text);
@@ -222,8 +224,8 @@ bool Ipv4AddressEdit::typedKey(int index, QLineEdit* field, const QString& text)
     const QChar c = text.at(0);
     noteTyped(index, c);
     // A digit at the end of a full field begins the next one.
-    if (index < 3 && !field->hasSelectedText() && field->text().size() >= kFieldDigits &&
-        field->cursorPosition() == field->text().size()) {
+    if (index < 3 && !field->hasSelectedText() && field->text().size() >= kFieldDigits
+        && field->cursorPosition() == field->text().size()) {
         moveTo(index + 1, true, false);
         fields_[index + 1]->insert(text);
         return true;

@@ -44,8 +44,9 @@ UniqueFd openChecked(const QString& path, qint64 maxBytes, QString& error, qint6
         return {};
     }
     if (!S_ISREG(st.st_mode)) {
-        error = failure(path, S_ISDIR(st.st_mode) ? QStringLiteral("is a folder, not a file")
-                                                  : QStringLiteral("not a regular file"));
+        error = failure(path,
+                        S_ISDIR(st.st_mode) ? QStringLiteral("is a folder, not a file")
+                                            : QStringLiteral("not a regular file"));
         return {};
     }
     if (st.st_size > maxBytes) {

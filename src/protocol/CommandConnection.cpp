@@ -31,8 +31,8 @@ bool waitReadable(int fd, int timeoutMs)
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd p{fd, POLLIN, 0};
         const int rc = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
         if (rc > 0)

@@ -9,7 +9,11 @@ namespace tvx {
 
 namespace {
 
-#define TVX_FIELD(name) RecordField{offsetof(SettingsRecord, name), sizeof(SettingsRecord::name)}
+#define TVX_FIELD(name)                                                                            \
+    RecordField                                                                                    \
+    {                                                                                              \
+        offsetof(SettingsRecord, name), sizeof(SettingsRecord::name)                               \
+    }
 
 const ReadStep kReadSteps[] = {
     {"$GBN\r\n", "GBN", ReadStore::Text, TVX_FIELD(devName), nullptr},
@@ -67,8 +71,7 @@ const WriteLine kWriteLines[] = {
     {"$SSCPA%s\r\n", WriteArg::Text, TVX_FIELD(sp0_tcpcrport), "SSCPAOK",
      WriteCondition::ModeClient},
     {"$SSCCA%s\r\n", WriteArg::Text, TVX_FIELD(sp0_tcpcat), "SSCCAOK", WriteCondition::ModeClient},
-    {"$SSCIA%s\r\n", WriteArg::Text, TVX_FIELD(sp0_tcpcrip), "SSCIAOK",
-     WriteCondition::ModeClient},
+    {"$SSCIA%s\r\n", WriteArg::Text, TVX_FIELD(sp0_tcpcrip), "SSCIAOK", WriteCondition::ModeClient},
 };
 
 #undef TVX_FIELD

@@ -14,8 +14,8 @@ TPasswordDlg::TPasswordDlg(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("PasswordDlg"));
     setWindowTitle(QStringLiteral("Password Dialog"));
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                   | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(233, 93);
 
     Label1 = new QLabel(QStringLiteral("Enter password:"), this);

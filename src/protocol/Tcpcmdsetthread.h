@@ -16,8 +16,8 @@ namespace tvx {
 // its result goes to the run's token (the configuration window's `writeResult`).
 class TCPcmdsetThread : public WorkerThread {
 public:
-    TCPcmdsetThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
-                    const SettingsRecord& record, const char* macText, const char* ipText,
+    TCPcmdsetThread(WorkerLink link, std::shared_ptr<HostNetwork> net, const SettingsRecord& record,
+                    const char* macText, const char* ipText,
                     uint16_t port = CommandConnection::kCommandPort);
 
     // What the window shows for a failed write; empty for a stop or anything else.

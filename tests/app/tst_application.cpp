@@ -3,8 +3,8 @@
 #include "app/TarvanixApplication.h"
 #include "common/ScriptedPrompter.h"
 
-#include <QtTest>
 #include <QPushButton>
+#include <QtTest>
 
 #include <stdexcept>
 

@@ -2,7 +2,6 @@
 // checks and messages, and the ways out. The host's tables are a fake and no
 // test here lets a search or a module operation start: this runs in the
 // host's own network namespace.
-#include "handover/TestWorker.h"
 #include "app/AppWindows.h"
 #include "app/ExitSignals.h"
 #include "app/Mainfrm.h"
@@ -13,21 +12,22 @@
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradeprgfrm.h"
 #include "firmware/Upgradepsswddlg.h"
+#include "handover/TestWorker.h"
+#include "net/Ipv4.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
-#include "net/Ipv4.h"
 
-#include <QtTest>
 #include <QDialog>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QFontMetrics>
 #include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include <QtTest>
 
 #include <csignal>
 #include <cstring>
@@ -161,8 +161,8 @@ void TestMainForm::windowsAreCreatedInOrder()
 {
     Harness h;
     const auto& w = h.form->windows();
-    const QList<QObject*> expected = {w.udpPrgForm,   w.tcpPrgForm, w.PasswordDlg,
-                                      w.upgradeFWDlg, w.sIPDlg,     w.upgradePsswdDlg,
+    const QList<QObject*> expected = {w.udpPrgForm,    w.tcpPrgForm, w.PasswordDlg,
+                                      w.upgradeFWDlg,  w.sIPDlg,     w.upgradePsswdDlg,
                                       w.upgradePrgForm};
     QList<QObject*> dialogs;
     for (QObject* child : h.form->children()) {
@@ -214,9 +214,9 @@ void TestMainForm::layoutFollowsTheForm()
     const auto searchItem =
         tree->findItems(QStringLiteral("Search by IP"), Qt::MatchExactly | Qt::MatchRecursive);
     QVERIFY(!searchItem.isEmpty());
-    QVERIFY(tree->visualItemRect(searchItem.first()).x() +
-                QFontMetrics(tree->font()).horizontalAdvance(QStringLiteral("Search by IP")) <=
-            tree->viewport()->width());
+    QVERIFY(tree->visualItemRect(searchItem.first()).x()
+                + QFontMetrics(tree->font()).horizontalAdvance(QStringLiteral("Search by IP"))
+            <= tree->viewport()->width());
     QCOMPARE(f->findChild<QWidget*>(QStringLiteral("leftPanel"))->minimumWidth(), 10);
 
     QTreeWidget* list = f->deviceList();
@@ -274,10 +274,12 @@ void TestMainForm::startupFailures_data()
     QTest::addColumn<int>("failingStep");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("sockets") << 1 << "winsock startup failed" << "";
+    QTest::newRow("sockets") << 1 << "winsock startup failed"
+                             << "";
     QTest::newRow("addresses") << 2 << "get local ip failed"
                                << QStringLiteral("GetIpAddrTable failed, %1").arg(EACCES);
-    QTest::newRow("address control") << 3 << "import common control failed" << "";
+    QTest::newRow("address control") << 3 << "import common control failed"
+                                     << "";
 }
 
 void TestMainForm::startupFailures()
@@ -575,8 +577,8 @@ void TestMainForm::workerLogLinesReachTheLogInOrder()
 {
     Harness h;
     auto token = std::make_shared<RunToken>();
-    WorkerThread::start(std::make_unique<TestWorker>(
-        h.form->makeLink(token, nullptr, 100), [](TestWorker& w) {
+    WorkerThread::start(
+        std::make_unique<TestWorker>(h.form->makeLink(token, nullptr, 100), [](TestWorker& w) {
             for (int i = 0; i < 20; ++i)
                 w.hand().appendLog(QStringLiteral("line %1").arg(i));
         }));

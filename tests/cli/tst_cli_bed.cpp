@@ -82,7 +82,10 @@ class TestCliBed : public QObject {
         QVERIFY2(TestBed::staticRoutes().isEmpty(), "a host route is left");
     }
 
-    int tcpExchanges(const QString& module) { return bed_.exchanges(module, QStringLiteral("tcp")).size(); }
+    int tcpExchanges(const QString& module)
+    {
+        return bed_.exchanges(module, QStringLiteral("tcp")).size();
+    }
 
     QString file(const QString& name, const QByteArray& bytes)
     {
@@ -114,7 +117,8 @@ private slots:
     {
         const CliRun help = cli({QStringLiteral("--help")});
         QCOMPARE(help.exit, 0);
-        for (const char* part : {"Usage: tarvanix-cli", "Exit status:", "Environment:", "Examples:"})
+        for (const char* part :
+             {"Usage: tarvanix-cli", "Exit status:", "Environment:", "Examples:"})
             QVERIFY2(help.out.contains(part), part);
 
         const QString f1 = bed_.module(QStringLiteral("f1")).ip;
@@ -129,8 +133,9 @@ private slots:
         };
         for (const QStringList& args : refused) {
             const CliRun r = cli(args);
-            QVERIFY2(r.exit == 2, qPrintable(args.join(u' ') + QStringLiteral(" -> ")
-                                             + QString::number(r.exit) + u' ' + r.err));
+            QVERIFY2(r.exit == 2,
+                     qPrintable(args.join(u' ') + QStringLiteral(" -> ") + QString::number(r.exit)
+                                + u' ' + r.err));
         }
         QVERIFY(cli(refused[3]).err.contains("sp0_baud: '12345' is not one of: 921600"));
         QVERIFY(cli(refused[5]).err.contains("file can't be recognised"));
@@ -164,14 +169,15 @@ private slots:
         QCOMPARE(macs.size(), 20);
 
         const BedModule f5 = bed_.module(QStringLiteral("f5"));
-        const CliRun one = cli({QStringLiteral("discover"), QStringLiteral("--ip"), f5.ip,
-                                QStringLiteral("--csv")});
+        const CliRun one = cli(
+            {QStringLiteral("discover"), QStringLiteral("--ip"), f5.ip, QStringLiteral("--csv")});
         QCOMPARE(one.exit, 0);
         QVERIFY(!one.out.contains('\r'));
         const QList<QByteArray> lines = one.out.trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
-        QCOMPARE(lines[0], QByteArray("Number,Device Name,MAC Address,IP Address,"
-                                                "Password,Model Name,Device Mode"));
+        QCOMPARE(lines[0],
+                 QByteArray("Number,Device Name,MAC Address,IP Address,"
+                            "Password,Model Name,Device Mode"));
         QVERIFY(lines[1].startsWith("1," + f5.deviceName.toLatin1() + "," + f5.mac.toLatin1()));
     }
 
@@ -233,8 +239,8 @@ private slots:
         QVERIFY(p.waitForFinished(5000));
         QElapsedTimer gone;
         gone.start();
-        while ((!TestBed::permanentNeighbours().isEmpty() || !TestBed::staticRoutes().isEmpty()) &&
-               gone.elapsed() < 3000)
+        while ((!TestBed::permanentNeighbours().isEmpty() || !TestBed::staticRoutes().isEmpty())
+               && gone.elapsed() < 3000)
             QThread::msleep(20);
         verifyTablesClean();
         QVERIFY2(gone.elapsed() < 1000, qPrintable(QString::number(gone.elapsed())));
@@ -249,9 +255,11 @@ private slots:
         QCOMPARE(bad.exit, 1);
         QVERIFY(bad.err.contains("'abc' is not a valid integer value"));
         QVERIFY(summaryRow(bad.out, f3.ip).value(3) == QLatin1String("FAILED"));
-        const CliRun hidden = cli({QStringLiteral("set"), f3.ip, QStringLiteral("sp0_tcpcrport=80")});
+        const CliRun hidden =
+            cli({QStringLiteral("set"), f3.ip, QStringLiteral("sp0_tcpcrport=80")});
         QCOMPARE(hidden.exit, 1);
-        QVERIFY(hidden.out.contains("sp0_tcpcrport cannot be changed while sp0_opmode is not TCP Client"));
+        QVERIFY(hidden.out.contains(
+            "sp0_tcpcrport cannot be changed while sp0_opmode is not TCP Client"));
         QCOMPARE(bed_.state(f3.name).value(QStringLiteral("restarts")), QStringLiteral("0"));
 
         // What get printed, edited, goes back with --from: unchanged fields pass as they are.
@@ -279,7 +287,8 @@ private slots:
     void setWritesOnlyToTheModuleRead()
     {
         const BedModule f5 = bed_.module(QStringLiteral("f5"));
-        const CliRun moved = cli({QStringLiteral("set"), f5.ip, QStringLiteral("lanIp=192.0.2.60")});
+        const CliRun moved =
+            cli({QStringLiteral("set"), f5.ip, QStringLiteral("lanIp=192.0.2.60")});
         QVERIFY2(moved.exit == 0, moved.err.constData());
         QCOMPARE(summaryRow(moved.out, f5.ip).mid(1, 3),
                  (QStringList{f5.mac, f5.ip, QStringLiteral("ok")}));
@@ -336,23 +345,28 @@ private slots:
     {
         const BedModule f6 = bed_.module(QStringLiteral("f6"));
         const QString baud = bed_.setting(f6.name, QStringLiteral("baud"));
-        const CliRun same = cli({QStringLiteral("set"), f6.ip, QStringLiteral("sp0_baud=") + baud,
-                                 QStringLiteral("devName=") + f6.deviceName, QStringLiteral("--json")});
+        const CliRun same =
+            cli({QStringLiteral("set"), f6.ip, QStringLiteral("sp0_baud=") + baud,
+                 QStringLiteral("devName=") + f6.deviceName, QStringLiteral("--json")});
         QVERIFY2(same.exit == 0, same.err.constData());
         const QJsonObject summary = QJsonDocument::fromJson(same.out).array().first().toObject();
         QCOMPARE(summary.value(QStringLiteral("result")).toString(), QStringLiteral("unchanged"));
         QCOMPARE(summary.value(QStringLiteral("changes")).toArray().size(), 0);
-        QCOMPARE(summary.value(QStringLiteral("module")).toObject().value(QStringLiteral("lanMac")).toString(),
+        QCOMPARE(summary.value(QStringLiteral("module"))
+                     .toObject()
+                     .value(QStringLiteral("lanMac"))
+                     .toString(),
                  f6.mac);
         QCOMPARE(tcpExchanges(f6.name), 1); // the read alone
 
-        const QString other = baud == QLatin1String("9600") ? QStringLiteral("19200")
-                                                            : QStringLiteral("9600");
+        const QString other =
+            baud == QLatin1String("9600") ? QStringLiteral("19200") : QStringLiteral("9600");
         const CliRun dry = cli({QStringLiteral("set"), f6.ip, QStringLiteral("sp0_baud=") + other,
                                 QStringLiteral("--dry-run")});
         QVERIFY2(dry.exit == 0, dry.err.constData());
-        QVERIFY2(dry.out.startsWith("sp0_baud: " + baud.toLatin1() + " -> " + other.toLatin1() + "\n"),
-                 dry.out.constData());
+        QVERIFY2(
+            dry.out.startsWith("sp0_baud: " + baud.toLatin1() + " -> " + other.toLatin1() + "\n"),
+            dry.out.constData());
         QCOMPARE(summaryRow(dry.out, f6.ip).value(3), QStringLiteral("dry-run"));
         const QList<int> ids = bed_.exchanges(f6.name, QStringLiteral("tcp"));
         QCOMPARE(ids.size(), 2);
@@ -372,7 +386,8 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         const CliRun r = cli({QStringLiteral("set"), bed_.module(QStringLiteral("f1")).ip,
-                              QStringLiteral("--from"), fifo}, {}, 5000);
+                              QStringLiteral("--from"), fifo},
+                             {}, 5000);
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
         QCOMPARE(r.exit, 2);
         QVERIFY2(r.err.contains(fifo.toUtf8() + ": not a regular file"), r.err.constData());
@@ -383,8 +398,8 @@ private slots:
     void rebootWaitReturnsAfterTheRestart()
     {
         const BedModule f8 = bed_.module(QStringLiteral("f8"));
-        const CliRun r = cli({QStringLiteral("reboot"), f8.ip, QStringLiteral("--wait"),
-                              QStringLiteral("--json")});
+        const CliRun r = cli(
+            {QStringLiteral("reboot"), f8.ip, QStringLiteral("--wait"), QStringLiteral("--json")});
         QVERIFY2(r.exit == 0, r.err.constData());
         const QJsonObject summary = QJsonDocument::fromJson(r.out).array().first().toObject();
         QCOMPARE(summary.value(QStringLiteral("result")).toString(), QStringLiteral("ok"));
@@ -401,7 +416,8 @@ private slots:
         const QString image = file(QStringLiteral("fleet.aff"),
                                    TestBed::firmwareImage(QStringLiteral("V2.00"), 40000));
         const BedModule f1 = bed_.module(QStringLiteral("f1"));
-        const CliRun single = cli({QStringLiteral("upgrade"), f1.ip, QStringLiteral("--firmware"), image});
+        const CliRun single =
+            cli({QStringLiteral("upgrade"), f1.ip, QStringLiteral("--firmware"), image});
         QVERIFY2(single.exit == 0, single.err.constData());
         const double perUpgrade = summaryRow(single.out, f1.ip).value(4).toDouble();
         QVERIFY(perUpgrade > 0);
@@ -417,7 +433,8 @@ private slots:
         const QString targets = file(QStringLiteral("fleet.txt"), lines);
         const CliRun fleet = cli({QStringLiteral("upgrade"), QStringLiteral("--targets"), targets,
                                   QStringLiteral("--jobs"), QStringLiteral("4"),
-                                  QStringLiteral("--firmware"), image}, {}, 200000);
+                                  QStringLiteral("--firmware"), image},
+                                 {}, 200000);
         bed_.clearFaults(QStringLiteral("f7"));
         QCOMPARE(fleet.exit, 1);
         const BedModule f7 = bed_.module(QStringLiteral("f7"));
@@ -427,7 +444,8 @@ private slots:
         for (const BedModule& m : bed_.modules()) {
             if (m.name == f7.name)
                 continue;
-            QVERIFY2(summaryRow(fleet.out, m.ip).value(3) == QLatin1String("ok"), qPrintable(m.name));
+            QVERIFY2(summaryRow(fleet.out, m.ip).value(3) == QLatin1String("ok"),
+                     qPrintable(m.name));
             const int expected = m.name == f1.name ? 2 : 1;
             QCOMPARE(bed_.state(m.name).value(QStringLiteral("transfers")).toInt(), expected);
         }

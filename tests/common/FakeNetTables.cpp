@@ -24,9 +24,8 @@ bool FakeNetTables::pinNeighbour(uint32_t address, const uint8_t mac[6], uint32_
         return false;
     Neighbour n{address, {}, ifIndex};
     std::memcpy(n.mac.data(), mac, 6);
-    std::erase_if(neighbours, [&](const Neighbour& e) {
-        return e.address == address && e.ifIndex == ifIndex;
-    });
+    std::erase_if(neighbours,
+                  [&](const Neighbour& e) { return e.address == address && e.ifIndex == ifIndex; });
     neighbours.push_back(n);
     return true;
 }
@@ -38,7 +37,8 @@ bool FakeNetTables::unpinNeighbours(const uint8_t mac[6], int& error)
         error = 4;
         return false;
     }
-    std::erase_if(neighbours, [&](const Neighbour& e) { return std::memcmp(e.mac.data(), mac, 6) == 0; });
+    std::erase_if(neighbours,
+                  [&](const Neighbour& e) { return std::memcmp(e.mac.data(), mac, 6) == 0; });
     return true;
 }
 

@@ -16,7 +16,7 @@ namespace tvx::test {
 class ScriptedPrompter : public Prompter {
 public:
     struct Shown {
-        QString kind;    // "error", "confirm", "finished", "finishedQuestion", "exception"
+        QString kind; // "error", "confirm", "finished", "finishedQuestion", "exception"
         QString caption; // as the real box would show it
         QString text;
     };

@@ -39,9 +39,18 @@ T* child(QWidget* form, const char* name)
     return w;
 }
 
-QLineEdit* edit(QWidget* f, const char* name) { return child<QLineEdit>(f, name); }
-QComboBox* combo(QWidget* f, const char* name) { return child<QComboBox>(f, name); }
-QCheckBox* check(QWidget* f, const char* name) { return child<QCheckBox>(f, name); }
+QLineEdit* edit(QWidget* f, const char* name)
+{
+    return child<QLineEdit>(f, name);
+}
+QComboBox* combo(QWidget* f, const char* name)
+{
+    return child<QComboBox>(f, name);
+}
+QCheckBox* check(QWidget* f, const char* name)
+{
+    return child<QCheckBox>(f, name);
+}
 
 QStringList items(QComboBox* box)
 {
@@ -65,16 +74,17 @@ QString addressText(Ipv4AddressEdit* c)
 
 bool isInactive(QLineEdit* e)
 {
-    return !e->isEnabled() && e->text().isEmpty() &&
-           e->palette().color(QPalette::Disabled, QPalette::Base) ==
-               e->palette().color(QPalette::Active, QPalette::Button);
+    return !e->isEnabled() && e->text().isEmpty()
+        && e->palette().color(QPalette::Disabled, QPalette::Base)
+        == e->palette().color(QPalette::Active, QPalette::Button);
 }
 
 bool isActive(QLineEdit* e)
 {
     const QPalette standard = e->window()->palette();
-    return e->isEnabled() && e->palette().color(QPalette::Active, QPalette::Base) ==
-                                 standard.color(QPalette::Active, QPalette::Base);
+    return e->isEnabled()
+        && e->palette().color(QPalette::Active, QPalette::Base)
+        == standard.color(QPalette::Active, QPalette::Base);
 }
 
 } // namespace
@@ -173,7 +183,6 @@ void tst_CfgForm::layoutPagesAndLimits()
     QCOMPARE(inner->tabText(0), QStringLiteral("Serial port 1"));
     QCOMPARE(inner->widget(0)->objectName(), QStringLiteral("TabSheet_sp0"));
 
-
     // Maximum lengths (of what can be typed in one go: the edit keeps a
     // longer text the module sent), password echo.
     const auto typedLimit = [](QLineEdit* e) {
@@ -208,12 +217,12 @@ void tst_CfgForm::layoutPagesAndLimits()
                              "Edit_sp0_dp_len", "ChkBox_sp0_dp_tm", "Edit_sp0_dp_tm",
                              "ChkBox_sp0_dp_str", "Edit_sp0_dp_str0", "Edit_sp0_dp_str1"})
         QVERIFY2(form->findChild<QWidget*>(QLatin1String(name))->isHidden(), name);
-    for (const char* name : {"CmbBox_sp0_baud", "CmbBox_sp0_parity", "CmbBox_sp0_db",
-                             "CmbBox_sp0_sb"})
+    for (const char* name :
+         {"CmbBox_sp0_baud", "CmbBox_sp0_parity", "CmbBox_sp0_db", "CmbBox_sp0_sb"})
         QVERIFY2(!form->findChild<QWidget*>(QLatin1String(name))->isHidden(), name);
     for (QLabel* l : form->findChildren<QLabel*>()) {
-        if (l->text() == "Flow Control :" || l->text() == "Data packing by:" ||
-            l->text() == "(1~1024 bytes)" || l->text() == "0x")
+        if (l->text() == "Flow Control :" || l->text() == "Data packing by:"
+            || l->text() == "(1~1024 bytes)" || l->text() == "0x")
             QVERIFY2(l->isHidden(), qPrintable(l->text()));
     }
 
@@ -251,23 +260,21 @@ void tst_CfgForm::comboItemsAndDefaults_data()
     QTest::addColumn<int>("defaultIndex");
     QTest::addColumn<QString>("shownWithoutSelection");
     QTest::newRow("ipcfg") << "CmbBox_ipcfg" << QStringList{"Static", "DHCP"} << 0 << "";
-    QTest::newRow("opmode") << "CmbBox_sp0_opmode" << QStringList{"TCP Server", "TCP Client"}
-                            << -1 << "TCP Server";
-    QTest::newRow("tcpcat") << "CmbBox_sp0_tcpcat" << QStringList{"Startup", "Serial data in"}
-                            << 0 << "";
+    QTest::newRow("opmode") << "CmbBox_sp0_opmode" << QStringList{"TCP Server", "TCP Client"} << -1
+                            << "TCP Server";
+    QTest::newRow("tcpcat") << "CmbBox_sp0_tcpcat" << QStringList{"Startup", "Serial data in"} << 0
+                            << "";
     QTest::newRow("baud") << "CmbBox_sp0_baud"
                           << QStringList{"921600", "460800", "230400", "115200", "57600",
-                                         "38400", "19200", "9600", "7200", "4800", "2400",
-                                         "1200", "300"}
+                                         "38400",  "19200",  "9600",   "7200",   "4800",
+                                         "2400",   "1200",   "300"}
                           << 3 << "";
     QTest::newRow("parity") << "CmbBox_sp0_parity"
                             << QStringList{"NONE", "EVEN", "ODD", "SPACE", "MARK"} << 0 << "";
     QTest::newRow("db") << "CmbBox_sp0_db" << QStringList{"5", "6", "7", "8"} << 3 << "";
     QTest::newRow("sb") << "CmbBox_sp0_sb" << QStringList{"1", "2"} << 0 << "";
-    QTest::newRow("fc") << "CmbBox_sp0_fc" << QStringList{"NONE", "RTS/CTS", "XON/XOFF"} << 0
-                        << "";
-    QTest::newRow("if") << "CmbBox_sp0_if" << QStringList{"RS-232", "RS-485"} << -1
-                        << "RS-232";
+    QTest::newRow("fc") << "CmbBox_sp0_fc" << QStringList{"NONE", "RTS/CTS", "XON/XOFF"} << 0 << "";
+    QTest::newRow("if") << "CmbBox_sp0_if" << QStringList{"RS-232", "RS-485"} << -1 << "RS-232";
 }
 
 void tst_CfgForm::comboItemsAndDefaults()
@@ -318,14 +325,27 @@ void tst_CfgForm::loadDataFormat_data()
     QTest::addColumn<QString>("parity");
     QTest::addColumn<QString>("dataBits");
     QTest::addColumn<QString>("stopBits");
-    QTest::newRow("lower case parity is not recognised") << QByteArray("e71") << "NONE" << "7"
+    QTest::newRow("lower case parity is not recognised") << QByteArray("e71") << "NONE"
+                                                         << "7"
                                                          << "1";
-    QTest::newRow("nine data bits") << QByteArray("O92") << "ODD" << "8" << "2";
-    QTest::newRow("even") << QByteArray("E81") << "EVEN" << "8" << "1";
-    QTest::newRow("mark five") << QByteArray("M52") << "MARK" << "5" << "2";
-    QTest::newRow("space six") << QByteArray("S61") << "SPACE" << "6" << "1";
-    QTest::newRow("empty") << QByteArray("") << "NONE" << "8" << "1";
-    QTest::newRow("short") << QByteArray("E") << "EVEN" << "8" << "1";
+    QTest::newRow("nine data bits") << QByteArray("O92") << "ODD"
+                                    << "8"
+                                    << "2";
+    QTest::newRow("even") << QByteArray("E81") << "EVEN"
+                          << "8"
+                          << "1";
+    QTest::newRow("mark five") << QByteArray("M52") << "MARK"
+                               << "5"
+                               << "2";
+    QTest::newRow("space six") << QByteArray("S61") << "SPACE"
+                               << "6"
+                               << "1";
+    QTest::newRow("empty") << QByteArray("") << "NONE"
+                           << "8"
+                           << "1";
+    QTest::newRow("short") << QByteArray("E") << "EVEN"
+                           << "8"
+                           << "1";
 }
 
 void tst_CfgForm::loadDataFormat()
@@ -596,14 +616,16 @@ void tst_CfgForm::checkDiolp_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("logged");
-    QTest::newRow("letters") << "abc" << "'abc' is not a valid integer value" << true;
-    QTest::newRow("trailing space") << "80 " << "'80 ' is not a valid integer value" << true;
+    QTest::newRow("letters") << "abc"
+                             << "'abc' is not a valid integer value" << true;
+    QTest::newRow("trailing space") << "80 "
+                                    << "'80 ' is not a valid integer value" << true;
     QTest::newRow("leading spaces") << "  80" << kConfirm << false;
     QTest::newRow("hex") << "$1F" << kConfirm << false;
     QTest::newRow("negative") << "-5" << kConfirm << false;
     QTest::newRow("nine characters") << "        1" << kConfirm << false;
-    QTest::newRow("ten characters")
-        << "         1" << "DIO Listen port can't be longer than 9 characters" << false;
+    QTest::newRow("ten characters") << "         1"
+                                    << "DIO Listen port can't be longer than 9 characters" << false;
 }
 
 void tst_CfgForm::checkDiolp()
@@ -632,22 +654,45 @@ void tst_CfgForm::checkPacking_data()
     QTest::addColumn<QString>("message");
     const QString len = QStringLiteral("invalid data packing length");
     const QString tm = QStringLiteral("invalid data packing timeout");
-    QTest::newRow("length 1024") << "ChkBox_sp0_dp_len" << "Edit_sp0_dp_len" << "1024" << kConfirm;
-    QTest::newRow("length 1") << "ChkBox_sp0_dp_len" << "Edit_sp0_dp_len" << "1" << kConfirm;
-    QTest::newRow("length 1025") << "ChkBox_sp0_dp_len" << "Edit_sp0_dp_len" << "1025" << len;
-    QTest::newRow("length 0") << "ChkBox_sp0_dp_len" << "Edit_sp0_dp_len" << "0" << len;
-    QTest::newRow("length -1") << "ChkBox_sp0_dp_len" << "Edit_sp0_dp_len" << "-1" << len;
-    QTest::newRow("length blank") << "ChkBox_sp0_dp_len" << "Edit_sp0_dp_len" << ""
+    QTest::newRow("length 1024") << "ChkBox_sp0_dp_len"
+                                 << "Edit_sp0_dp_len"
+                                 << "1024" << kConfirm;
+    QTest::newRow("length 1") << "ChkBox_sp0_dp_len"
+                              << "Edit_sp0_dp_len"
+                              << "1" << kConfirm;
+    QTest::newRow("length 1025") << "ChkBox_sp0_dp_len"
+                                 << "Edit_sp0_dp_len"
+                                 << "1025" << len;
+    QTest::newRow("length 0") << "ChkBox_sp0_dp_len"
+                              << "Edit_sp0_dp_len"
+                              << "0" << len;
+    QTest::newRow("length -1") << "ChkBox_sp0_dp_len"
+                               << "Edit_sp0_dp_len"
+                               << "-1" << len;
+    QTest::newRow("length blank") << "ChkBox_sp0_dp_len"
+                                  << "Edit_sp0_dp_len"
+                                  << ""
                                   << "port 1 data packing length can't be blank";
-    QTest::newRow("length hex prefix alone")
-        << "ChkBox_sp0_dp_len" << "Edit_sp0_dp_len" << "x" << "'x' is not a valid integer value";
-    QTest::newRow("timeout 65535") << "ChkBox_sp0_dp_tm" << "Edit_sp0_dp_tm" << "65535"
-                                   << kConfirm;
-    QTest::newRow("timeout 65536") << "ChkBox_sp0_dp_tm" << "Edit_sp0_dp_tm" << "65536" << tm;
-    QTest::newRow("timeout 0") << "ChkBox_sp0_dp_tm" << "Edit_sp0_dp_tm" << "0" << tm;
-    QTest::newRow("timeout blank") << "ChkBox_sp0_dp_tm" << "Edit_sp0_dp_tm" << ""
+    QTest::newRow("length hex prefix alone") << "ChkBox_sp0_dp_len"
+                                             << "Edit_sp0_dp_len"
+                                             << "x"
+                                             << "'x' is not a valid integer value";
+    QTest::newRow("timeout 65535") << "ChkBox_sp0_dp_tm"
+                                   << "Edit_sp0_dp_tm"
+                                   << "65535" << kConfirm;
+    QTest::newRow("timeout 65536") << "ChkBox_sp0_dp_tm"
+                                   << "Edit_sp0_dp_tm"
+                                   << "65536" << tm;
+    QTest::newRow("timeout 0") << "ChkBox_sp0_dp_tm"
+                               << "Edit_sp0_dp_tm"
+                               << "0" << tm;
+    QTest::newRow("timeout blank") << "ChkBox_sp0_dp_tm"
+                                   << "Edit_sp0_dp_tm"
+                                   << ""
                                    << "port 1 data packing timeout can't be blank";
-    QTest::newRow("timeout letters") << "ChkBox_sp0_dp_tm" << "Edit_sp0_dp_tm" << "1a"
+    QTest::newRow("timeout letters") << "ChkBox_sp0_dp_tm"
+                                     << "Edit_sp0_dp_tm"
+                                     << "1a"
                                      << "'1a' is not a valid integer value";
 }
 
@@ -677,14 +722,28 @@ void tst_CfgForm::checkDelimiter_data()
     QTest::addColumn<QString>("second");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("collected");
-    QTest::newRow("two bytes") << "d" << "a0" << kConfirm << "0DA0";
-    QTest::newRow("one byte") << "d" << "" << kConfirm << "0D";
-    QTest::newRow("upper case") << "FF" << "0" << kConfirm << "FF00";
-    QTest::newRow("first blank") << "" << "0a" << "port 1 delimiter can't be blank" << "";
-    QTest::newRow("first not hex") << "zz" << "" << "'0xzz' is not a valid integer value" << "";
-    QTest::newRow("second not hex") << "0d" << "g" << "'0xg' is not a valid integer value"
+    QTest::newRow("two bytes") << "d"
+                               << "a0" << kConfirm << "0DA0";
+    QTest::newRow("one byte") << "d"
+                              << "" << kConfirm << "0D";
+    QTest::newRow("upper case") << "FF"
+                                << "0" << kConfirm << "FF00";
+    QTest::newRow("first blank") << ""
+                                 << "0a"
+                                 << "port 1 delimiter can't be blank"
+                                 << "";
+    QTest::newRow("first not hex") << "zz"
+                                   << ""
+                                   << "'0xzz' is not a valid integer value"
+                                   << "";
+    QTest::newRow("second not hex") << "0d"
+                                    << "g"
+                                    << "'0xg' is not a valid integer value"
                                     << "";
-    QTest::newRow("space") << " d" << "" << "'0x d' is not a valid integer value" << "";
+    QTest::newRow("space") << " d"
+                           << ""
+                           << "'0x d' is not a valid integer value"
+                           << "";
 }
 
 void tst_CfgForm::checkDelimiter()
@@ -762,10 +821,14 @@ void tst_CfgForm::checkClientMode_data()
     QTest::addColumn<bool>("remoteIpBlank");
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("message");
-    QTest::newRow("remote IP blank") << true << "80" << "invalid remote IP";
-    QTest::newRow("port 0") << false << "0" << "invalid remote Port";
-    QTest::newRow("port 65536") << false << "65536" << "invalid remote Port";
-    QTest::newRow("port blank") << false << "" << "'' is not a valid integer value";
+    QTest::newRow("remote IP blank") << true << "80"
+                                     << "invalid remote IP";
+    QTest::newRow("port 0") << false << "0"
+                            << "invalid remote Port";
+    QTest::newRow("port 65536") << false << "65536"
+                                << "invalid remote Port";
+    QTest::newRow("port blank") << false << ""
+                                << "'' is not a valid integer value";
     QTest::newRow("port 65535") << false << "65535" << kConfirm;
     QTest::newRow("thirty characters") << false << QString(28, ' ') + "80" << kConfirm;
     QTest::newRow("thirty-one characters")

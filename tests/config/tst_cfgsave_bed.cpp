@@ -10,12 +10,12 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
-#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
 #include "firmware/FilePicker.h"
-#include "platform/Ipv4AddressEdit.h"
+#include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
+#include "platform/Ipv4AddressEdit.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
 
@@ -118,8 +118,8 @@ void TestCfgSaveBed::cleanupTestCase()
 void TestCfgSaveBed::broadcast()
 {
     QTreeWidget* tree = form_->funcTree();
-    const auto items = tree->findItems(QStringLiteral("Broadcast"),
-                                       Qt::MatchExactly | Qt::MatchRecursive);
+    const auto items =
+        tree->findItems(QStringLiteral("Broadcast"), Qt::MatchExactly | Qt::MatchRecursive);
     QVERIFY(!items.isEmpty());
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
                       tree->visualItemRect(items.first()).center());
@@ -459,8 +459,9 @@ void TestCfgSaveBed::moduleAnsweringForAnotherGetsNoWindow()
     QCOMPARE(opened.size(), 1);
     QCOMPARE(refused.size(), 1);
     const QString other = opened.first() == twin1.mac ? twin2.mac : twin1.mac;
-    QCOMPARE(refused.first(), QStringLiteral("another module answered at %1: %2, not %3")
-                                  .arg(twin1.ip, opened.first(), other));
+    QCOMPARE(refused.first(),
+             QStringLiteral("another module answered at %1: %2, not %3")
+                 .arg(twin1.ip, opened.first(), other));
     QVERIFY(TestBed::permanentNeighbours().isEmpty());
 }
 
@@ -479,8 +480,10 @@ void TestCfgSaveBed::backupOfOneModuleLoadedIntoAnotherWritesTheOther()
     TcfgForm* source = openModule(m4.name);
     QVERIFY(source);
     source->setFilePicker(&picker);
-    QTest::mouseClick(source->findChild<QPushButton*>(QStringLiteral("saveFileBtn")), Qt::LeftButton);
-    QVERIFY2(QFile::exists(dir.filePath(QStringLiteral("m4.json"))), qPrintable(prompter_.texts().join(u'|')));
+    QTest::mouseClick(source->findChild<QPushButton*>(QStringLiteral("saveFileBtn")),
+                      Qt::LeftButton);
+    QVERIFY2(QFile::exists(dir.filePath(QStringLiteral("m4.json"))),
+             qPrintable(prompter_.texts().join(u'|')));
     QPointer<TcfgForm> closing = source;
     QTest::mouseClick(source->findChild<QPushButton*>(QStringLiteral("abortBtn")), Qt::LeftButton);
     QTRY_VERIFY(closing.isNull());
@@ -491,12 +494,13 @@ void TestCfgSaveBed::backupOfOneModuleLoadedIntoAnotherWritesTheOther()
     const uint32_t m5Address = target->addressControl(0)->address();
     QVERIFY(bed_.clearTranscript(m4.name));
     QVERIFY(bed_.clearTranscript(m5.name));
-    QTest::mouseClick(target->findChild<QPushButton*>(QStringLiteral("loadFileBtn")), Qt::LeftButton);
+    QTest::mouseClick(target->findChild<QPushButton*>(QStringLiteral("loadFileBtn")),
+                      Qt::LeftButton);
     QCOMPARE(target->findChild<QLineEdit*>(QStringLiteral("Edit_devName"))->text(), m4.deviceName);
     QCOMPARE(target->addressControl(0)->address(), m5Address);
 
     prompter_.clear();
-    prompter_.queueAnswer(true);  // the confirmation
+    prompter_.queueAnswer(true); // the confirmation
     prompter_.queueAnswer(false); // no search afterwards
     saveAndWaitClosed(target);
     QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));

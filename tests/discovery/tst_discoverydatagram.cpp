@@ -88,47 +88,92 @@ void TestDiscoveryDatagram::acceptedReplies_data()
     QTest::addColumn<QString>("mode");
 
     QTest::newRow("MAC only, length byte not read")
-        << Bytes{0xAA, 0x01, 0x06, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x55}
-        << "00:11:22:33:44:55" << "" << "" << "" << "";
+        << Bytes{0xAA, 0x01, 0x06, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x55} << "00:11:22:33:44:55"
+        << ""
+        << ""
+        << ""
+        << "";
     QTest::newRow("MAC with a wrong length byte")
-        << reply(Bytes{0x01, 0x09, 0xDE, 0xAD, 0xBE, 0xEF, 0x0A, 0xFF})
-        << "DE:AD:BE:EF:0A:FF" << "" << "" << "" << "";
-    QTest::newRow("no items at all") << Bytes{0xAA, 0x55} << "" << "" << "" << "" << "";
+        << reply(Bytes{0x01, 0x09, 0xDE, 0xAD, 0xBE, 0xEF, 0x0A, 0xFF}) << "DE:AD:BE:EF:0A:FF"
+        << ""
+        << ""
+        << ""
+        << "";
+    QTest::newRow("no items at all") << Bytes{0xAA, 0x55} << ""
+                                     << ""
+                                     << ""
+                                     << ""
+                                     << "";
     QTest::newRow("every known item")
-        << reply(kMac + item(2, {1, 2, 3}) + item(3, {1, 2, 3, 4}) + item(4, {5, 6, 7, 8}) +
-                 item(6, text("TX-100")) + item(7, text("Line 4")) + item(8, {1}) + item(9, {}) +
-                 item(10, {0x0A, 0x01}) + item(11, {1}) + item(12, {9}))
-        << "00:11:22:33:44:55" << "TX-100" << "Line 4" << "Yes" << "Normal";
+        << reply(kMac + item(2, {1, 2, 3}) + item(3, {1, 2, 3, 4}) + item(4, {5, 6, 7, 8})
+                 + item(6, text("TX-100")) + item(7, text("Line 4")) + item(8, {1}) + item(9, {})
+                 + item(10, {0x0A, 0x01}) + item(11, {1}) + item(12, {9}))
+        << "00:11:22:33:44:55"
+        << "TX-100"
+        << "Line 4"
+        << "Yes"
+        << "Normal";
     QTest::newRow("password 0 and mode 0")
-        << reply(kMac + item(8, {0}) + item(11, {0}))
-        << "00:11:22:33:44:55" << "" << "" << "None" << "";
+        << reply(kMac + item(8, {0}) + item(11, {0})) << "00:11:22:33:44:55"
+        << ""
+        << ""
+        << "None"
+        << "";
     QTest::newRow("password 2 is None, mode 2 stays empty")
-        << reply(kMac + item(8, {2}) + item(11, {2}))
-        << "00:11:22:33:44:55" << "" << "" << "None" << "";
+        << reply(kMac + item(8, {2}) + item(11, {2})) << "00:11:22:33:44:55"
+        << ""
+        << ""
+        << "None"
+        << "";
     QTest::newRow("fixed items skip whatever their length byte says")
-        << reply(Bytes{0x03, 0x00, 1, 2, 3, 4} + Bytes{0x0A, 0x7F, 0x0A, 0x01} +
-                 Bytes{0x08, 0x00, 0x01} + kMac)
-        << "00:11:22:33:44:55" << "" << "" << "Yes" << "";
+        << reply(Bytes{0x03, 0x00, 1, 2, 3, 4} + Bytes{0x0A, 0x7F, 0x0A, 0x01}
+                 + Bytes{0x08, 0x00, 0x01} + kMac)
+        << "00:11:22:33:44:55"
+        << ""
+        << ""
+        << "Yes"
+        << "";
     QTest::newRow("type 10 skipped as 4 bytes changes nothing")
-        << reply(item(10, {0x0A, 0x01}) + item(7, text("dev")))
-        << "" << "" << "dev" << "" << "";
+        << reply(item(10, {0x0A, 0x01}) + item(7, text("dev"))) << ""
+        << ""
+        << "dev"
+        << ""
+        << "";
     QTest::newRow("name of length 0 stays empty")
-        << reply(kMac + item(6, {}) + item(7, {}))
-        << "00:11:22:33:44:55" << "" << "" << "" << "";
+        << reply(kMac + item(6, {}) + item(7, {})) << "00:11:22:33:44:55"
+        << ""
+        << ""
+        << ""
+        << "";
     QTest::newRow("name bytes copied as they are, 0x55 included")
-        << reply(item(7, {'U', 'x', 0x55}))
-        << "" << "" << "UxU" << "" << "";
+        << reply(item(7, {'U', 'x', 0x55})) << ""
+        << ""
+        << "UxU"
+        << ""
+        << "";
     QTest::newRow("name of 19 bytes kept whole")
-        << reply(item(6, text("ABCDEFGHIJKLMNOPQRS")))
-        << "" << "ABCDEFGHIJKLMNOPQRS" << "" << "" << "";
+        << reply(item(6, text("ABCDEFGHIJKLMNOPQRS"))) << ""
+        << "ABCDEFGHIJKLMNOPQRS"
+        << ""
+        << ""
+        << "";
     QTest::newRow("name longer than 19 bytes cut to 19")
-        << reply(item(6, text("ABCDEFGHIJKLMNOPQRSTUVWXYZ")) + item(7, Bytes(255, 'n')))
-        << "" << "ABCDEFGHIJKLMNOPQRS" << QString(19, QLatin1Char('n')) << "" << "";
+        << reply(item(6, text("ABCDEFGHIJKLMNOPQRSTUVWXYZ")) + item(7, Bytes(255, 'n'))) << ""
+        << "ABCDEFGHIJKLMNOPQRS" << QString(19, QLatin1Char('n')) << ""
+        << "";
     QTest::newRow("bytes after the end marker ignored")
         << Bytes{0xAA} + kMac + Bytes{0x55} + item(7, text("late")) + Bytes{0x05, 0x55}
-        << "00:11:22:33:44:55" << "" << "" << "" << "";
+        << "00:11:22:33:44:55"
+        << ""
+        << ""
+        << ""
+        << "";
     QTest::newRow("end marker right after the start, garbage after")
-        << Bytes{0xAA, 0x55, 0xFF, 0x00, 0x55} << "" << "" << "" << "" << "";
+        << Bytes{0xAA, 0x55, 0xFF, 0x00, 0x55} << ""
+        << ""
+        << ""
+        << ""
+        << "";
 }
 
 void TestDiscoveryDatagram::acceptedReplies()
@@ -173,8 +218,7 @@ void TestDiscoveryDatagram::invalidReplies_data()
     QTest::newRow("type 0xFF") << reply(kMac + Bytes{0xFF});
     QTest::newRow("last 0x55 is a MAC byte, no end marker")
         << Bytes{0xAA, 0x01, 0x06, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-    QTest::newRow("name runs up to the last byte")
-        << Bytes{0xAA, 0x07, 0x04, 'a', 'b', 'c', 0x55};
+    QTest::newRow("name runs up to the last byte") << Bytes{0xAA, 0x07, 0x04, 'a', 'b', 'c', 0x55};
     QTest::newRow("name longer than the datagram") << Bytes{0xAA, 0x07, 0x05, 'a', 'b', 'c', 0x55};
     QTest::newRow("length byte is the end marker") << Bytes{0xAA, 0x07, 0x55};
     QTest::newRow("items end without a marker")
@@ -259,16 +303,16 @@ void TestDiscoveryDatagram::fitBoundaries()
 void TestDiscoveryDatagram::repeatedItems()
 {
     // Later MAC and password items win.
-    Parsed p = parse(reply(kMac + item(8, {1}) + item(1, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}) +
-                           item(8, {0})));
+    Parsed p = parse(
+        reply(kMac + item(8, {1}) + item(1, {0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}) + item(8, {0})));
     QVERIFY(p.valid);
     QCOMPARE(QString::fromLatin1(p.record.macText), QStringLiteral("AA:BB:CC:DD:EE:FF"));
     QCOMPARE(QString::fromLatin1(p.record.passwordState), QStringLiteral("None"));
 
     // A later, shorter name replaces the earlier one whole: no tail of the
     // first name survives behind it.
-    p = parse(reply(item(7, text("Warehouse-12")) + item(7, text("Dock")) +
-                    item(6, text("TX-9000")) + item(6, {})));
+    p = parse(reply(item(7, text("Warehouse-12")) + item(7, text("Dock")) + item(6, text("TX-9000"))
+                    + item(6, {})));
     QVERIFY(p.valid);
     QCOMPARE(QString::fromLatin1(p.record.deviceName), QStringLiteral("Dock"));
     QCOMPARE(QString::fromLatin1(p.record.modelName), QString());

@@ -109,14 +109,22 @@ void TestIpv4AddressEdit::typingMovesOn_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("dots between fields") << "10.1.2.3" << "10|1|2|3";
-    QTest::newRow("third digit moves on") << "192168001020" << "192|168|1|020";
-    QTest::newRow("third digit then a dot does not skip a field") << "192.168.1.2" << "192|168|1|2";
-    QTest::newRow("above 255 clamps") << "300.999.256.77" << "255|255|255|77";
-    QTest::newRow("letters ignored") << "1a2.x3" << "12|3||";
-    QTest::newRow("dot in an empty field stays") << ".5" << "5|||";
-    QTest::newRow("no fourth digit in the last field") << "1.2.3.1234" << "1|2|3|123";
-    QTest::newRow("last field blank") << "192.168.1" << "192|168|1|";
+    QTest::newRow("dots between fields") << "10.1.2.3"
+                                         << "10|1|2|3";
+    QTest::newRow("third digit moves on") << "192168001020"
+                                          << "192|168|1|020";
+    QTest::newRow("third digit then a dot does not skip a field") << "192.168.1.2"
+                                                                  << "192|168|1|2";
+    QTest::newRow("above 255 clamps") << "300.999.256.77"
+                                      << "255|255|255|77";
+    QTest::newRow("letters ignored") << "1a2.x3"
+                                     << "12|3||";
+    QTest::newRow("dot in an empty field stays") << ".5"
+                                                 << "5|||";
+    QTest::newRow("no fourth digit in the last field") << "1.2.3.1234"
+                                                       << "1|2|3|123";
+    QTest::newRow("last field blank") << "192.168.1"
+                                      << "192|168|1|";
 }
 
 void TestIpv4AddressEdit::typingMovesOn()

@@ -5,12 +5,12 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
-#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "discovery/Prgfrm.h"
 #include "discovery/Sipdlg.h"
-#include "platform/Ipv4AddressEdit.h"
+#include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
+#include "platform/Ipv4AddressEdit.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -41,8 +41,8 @@ struct Row {
 // What a search showed while it ran.
 struct SearchRun {
     qint64 ms = 0;
-    QStringList texts;     // distinct progress texts, in order
-    QList<int> positions;  // distinct bar positions, in order
+    QStringList texts; // distinct progress texts, in order
+    QList<int> positions; // distinct bar positions, in order
 };
 
 uint32_t hostOrder(const QString& dotted)
@@ -277,8 +277,8 @@ void TestSearchBed::broadcastListsEveryModuleOnce()
     // The module that answers by broadcast was reached that way.
     bool toBroadcast = false;
     for (const auto& e : bed_.transcript(QStringLiteral("a2"))) {
-        if (e.event == QStringLiteral("close") &&
-            e.text == QStringLiteral("to 255.255.255.255:16384"))
+        if (e.event == QStringLiteral("close")
+            && e.text == QStringLiteral("to 255.255.255.255:16384"))
             toBroadcast = true;
     }
     QVERIFY(toBroadcast);
@@ -287,8 +287,9 @@ void TestSearchBed::broadcastListsEveryModuleOnce()
     QVERIFY(!b1.isEmpty());
     QCOMPARE(bed_.sentChunks(QStringLiteral("b1"), b1.first()).size(), 3);
 
-    QCOMPARE(run.texts, (QStringList{QStringLiteral("Broadcast search..."),
-                                     QStringLiteral("Broadcast search...%1 found").arg(lan1Count)}));
+    QCOMPARE(run.texts,
+             (QStringList{QStringLiteral("Broadcast search..."),
+                          QStringLiteral("Broadcast search...%1 found").arg(lan1Count)}));
     // The last text is set just before the window closes.
     QCOMPARE(progress_->message(),
              QStringLiteral("Broadcast search...%1 found").arg(listed.size()));
@@ -309,10 +310,10 @@ void TestSearchBed::broadcastListsEveryModuleOnce()
 // same search are listed.
 void TestSearchBed::malformedRepliesIgnored()
 {
-    const QStringList kinds = {QStringLiteral("start"), QStringLiteral("end"),
-                               QStringLiteral("type5"), QStringLiteral("type13"),
+    const QStringList kinds = {QStringLiteral("start"),   QStringLiteral("end"),
+                               QStringLiteral("type5"),   QStringLiteral("type13"),
                                QStringLiteral("overrun"), QStringLiteral("fixed"),
-                               QStringLiteral("mac"), QStringLiteral("noend")};
+                               QStringLiteral("mac"),     QStringLiteral("noend")};
     for (int round = 0; round < 2; ++round) {
         for (int i = 0; i < silent_.size(); ++i) {
             QVERIFY(bed_.clearFaults(silent_[i]));

@@ -5,8 +5,8 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
-#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
+#include "handover/WorkerThread.h"
 
 #include <QElapsedTimer>
 #include <QSet>
@@ -67,8 +67,8 @@ void TestSearchScaleBed::cleanupTestCase()
 qint64 TestSearchScaleBed::broadcast()
 {
     QTreeWidget* tree = form_->funcTree();
-    const auto items = tree->findItems(QStringLiteral("Broadcast"),
-                                       Qt::MatchExactly | Qt::MatchRecursive);
+    const auto items =
+        tree->findItems(QStringLiteral("Broadcast"), Qt::MatchExactly | Qt::MatchRecursive);
     if (items.isEmpty())
         return -1;
     QElapsedTimer timer;
@@ -84,7 +84,8 @@ QSet<QString> TestSearchScaleBed::listed() const
     QSet<QString> out;
     QTreeWidget* list = form_->deviceList();
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-        out.insert(list->topLevelItem(i)->text(2) + QLatin1Char(' ') + list->topLevelItem(i)->text(3));
+        out.insert(list->topLevelItem(i)->text(2) + QLatin1Char(' ')
+                   + list->topLevelItem(i)->text(3));
     return out;
 }
 

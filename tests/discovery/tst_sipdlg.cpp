@@ -126,11 +126,16 @@ void TestSipDlg::okAccepts_data()
 {
     QTest::addColumn<QString>("keys");
     QTest::addColumn<QString>("text");
-    QTest::newRow("full address") << "203.0.113.7" << "203.0.113.7";
-    QTest::newRow("last field blank") << "192.168.1" << "192.168.1.0";
-    QTest::newRow("leading zeros dropped") << "010.000.002.009" << "10.0.2.9";
-    QTest::newRow("first field blank") << ".0.0.1" << "0.0.0.1";
-    QTest::newRow("one short of broadcast") << "255.255.255.254" << "255.255.255.254";
+    QTest::newRow("full address") << "203.0.113.7"
+                                  << "203.0.113.7";
+    QTest::newRow("last field blank") << "192.168.1"
+                                      << "192.168.1.0";
+    QTest::newRow("leading zeros dropped") << "010.000.002.009"
+                                           << "10.0.2.9";
+    QTest::newRow("first field blank") << ".0.0.1"
+                                       << "0.0.0.1";
+    QTest::newRow("one short of broadcast") << "255.255.255.254"
+                                            << "255.255.255.254";
 }
 
 void TestSipDlg::okAccepts()

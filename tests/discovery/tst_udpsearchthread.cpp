@@ -3,8 +3,8 @@
 // unexpected error inside the run. Searches that send run in the test bed.
 #include "discovery/Udpsearchthread.h"
 
-#include "handover/ProgressView.h"
 #include "common/ScriptedPrompter.h"
+#include "handover/ProgressView.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -75,11 +75,10 @@ SearchHooks TestUdpSearchThread::hooks(std::function<int(LocalAddressTable*)> re
 void TestUdpSearchThread::startWorker(SearchHooks hooks, const char* target, bool broadcast,
                                       SearchTimings timings)
 {
-    WorkerLink link(token_, &view_, &prompter_, [this](const QString& line) { log_ << line; },
-                    100);
-    WorkerThread::start(std::make_unique<UDPsearchThread>(std::move(link), &view_,
-                                                          std::move(hooks), target, broadcast,
-                                                          timings));
+    WorkerLink link(
+        token_, &view_, &prompter_, [this](const QString& line) { log_ << line; }, 100);
+    WorkerThread::start(std::make_unique<UDPsearchThread>(std::move(link), &view_, std::move(hooks),
+                                                          target, broadcast, timings));
 }
 
 void TestUdpSearchThread::noLocalAddress_data()
@@ -88,7 +87,8 @@ void TestUdpSearchThread::noLocalAddress_data()
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("message");
     QTest::newRow("broadcast") << true << QString() << "Broadcast search...";
-    QTest::newRow("by IP") << false << "203.0.113.9" << "search 203.0.113.9...";
+    QTest::newRow("by IP") << false << "203.0.113.9"
+                           << "search 203.0.113.9...";
 }
 
 // The search sends nothing and ends after its pause, without a message; the
@@ -115,8 +115,9 @@ void TestUdpSearchThread::noLocalAddress()
 
     QVERIFY2(elapsed >= 950 && elapsed < 1800, qPrintable(QString::number(elapsed)));
     QCOMPARE(refreshes, 1);
-    QCOMPARE(view_.calls, (QStringList{QStringLiteral("msg:") + message,
-                                       QStringLiteral("by:1000"), QStringLiteral("close")}));
+    QCOMPARE(view_.calls,
+             (QStringList{QStringLiteral("msg:") + message, QStringLiteral("by:1000"),
+                          QStringLiteral("close")}));
     QCOMPARE(prompter_.count(), 0);
     QVERIFY(log_.isEmpty());
     QCOMPARE(added_, 0);

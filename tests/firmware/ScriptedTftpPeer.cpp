@@ -22,8 +22,7 @@ UniqueFd boundSocket(uint32_t address = INADDR_LOOPBACK)
 
 ScriptedTftpPeer::ScriptedTftpPeer()
     : server_(boundSocket()), transfer_(boundSocket()), foreign_(boundSocket()),
-      otherHost_(boundSocket(0x7F000002)),
-      requestAnswer_(optionAck())
+      otherHost_(boundSocket(0x7F000002)), requestAnswer_(optionAck())
 {
     script_ = [](uint16_t block, int) { return QList<Reply>{{ack(block)}}; };
 }
@@ -51,7 +50,10 @@ QByteArray ScriptedTftpPeer::ack(uint16_t block)
 
 QByteArray ScriptedTftpPeer::optionAck()
 {
-    return QByteArray("\x00\x06" "blksize\0" "1024\0", 15);
+    return QByteArray("\x00\x06"
+                      "blksize\0"
+                      "1024\0",
+                      15);
 }
 
 void ScriptedTftpPeer::start()
@@ -90,8 +92,8 @@ void ScriptedTftpPeer::run()
             char buf[2048];
             sockaddr_in from{};
             socklen_t n = sizeof from;
-            const ssize_t got = ::recvfrom(p[i].fd, buf, sizeof buf, 0,
-                                           reinterpret_cast<sockaddr*>(&from), &n);
+            const ssize_t got =
+                ::recvfrom(p[i].fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &n);
             if (got < 0)
                 continue;
             const QByteArray bytes(buf, static_cast<int>(got));

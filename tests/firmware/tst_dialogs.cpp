@@ -74,7 +74,8 @@ class TestFirmwareDialogs : public QObject {
         return path;
     }
 
-    template <typename T> static T* child(QWidget* w, const char* name)
+    template <typename T>
+    static T* child(QWidget* w, const char* name)
     {
         return w->findChild<T*>(QString::fromLatin1(name));
     }
@@ -126,9 +127,8 @@ private slots:
             << "file path is too long (at most 255 characters)";
         // 3000 bytes leave 67 characters for the name in the 100-byte request.
         const QString longName = QString(68, QLatin1Char('n'));
-        QTest::newRow("name over the request")
-            << file(longName, magic(QByteArray(2997, 'x')))
-            << "file name is too long (at most 67 characters)";
+        QTest::newRow("name over the request") << file(longName, magic(QByteArray(2997, 'x')))
+                                               << "file name is too long (at most 67 characters)";
     }
     void refusedFilesKeepTheDialogOpen()
     {
@@ -303,8 +303,9 @@ private slots:
         });
         poll.start();
         QtFilePicker picker;
-        const QString picked = picker.openFile(nullptr, QStringLiteral("Open firmware file..."),
-                                               folder.path(), QStringLiteral("*.aff (*.aff *.AFF)"));
+        const QString picked =
+            picker.openFile(nullptr, QStringLiteral("Open firmware file..."), folder.path(),
+                            QStringLiteral("*.aff (*.aff *.AFF)"));
         QCOMPARE(title, QStringLiteral("Open firmware file..."));
         listed.sort();
         QCOMPARE(listed, (QStringList{QStringLiteral("UPPER.AFF"), QStringLiteral("lower.aff")}));

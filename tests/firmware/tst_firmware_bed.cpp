@@ -4,10 +4,10 @@
 #include "BedWindows.h"
 #include "TestBed.h"
 #include "app/AppWindows.h"
-#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/Upgradeprgfrm.h"
+#include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 #include "protocol/CommandConnection.h"
 
@@ -27,9 +27,9 @@ using tvx::test::TestBed;
 
 namespace {
 
-const QString kUpgradeOk = QStringLiteral(
-    "Upgrade firmware OK! \r\nDevice will reboot 5 seconds later! \r\n"
-    "Broadcast search to refresh table?");
+const QString kUpgradeOk =
+    QStringLiteral("Upgrade firmware OK! \r\nDevice will reboot 5 seconds later! \r\n"
+                   "Broadcast search to refresh table?");
 const QString kRebootOk =
     QStringLiteral("Device rebooting now! \r\nBroadcast search to refresh table?");
 
@@ -166,8 +166,7 @@ private slots:
         }
         const QList<int> tcp = bed_.exchanges(m.name, QStringLiteral("tcp"));
         QCOMPARE(tcp.size(), 1);
-        QCOMPARE(bed_.received(m.name, tcp.first()),
-                 QByteArray("$LOG\r\n$SEF\r\n\0", 13));
+        QCOMPARE(bed_.received(m.name, tcp.first()), QByteArray("$LOG\r\n$SEF\r\n\0", 13));
 
         QByteArray request;
         QCOMPARE(receivedImage(m.name, &request), image);
@@ -210,13 +209,18 @@ private slots:
                                                    << "serial read/write failed";
         QTest::newRow("error instead of option ack") << "tftp-error=0"
                                                      << "serial read/write failed";
-        QTest::newRow("previous block number") << "tftp-wrong-block=2" << "serial read timeout";
-        QTest::newRow("five-byte ack") << "tftp-ack5=2" << "serial read timeout";
+        QTest::newRow("previous block number") << "tftp-wrong-block=2"
+                                               << "serial read timeout";
+        QTest::newRow("five-byte ack") << "tftp-ack5=2"
+                                       << "serial read timeout";
         QTest::newRow("one ack lost") << "tftp-drop-ack=2" << kUpgradeOk;
-        QTest::newRow("three acks lost") << "tftp-drop-ack=2:3" << "serial read timeout";
+        QTest::newRow("three acks lost") << "tftp-drop-ack=2:3"
+                                         << "serial read timeout";
         QTest::newRow("ack from another port") << "tftp-foreign=2" << kUpgradeOk;
-        QTest::newRow("login refused") << "refuselogin" << "login to device failed";
-        QTest::newRow("not reachable") << "noaccept" << "connect to device failed";
+        QTest::newRow("login refused") << "refuselogin"
+                                       << "login to device failed";
+        QTest::newRow("not reachable") << "noaccept"
+                                       << "connect to device failed";
     }
     void everyOutcomeShowsItsMessage()
     {
@@ -230,8 +234,9 @@ private slots:
         const int before = restarts(m.name);
         prompter_.queueAnswer(false);
         main_->runUpgrade(
-            requestFor(m, imageFile(QStringLiteral("fw.aff"),
-                                    TestBed::firmwareImage(QStringLiteral("V2.00"), 5000))));
+            requestFor(m,
+                       imageFile(QStringLiteral("fw.aff"),
+                                 TestBed::firmwareImage(QStringLiteral("V2.00"), 5000))));
         QCOMPARE(prompter_.texts(), QStringList{message});
         expectCleanTables();
         if (message == kUpgradeOk) {

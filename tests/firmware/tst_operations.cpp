@@ -1,10 +1,10 @@
 // runUpgrade and runReboot in the main window where no module is involved:
 // what ends before any connection, and what the user is then shown.
 #include "app/AppWindows.h"
-#include "handover/WorkerThread.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "firmware/Upgradeprgfrm.h"
+#include "handover/WorkerThread.h"
 
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -79,7 +79,8 @@ private slots:
 
     void nameTooLongForTheRequestIsRefusedBeforeAnyConnection()
     {
-        main_->runUpgrade(request("127.0.0.1", file(QString(80, QLatin1Char('n')), "\x55\xAA\xF1")));
+        main_->runUpgrade(
+            request("127.0.0.1", file(QString(80, QLatin1Char('n')), "\x55\xAA\xF1")));
         QCOMPARE(prompter_.texts(), QStringList{QStringLiteral("file name is too long")});
         QCoreApplication::processEvents();
         QCOMPARE(main_->messageLog()->toPlainText(), QStringLiteral("openFile"));

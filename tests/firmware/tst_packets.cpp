@@ -30,12 +30,18 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("name");
-        QTest::newRow("slash") << "/home/admin/fw/abc.aff" << "abc.aff";
-        QTest::newRow("backslash") << "C:\\fw\\abcdefg" << "abcdefg";
-        QTest::newRow("drive colon") << "C:abc.aff" << "abc.aff";
-        QTest::newRow("mixed, last wins") << "/srv/a\\b:c/d\\e.aff" << "e.aff";
-        QTest::newRow("none") << "fw-1.05.aff" << "fw-1.05.aff";
-        QTest::newRow("trailing slash") << "/tmp/" << "";
+        QTest::newRow("slash") << "/home/admin/fw/abc.aff"
+                               << "abc.aff";
+        QTest::newRow("backslash") << "C:\\fw\\abcdefg"
+                                   << "abcdefg";
+        QTest::newRow("drive colon") << "C:abc.aff"
+                                     << "abc.aff";
+        QTest::newRow("mixed, last wins") << "/srv/a\\b:c/d\\e.aff"
+                                          << "e.aff";
+        QTest::newRow("none") << "fw-1.05.aff"
+                              << "fw-1.05.aff";
+        QTest::newRow("trailing slash") << "/tmp/"
+                                        << "";
     }
     void fileNameAfterLastSeparator()
     {
@@ -47,8 +53,8 @@ private slots:
 
     void requestOfThe3000ByteExample()
     {
-        const QByteArray expected = QByteArray("\x00\x02", 2) + "abcdefg" + '\0' + "octet" +
-                                    '\0' + "blksize=1024" + '\0' + "tsize" + '\0' + "3000" + '\0';
+        const QByteArray expected = QByteArray("\x00\x02", 2) + "abcdefg" + '\0' + "octet" + '\0'
+            + "blksize=1024" + '\0' + "tsize" + '\0' + "3000" + '\0';
         QCOMPARE(expected.size(), 40);
         QCOMPARE(request("C:\\firmware\\abcdefg", 3000), expected);
         QCOMPARE(request("/home/admin/abcdefg", 3000), expected);
@@ -58,8 +64,9 @@ private slots:
     void pathWithoutSeparatorIsSentWhole()
     {
         const QByteArray got = request("fw105.aff", 123456);
-        QCOMPARE(got, QByteArray("\x00\x02", 2) + "fw105.aff" + '\0' + "octet" + '\0' +
-                          "blksize=1024" + '\0' + "tsize" + '\0' + "123456" + '\0');
+        QCOMPARE(got,
+                 QByteArray("\x00\x02", 2) + "fw105.aff" + '\0' + "octet" + '\0' + "blksize=1024"
+                     + '\0' + "tsize" + '\0' + "123456" + '\0');
         QCOMPARE(got.size(), 9 + 6 + 29);
     }
 
@@ -81,7 +88,11 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("bare") << QByteArray("\x00\x06", 2) << true;
-        QTest::newRow("with options") << QByteArray("\x00\x06" "blksize\0" "1024\0", 15) << true;
+        QTest::newRow("with options") << QByteArray("\x00\x06"
+                                                    "blksize\0"
+                                                    "1024\0",
+                                                    15)
+                                      << true;
         QTest::newRow("ack instead") << QByteArray("\x00\x04\x00\x00", 4) << false;
         QTest::newRow("one byte") << QByteArray("\x00", 1) << false;
         QTest::newRow("error") << QByteArray("\x00\x05\x00\x01x\0", 6) << false;
@@ -100,10 +111,8 @@ private slots:
     {
         uint8_t header[4];
         const std::pair<uint32_t, QByteArray> cases[] = {
-            {1, QByteArray("\x00\x03\x00\x01", 4)},
-            {256, QByteArray("\x00\x03\x01\x00", 4)},
-            {65535, QByteArray("\x00\x03\xff\xff", 4)},
-            {65536, QByteArray("\x00\x03\x00\x00", 4)},
+            {1, QByteArray("\x00\x03\x00\x01", 4)},     {256, QByteArray("\x00\x03\x01\x00", 4)},
+            {65535, QByteArray("\x00\x03\xff\xff", 4)}, {65536, QByteArray("\x00\x03\x00\x00", 4)},
             {65537, QByteArray("\x00\x03\x00\x01", 4)},
         };
         for (const auto& [block, bytes] : cases) {

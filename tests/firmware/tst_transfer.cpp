@@ -2,12 +2,12 @@
 // the blocks as they arrive, and every way an answer can be wrong.
 #include "ScriptedTftpPeer.h"
 
-#include "handover/ProgressView.h"
-#include "handover/WorkerLink.h"
 #include "firmware/FirmwareImage.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/UpgradeCodes.h"
+#include "handover/ProgressView.h"
+#include "handover/WorkerLink.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -73,7 +73,8 @@ class TestFirmwareTransfer : public QObject {
 
     WorkerLink link()
     {
-        return WorkerLink(token_, &view_, nullptr, [this](const QString& l) { log_ << l; }, 1000);
+        return WorkerLink(
+            token_, &view_, nullptr, [this](const QString& l) { log_ << l; }, 1000);
     }
 
     QString writeFile(const QByteArray& bytes)
@@ -216,7 +217,9 @@ private slots:
         QTest::addColumn<QByteArray>("answer");
         QTest::newRow("previous block number") << ScriptedTftpPeer::ack(1);
         QTest::newRow("five bytes") << ScriptedTftpPeer::ack(2) + '\0';
-        QTest::newRow("error packet") << QByteArray("\x00\x05\x00\x03" "disk full\0", 14);
+        QTest::newRow("error packet") << QByteArray("\x00\x05\x00\x03"
+                                                    "disk full\0",
+                                                    14);
         QTest::newRow("option ack") << QByteArray("\x00\x06", 2);
     }
     void wrongAcknowledgementFailsTheTransfer()

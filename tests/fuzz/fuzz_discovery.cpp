@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_CHECK(size >= 2 && datagram[0] == 0xAA && datagram[size - 1] == 0x55);
     const size_t mac = std::strlen(record.macText);
     FUZZ_CHECK(mac == 0 || mac == 17);
-    FUZZ_CHECK(!std::strcmp(record.passwordState, "") || !std::strcmp(record.passwordState, "Yes") ||
-               !std::strcmp(record.passwordState, "None"));
+    FUZZ_CHECK(!std::strcmp(record.passwordState, "") || !std::strcmp(record.passwordState, "Yes")
+               || !std::strcmp(record.passwordState, "None"));
     FUZZ_CHECK(!std::strcmp(record.deviceMode, "") || !std::strcmp(record.deviceMode, "Normal"));
     return 0;
 }

@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 3)
         FUZZ_CHECK(check == tvx::FirmwareCheck::ReadFailed);
     else
-        FUZZ_CHECK(check == (magic ? tvx::FirmwareCheck::Accepted
-                                   : tvx::FirmwareCheck::Unrecognised));
-    FUZZ_CHECK(tvx::firmwareCheckMessage(check, path).isEmpty() ==
-               (check == tvx::FirmwareCheck::Accepted));
+        FUZZ_CHECK(check
+                   == (magic ? tvx::FirmwareCheck::Accepted : tvx::FirmwareCheck::Unrecognised));
+    FUZZ_CHECK(tvx::firmwareCheckMessage(check, path).isEmpty()
+               == (check == tvx::FirmwareCheck::Accepted));
 
     // The worker's view: an empty file is refused, any other is sent whole,
     // in file order, the recognition bytes included.

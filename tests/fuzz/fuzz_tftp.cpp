@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const std::string_view name = tvx::firmwareFileName(path);
     FUZZ_CHECK(name.find_first_of("/\\:") == std::string_view::npos);
-    FUZZ_CHECK(path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(),
-                                                          name) == 0);
+    FUZZ_CHECK(path.size() >= name.size()
+               && path.compare(path.size() - name.size(), name.size(), name) == 0);
 
     std::unique_ptr<uint8_t[]> request(new uint8_t[tvx::kRequestRoom]);
     const size_t length = tvx::buildWriteRequest(name, fileSize, request.get());
@@ -71,8 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             tvx::putDataHeader(block, packet);
             const bool acked = tvx::isAckFor(answer.get(), got, block);
             // An acknowledgement carries the very block-number bytes of the packet.
-            FUZZ_CHECK(acked == (got == 4 && bytes[0] == 0 && bytes[1] == 4 &&
-                                 bytes[2] == packet[2] && bytes[3] == packet[3]));
+            FUZZ_CHECK(acked
+                       == (got == 4 && bytes[0] == 0 && bytes[1] == 4 && bytes[2] == packet[2]
+                           && bytes[3] == packet[3]));
             FUZZ_CHECK(packet[0] == 0 && packet[1] == 3);
             if (!acked)
                 break;

@@ -14,8 +14,7 @@ public:
     TestWorker(WorkerLink link, Body body, std::function<void()> onException = {})
         : WorkerThread(QStringLiteral("testThread"), std::move(link)), body_(std::move(body)),
           onException_(std::move(onException))
-    {
-    }
+    {}
     WorkerLink& hand() { return link(); }
     bool stopping() const { return stopRequested(); }
 

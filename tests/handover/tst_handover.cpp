@@ -2,14 +2,14 @@
 // WorkerLink, WorkerThread and a real progress window.
 #include "TestWorker.h"
 #include "app/MessageBoxPrompter.h"
-#include "handover/ProgressForm.h"
 #include "common/ScriptedPrompter.h"
+#include "handover/ProgressForm.h"
 
-#include <QtTest>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QtTest>
 
 #include <atomic>
 #include <stdexcept>
@@ -90,11 +90,12 @@ void TestHandover::effectsArriveInOrderOnTheUiThread()
     RecordingView view;
     ScriptedPrompter prompter;
     auto token = std::make_shared<RunToken>();
-    WorkerLink link(token, &view, &prompter,
-                    [&view](const QString& line) {
-                        WorkerLink::postToUiThread([&view, line] { view.note("log " + line); });
-                    },
-                    100);
+    WorkerLink link(
+        token, &view, &prompter,
+        [&view](const QString& line) {
+            WorkerLink::postToUiThread([&view, line] { view.note("log " + line); });
+        },
+        100);
     WorkerThread::start(std::make_unique<TestWorker>(link, [](TestWorker& w) {
         auto& h = w.hand();
         for (int i = 0; i < 50; ++i) {
@@ -114,7 +115,9 @@ void TestHandover::effectsArriveInOrderOnTheUiThread()
     for (int i = 0; i < 50; ++i)
         expected << QStringLiteral("message m%1").arg(i) << QStringLiteral("position %1").arg(i)
                  << QStringLiteral("log l%1").arg(i);
-    expected << "step" << "stepBy 7" << "close";
+    expected << "step"
+             << "stepBy 7"
+             << "close";
     QCOMPARE(view.applied, expected);
     QVERIFY(!view.offUiThread);
     QCOMPARE(token->result, 3);
@@ -174,8 +177,8 @@ void TestHandover::workerEndingBeforeTheWaitStillEndsIt()
     ProgressForm form(layout(), nullptr);
     form.prepare();
     auto token = std::make_shared<RunToken>();
-    WorkerThread::start(std::make_unique<TestWorker>(
-        WorkerLink(token, &form, nullptr, {}, 100), [](TestWorker& w) {
+    WorkerThread::start(
+        std::make_unique<TestWorker>(WorkerLink(token, &form, nullptr, {}, 100), [](TestWorker& w) {
             w.hand().storeResult(0);
             w.hand().finish();
         }));
@@ -224,9 +227,8 @@ void TestHandover::cancelledRunCannotTouchTheNextOne()
             w.hand().finish();
         }));
     form.prepare();
-    QTimer::singleShot(20, [&form] {
-        form.findChild<QPushButton*>(QStringLiteral("cancelBtn"))->click();
-    });
+    QTimer::singleShot(
+        20, [&form] { form.findChild<QPushButton*>(QStringLiteral("cancelBtn"))->click(); });
     form.runModal(*first);
     QCOMPARE(first->result, 1); // still 1: cancelled
     first->requestStop();
@@ -252,8 +254,8 @@ void TestHandover::cancelledRunCannotTouchTheNextOne()
         if (stage == 0) {
             releaseFirst = true;
             stage = 1;
-        } else if (stage == 1 && WorkerThread::liveCount() == 1 &&
-                   logLines.contains(QStringLiteral("first ends"))) {
+        } else if (stage == 1 && WorkerThread::liveCount() == 1
+                   && logLines.contains(QStringLiteral("first ends"))) {
             // Run 1's late effects have all been handed over by now.
             openAfterFirstEnded = form.isVisible();
             textAfterFirstEnded = form.message();
@@ -282,11 +284,11 @@ void TestHandover::stopRequestToAFinishedWorkerIsHarmless()
 {
     RecordingView view;
     auto token = std::make_shared<RunToken>();
-    WorkerThread::start(std::make_unique<TestWorker>(WorkerLink(token, &view, nullptr, {}, 100),
-                                                     [](TestWorker& w) {
-                                                         w.hand().storeResult(0);
-                                                         w.hand().finish();
-                                                     }));
+    WorkerThread::start(
+        std::make_unique<TestWorker>(WorkerLink(token, &view, nullptr, {}, 100), [](TestWorker& w) {
+            w.hand().storeResult(0);
+            w.hand().finish();
+        }));
     QVERIFY(waitForWorkers());
     QTRY_VERIFY(token->finished);
     token->requestStop();

@@ -149,7 +149,7 @@ void TestHostNetwork::pinsAndUnpinsByAllSixBytes()
     Fixture f;
     QCOMPARE(f.net.addArpEntry(ip("203.0.113.7"), kMac, 2), 0);
     QCOMPARE(f.net.addArpEntry(ip("203.0.113.7"), kMac, 3), 0);
-    const uint8_t other[6] = {0x00, 0x00, 0x1A, 0x2B, 0x3C, 0x4E};   // last byte differs
+    const uint8_t other[6] = {0x00, 0x00, 0x1A, 0x2B, 0x3C, 0x4E}; // last byte differs
     const uint8_t shifted[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x00}; // same bytes, moved
     QCOMPARE(f.net.addArpEntry(ip("203.0.113.8"), other, 2), 0);
     QCOMPARE(f.net.addArpEntry(ip("203.0.113.9"), shifted, 2), 0);

@@ -31,7 +31,8 @@ void TestIpv4::parse_data()
     QTest::addColumn<uint>("expected");
     const uint none = kInaddrNone;
     QTest::newRow("ordinary") << QByteArray("192.0.2.17") << false << uint(net(192, 0, 2, 17));
-    QTest::newRow("ordinary strict") << QByteArray("192.0.2.17") << true << uint(net(192, 0, 2, 17));
+    QTest::newRow("ordinary strict")
+        << QByteArray("192.0.2.17") << true << uint(net(192, 0, 2, 17));
     QTest::newRow("zero lenient is 0") << QByteArray("0.0.0.0") << false << 0u;
     QTest::newRow("zero strict is none") << QByteArray("0.0.0.0") << true << none;
     QTest::newRow("all ones lenient") << QByteArray("255.255.255.255") << false << none;
@@ -97,11 +98,12 @@ void TestIpv4::macBytes_data()
     QTest::newRow("any separator") << QByteArray("00.1a 2B_3c/4D|5e") << mixed;
     QTest::newRow("leading zero bytes")
         << QByteArray("00:00:1A:2B:3C:4D") << QByteArray::fromHex("00001A2B3C4D");
-    QTest::newRow("all ones") << QByteArray("ff:FF:ff:FF:ff:FF") << QByteArray::fromHex("FFFFFFFFFFFF");
+    QTest::newRow("all ones") << QByteArray("ff:FF:ff:FF:ff:FF")
+                              << QByteArray::fromHex("FFFFFFFFFFFF");
     QTest::newRow("group without hex digit is 0")
         << QByteArray("zz:1A:2B:3C:4D:5E") << QByteArray::fromHex("001A2B3C4D5E");
-    QTest::newRow("second digit not hex") << QByteArray("0g:1A:2B:3C:4D:5E")
-                                          << QByteArray::fromHex("001A2B3C4D5E");
+    QTest::newRow("second digit not hex")
+        << QByteArray("0g:1A:2B:3C:4D:5E") << QByteArray::fromHex("001A2B3C4D5E");
     QTest::newRow("short text") << QByteArray("AB:CD") << QByteArray::fromHex("ABCD00000000");
 }
 

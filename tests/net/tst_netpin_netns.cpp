@@ -5,11 +5,11 @@
 #include "net/Ipv4.h"
 #include "net/SystemNetTables.h"
 
-#include <QtTest>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QtTest>
 
 #include <net/if.h>
 
@@ -62,8 +62,8 @@ QStringList neighbours(const QString& address)
         QStringList states;
         for (const QJsonValue& s : o.value("state").toArray())
             states << s.toString();
-        out << o.value("dev").toString() + " " + o.value("lladdr").toString() + " " +
-                   states.join(",");
+        out << o.value("dev").toString() + " " + o.value("lladdr").toString() + " "
+                + states.join(",");
     }
     return out;
 }
@@ -79,9 +79,9 @@ QList<QJsonObject> routesTo(const QString& address)
 }
 
 // Each case runs in one of the two runs only.
-#define REQUIRE_PRIVILEGE(wanted)                                                                \
-    if (hasNetAdmin() != (wanted))                                                               \
-    QSKIP((wanted) ? "needs CAP_NET_ADMIN (this is the run without it)"                          \
+#define REQUIRE_PRIVILEGE(wanted)                                                                  \
+    if (hasNetAdmin() != (wanted))                                                                 \
+    QSKIP((wanted) ? "needs CAP_NET_ADMIN (this is the run without it)"                            \
                    : "needs to run without CAP_NET_ADMIN (this is the run with it)")
 
 void quietly(const QStringList& args)
@@ -270,7 +270,8 @@ void TestNetpinNetns::helperRefusesTheHostsOwnEntries()
     auto helper = session();
     for (const auto& [what, request] : refused) {
         const QString answer = helper->ask(request);
-        QVERIFY2(answer.startsWith("1 refused: "), qPrintable(QString::fromLatin1(what) + ": " + answer));
+        QVERIFY2(answer.startsWith("1 refused: "),
+                 qPrintable(QString::fromLatin1(what) + ": " + answer));
     }
     helper->end();
     QCOMPARE(neighbours("203.0.113.7"), QStringList());
@@ -313,9 +314,9 @@ void TestNetpinNetns::helperLeavesWhatItDidNotMake()
     for (const QString& request : refused)
         QVERIFY2(helper->ask(request).startsWith("1 refused: "), qPrintable(request));
     // Removals of what it never made are no errors, and remove nothing.
-    for (const char* request : {"unpin 02:11:22:33:44:55", "unpin 02:00:00:00:00:77",
-                                   "route-del 198.51.100.77", "route-del 203.0.113.20",
-                                   "route-del 10.9.9.2"})
+    for (const char* request :
+         {"unpin 02:11:22:33:44:55", "unpin 02:00:00:00:00:77", "route-del 198.51.100.77",
+          "route-del 203.0.113.20", "route-del 10.9.9.2"})
         QCOMPARE(helper->ask(QString::fromLatin1(request)), QStringLiteral("0"));
     helper->end();
     QCOMPARE(tables(), before);
@@ -421,8 +422,8 @@ void TestNetpinNetns::withoutThePrivilegeChangesFailAndSayWhy()
     net_->deleteArpEntries(kMac);
     net_->deleteHostRoute(ip("203.0.113.7"));
     QCOMPARE(log_.size(), 1); // said once for the operation
-    QVERIFY2(log_.first().contains("no privilege") && log_.first().contains("cap_net_admin") &&
-                 log_.first().contains("netdev") && log_.first().contains("README"),
+    QVERIFY2(log_.first().contains("no privilege") && log_.first().contains("cap_net_admin")
+                 && log_.first().contains("netdev") && log_.first().contains("README"),
              qPrintable(log_.first()));
     QCOMPARE(neighbours("203.0.113.7"), QStringList());
     QCOMPARE(routesTo(QStringLiteral("203.0.113.7")).size(), 0);

@@ -58,8 +58,10 @@ void TestNetpinArguments::mac_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("bytes"); // empty: refused
-    QTest::newRow("upper") << QByteArray("00:1A:2B:3C:4D:5E") << QByteArray::fromHex("001A2B3C4D5E");
-    QTest::newRow("lower") << QByteArray("02:0a:bb:cc:dd:ee") << QByteArray::fromHex("020ABBCCDDEE");
+    QTest::newRow("upper") << QByteArray("00:1A:2B:3C:4D:5E")
+                           << QByteArray::fromHex("001A2B3C4D5E");
+    QTest::newRow("lower") << QByteArray("02:0a:bb:cc:dd:ee")
+                           << QByteArray::fromHex("020ABBCCDDEE");
     QTest::newRow("dashes") << QByteArray("00-1A-2B-3C-4D-5E") << QByteArray();
     QTest::newRow("short") << QByteArray("00:1A:2B:3C:4D") << QByteArray();
     QTest::newRow("long") << QByteArray("00:1A:2B:3C:4D:5E:6F") << QByteArray();
@@ -152,8 +154,9 @@ void TestNetpinArguments::allowedRanges()
     QVERIFY(!ranges[0].contains(*parseDottedQuad("101.0.0.1")));
     QVERIFY(ranges[1].contains(*parseDottedQuad("8.8.8.8")));
     QVERIFY(!ranges[1].contains(*parseDottedQuad("8.8.8.9")));
-    for (const char* bad : {"allow 0.0.0.0/0\n", "allow 10.0.0.1/8\n", "permit 10.0.0.0/8\n",
-                            "allow 10.0.0.0/8 extra\n", "allow 10.0.0.0/033\n", "allow 10.0.0.0\n"}) {
+    for (const char* bad :
+         {"allow 0.0.0.0/0\n", "allow 10.0.0.1/8\n", "permit 10.0.0.0/8\n",
+          "allow 10.0.0.0/8 extra\n", "allow 10.0.0.0/033\n", "allow 10.0.0.0\n"}) {
         std::vector<Ipv4Range> out{ranges[0]};
         QVERIFY2(!parseAllowedRanges(bad, out, error), bad);
         QCOMPARE(out.size(), size_t(1)); // untouched

@@ -40,8 +40,8 @@ LoopbackPeer::~LoopbackPeer()
         std::lock_guard guard(lock_);
         stopping_ = true;
     }
-    if (wakeFd_[1] >= 0)
-        [[maybe_unused]] auto n = ::write(wakeFd_[1], "x", 1);
+    if (wakeFd_[1] >= 0) [[maybe_unused]]
+        auto n = ::write(wakeFd_[1], "x", 1);
     if (thread_.joinable())
         thread_.join();
     stopListening();

@@ -18,9 +18,9 @@ class LoopbackPeer {
 public:
     struct Answer {
         std::vector<std::string> segments; // sent one by one; none: silence
-        int delayMs = 0;                   // before the first segment
-        int gapMs = 0;                     // between segments
-        bool close = false;                // close the connection after answering
+        int delayMs = 0; // before the first segment
+        int gapMs = 0; // between segments
+        bool close = false; // close the connection after answering
     };
     // Called for each line received (CR LF included, leading zero bytes of a
     // previous line's terminator dropped); `index` counts lines per connection.

@@ -36,7 +36,8 @@ struct Bench {
                 {parseIpv4(QByteArray::number(i + 1).prepend("192.0.2.").constData(), false),
                  static_cast<uint32_t>(i + 2)});
         token = std::make_shared<RunToken>();
-        link = WorkerLink(token, &view, &prompter, [this](const QString& l) { log << l; }, 100);
+        link = WorkerLink(
+            token, &view, &prompter, [this](const QString& l) { log << l; }, 100);
     }
     // Effects still queued for the view are applied while it exists.
     ~Bench() { QCoreApplication::processEvents(); }
@@ -101,22 +102,22 @@ void TestCommandConnection::loginLines_data()
     QTest::addColumn<int>("expected");
 
     const int s = int(WorkerFamily::Settings), d = int(WorkerFamily::Device);
-    QTest::newRow("bare") << s << QByteArray() << QByteArray("%LOGOK\r\n")
-                          << QByteArray("$LOG\r\n") << 0;
+    QTest::newRow("bare") << s << QByteArray() << QByteArray("%LOGOK\r\n") << QByteArray("$LOG\r\n")
+                          << 0;
     QTest::newRow("password") << s << QByteArray("abc") << QByteArray("%LOGOK\r\n")
                               << QByteArray("$LOGabc\r\n") << 0;
     QTest::newRow("eight chars") << s << QByteArray("a b~!9Zz") << QByteArray("%LOGOK\r\n")
                                  << QByteArray("$LOGa b~!9Zz\r\n") << 0;
-    QTest::newRow("LOGOK and more") << s << QByteArray() << QByteArray("%LOGOK, hi\r\n")
-                                    << QByteArray("$LOG\r\n") << 0;
+    QTest::newRow("LOGOK and more")
+        << s << QByteArray() << QByteArray("%LOGOK, hi\r\n") << QByteArray("$LOG\r\n") << 0;
     QTest::newRow("refused") << s << QByteArray("abc") << QByteArray("%LOGERR\r\n")
                              << QByteArray("$LOGabc\r\n") << -4;
     QTest::newRow("empty reply") << s << QByteArray() << QByteArray("%\r\n")
                                  << QByteArray("$LOG\r\n") << -3;
     QTest::newRow("unframed") << s << QByteArray() << QByteArray("LOGOK\r\n")
                               << QByteArray("$LOG\r\n") << -3;
-    QTest::newRow("device refused") << d << QByteArray() << QByteArray("%LOGNO\r\n")
-                                    << QByteArray("$LOG\r\n") << -5;
+    QTest::newRow("device refused")
+        << d << QByteArray() << QByteArray("%LOGNO\r\n") << QByteArray("$LOG\r\n") << -5;
     QTest::newRow("device empty") << d << QByteArray() << QByteArray("%\r\n")
                                   << QByteArray("$LOG\r\n") << -6;
 }
@@ -129,9 +130,7 @@ void TestCommandConnection::loginLines()
     QFETCH(QByteArray, wire);
     QFETCH(int, expected);
 
-    LoopbackPeer peer([answer](const std::string&, int) {
-        return raw({answer.toStdString()});
-    });
+    LoopbackPeer peer([answer](const std::string&, int) { return raw({answer.toStdString()}); });
     QVERIFY(peer.listening());
     Bench b;
     CommandConnection c(b.net, b.link, WorkerFamily(family), "127.0.0.1", kMac, peer.port());
@@ -156,8 +155,8 @@ void TestCommandConnection::replyFraming_data()
                                << QByteArray(125, 'v');
     QTest::newRow("empty text") << QStringList{"%\r\n"} << 0 << QByteArray();
     QTest::newRow("split in two") << QStringList{"%GBNMod", "ule-1\r\n"} << -2 << QByteArray();
-    QTest::newRow("over 128 bytes") << QStringList{"%" + QString(200, 'v') + "\r\n"} << -2
-                                    << QByteArray();
+    QTest::newRow("over 128 bytes")
+        << QStringList{"%" + QString(200, 'v') + "\r\n"} << -2 << QByteArray();
     QTest::newRow("no percent") << QStringList{"GBNModule-1\r\n"} << -2 << QByteArray();
     QTest::newRow("no CR LF") << QStringList{"%GBNModule-1"} << -2 << QByteArray();
     QTest::newRow("LF only") << QStringList{"%GBNModule-1\n"} << -2 << QByteArray();
@@ -262,8 +261,7 @@ void TestCommandConnection::directReachAddsNothing()
     LoopbackPeer peer([](const std::string&, int) { return reply("LOGOK"); });
     Bench b(2);
     {
-        CommandConnection c(b.net, b.link, WorkerFamily::Settings, "127.0.0.1", kMac,
-                            peer.port());
+        CommandConnection c(b.net, b.link, WorkerFamily::Settings, "127.0.0.1", kMac, peer.port());
         QElapsedTimer timer;
         timer.start();
         QCOMPARE(c.reachDevice(), 0);
@@ -350,7 +348,8 @@ void TestCommandConnection::fallbackKeepsEntriesUntilClose()
     // The module's port opens only when the route through the second local
     // address (interface 3) is added, as if that route made it reachable.
     RoutingTables tables;
-    tables.addresses = {{parseIpv4("192.0.2.1", false), 2}, {parseIpv4("198.51.100.1", false), 3},
+    tables.addresses = {{parseIpv4("192.0.2.1", false), 2},
+                        {parseIpv4("198.51.100.1", false), 3},
                         {parseIpv4("203.0.113.1", false), 4}};
     int listenFd = -1;
     tables.onRoute = [&listenFd](uint32_t ifIndex) {

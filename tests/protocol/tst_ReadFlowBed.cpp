@@ -1,13 +1,13 @@
 // Double-clicking a simulated module in the real main window, in the network
 // test bed: what goes over the wire, what the user sees for each failure, and
 // what is left in the host's neighbour and route tables afterwards.
-#include "GuiWaits.h"
 #include "BedWindows.h"
+#include "GuiWaits.h"
 #include "TestBed.h"
 #include "app/AppWindows.h"
-#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
+#include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 #include "protocol/Tcpprgfrm.h"
 
@@ -152,7 +152,8 @@ void TestReadFlowBed::readsAModuleWithoutPassword()
     QCOMPARE(QByteArray(form->record().passwd), QByteArray());
     QVERIFY(main_->isDeviceOpen(m1.mac.toLatin1().constData()));
     qInfo("read of m1: %lld ms from the double-click to the open window, %lld ms beyond the "
-          "fixed connect pause", elapsed, elapsed - 1000);
+          "fixed connect pause",
+          elapsed, elapsed - 1000);
     QVERIFY2(elapsed < 1000 + 250, QByteArray::number(elapsed));
 
     const QList<int> ids = tcpExchanges("m1");
@@ -236,15 +237,24 @@ void TestReadFlowBed::failuresShowTheirMessage_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("message");
-    QTest::newRow("connections refused") << "noaccept" << "connect to device failed";
-    QTest::newRow("login refused") << "refuselogin" << "login to device failed";
-    QTest::newRow("login silent") << "noreply@LOG" << "get device information failed";
-    QTest::newRow("echo missing") << "noecho@GLS" << "get device information failed";
-    QTest::newRow("split reply") << "split@GBV" << "get device information failed";
-    QTest::newRow("long reply") << "long@GSDA" << "get device information failed";
-    QTest::newRow("empty reply") << "empty@GBN" << "get device information failed";
-    QTest::newRow("unframed reply") << "noframe@GLM" << "get device information failed";
-    QTest::newRow("connection closed") << "close@GSPCA" << "get device information failed";
+    QTest::newRow("connections refused") << "noaccept"
+                                         << "connect to device failed";
+    QTest::newRow("login refused") << "refuselogin"
+                                   << "login to device failed";
+    QTest::newRow("login silent") << "noreply@LOG"
+                                  << "get device information failed";
+    QTest::newRow("echo missing") << "noecho@GLS"
+                                  << "get device information failed";
+    QTest::newRow("split reply") << "split@GBV"
+                                 << "get device information failed";
+    QTest::newRow("long reply") << "long@GSDA"
+                                << "get device information failed";
+    QTest::newRow("empty reply") << "empty@GBN"
+                                 << "get device information failed";
+    QTest::newRow("unframed reply") << "noframe@GLM"
+                                    << "get device information failed";
+    QTest::newRow("connection closed") << "close@GSPCA"
+                                       << "get device information failed";
 }
 
 void TestReadFlowBed::failuresShowTheirMessage()
@@ -330,8 +340,7 @@ void TestReadFlowBed::cancelDuringTheFallbackLeavesNothing()
     const auto m3 = bed_.module("m3");
     QVERIFY(bed_.setFault("m3", "noaccept"));
     test::whenModal([](QWidget* modal) {
-        if (modal->objectName() != QLatin1String("tcpPrgForm")
-            || TestBed::staticRoutes().isEmpty())
+        if (modal->objectName() != QLatin1String("tcpPrgForm") || TestBed::staticRoutes().isEmpty())
             return false;
         QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cancelBtn")),
                           Qt::LeftButton);

@@ -3,10 +3,10 @@
 // network: the error strikes before anything is sent).
 #include "GuiWaits.h"
 #include "app/AppWindows.h"
-#include "handover/WorkerThread.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
+#include "handover/WorkerThread.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
 
@@ -98,7 +98,9 @@ void TestReadWindows::passwordPromptTakesPrintableAsciiOnly()
     TPasswordDlg dlg(nullptr);
     dlg.show();
     auto* edit = dlg.findChild<QLineEdit*>(QStringLiteral("Password"));
-    type(edit, QString::fromUtf8("a\xC3\xA9~\t Z\xE2\x82\xAC" "9"));
+    type(edit,
+         QString::fromUtf8("a\xC3\xA9~\t Z\xE2\x82\xAC"
+                           "9"));
     QCOMPARE(dlg.password(), QStringLiteral("a~ Z9"));
     type(edit, QStringLiteral("0123456789"));
     QCOMPARE(dlg.password(), QStringLiteral("a~ Z9012"));

@@ -101,12 +101,11 @@ void put(char* field, size_t room, const char* value)
 }
 #define PUT(record, field, value) put(record.field, sizeof record.field, value)
 
-const Lines kReadLines = {"$LOG\r\n",   "$GBN\r\n",   "$GBC\r\n",   "$GBD\r\n",   "$GBV\r\n",
-                          "$GBI\r\n",   "$GSMA\r\n",  "$GSVPA\r\n", "$GSCPA\r\n", "$GSCIA\r\n",
-                          "$GSCCA\r\n", "$GSBA\r\n",  "$GSDA\r\n",  "$GSFA\r\n",  "$GSIA\r\n",
-                          "$GSPCA\r\n", "$GSPLA\r\n", "$GSPTA\r\n", "$GSPSA\r\n", "$GLI\r\n",
-                          "$GLN\r\n",   "$GLG\r\n",   "$GLC\r\n",   "$GLA\r\n",   "$GLM\r\n",
-                          "$GLS\r\n"};
+const Lines kReadLines = {
+    "$LOG\r\n",   "$GBN\r\n",   "$GBC\r\n",   "$GBD\r\n",   "$GBV\r\n",   "$GBI\r\n",  "$GSMA\r\n",
+    "$GSVPA\r\n", "$GSCPA\r\n", "$GSCIA\r\n", "$GSCCA\r\n", "$GSBA\r\n",  "$GSDA\r\n", "$GSFA\r\n",
+    "$GSIA\r\n",  "$GSPCA\r\n", "$GSPLA\r\n", "$GSPTA\r\n", "$GSPSA\r\n", "$GLI\r\n",  "$GLN\r\n",
+    "$GLG\r\n",   "$GLC\r\n",   "$GLA\r\n",   "$GLM\r\n",   "$GLS\r\n"};
 
 // A record as a read of the default fake module leaves it.
 SettingsRecord loaded()
@@ -282,14 +281,13 @@ void TestSettingsSequences::readFailures_data()
     QTest::addColumn<int>("expected");
     QTest::addColumn<int>("linesSent");
 
-    QTest::newRow("echo missing") << QByteArray("$GLI") << QStringList{"%GLN192.0.2.10\r\n"}
-                                  << -3 << 20;
+    QTest::newRow("echo missing") << QByteArray("$GLI") << QStringList{"%GLN192.0.2.10\r\n"} << -3
+                                  << 20;
     QTest::newRow("empty text where a default exists")
         << QByteArray("$GSVPA") << QStringList{"%\r\n"} << -3 << 8;
     QTest::newRow("bad framing") << QByteArray("$GBD") << QStringList{"GBD4001\r\n"} << -3 << 4;
     QTest::newRow("GBI empty") << QByteArray("$GBI") << QStringList{"%\r\n"} << -3 << 6;
-    QTest::newRow("login refused") << QByteArray("$LOG") << QStringList{"%LOGFAIL\r\n"} << -4
-                                   << 1;
+    QTest::newRow("login refused") << QByteArray("$LOG") << QStringList{"%LOGFAIL\r\n"} << -4 << 1;
     QTest::newRow("login empty") << QByteArray("$LOG") << QStringList{"%\r\n"} << -3 << 1;
 }
 
@@ -330,9 +328,8 @@ void TestSettingsSequences::writeLines_data()
     QTest::addColumn<SettingsRecord>("record");
     QTest::addColumn<Lines>("expected");
 
-    const Lines common = {"$SBNModule-1\r\n", "$SBC1\r\n",    "$SBD4001\r\n",
-                          "$SSBA115200\r\n",  "$SSDAN81\r\n", "$SSFANONE\r\n",
-                          "$SSIARS-232\r\n"};
+    const Lines common = {"$SBNModule-1\r\n", "$SBC1\r\n",     "$SBD4001\r\n",   "$SSBA115200\r\n",
+                          "$SSDAN81\r\n",     "$SSFANONE\r\n", "$SSIARS-232\r\n"};
     const auto join = [](std::initializer_list<Lines> parts) {
         Lines all;
         for (const Lines& p : parts)
@@ -345,7 +342,10 @@ void TestSettingsSequences::writeLines_data()
     SettingsRecord r = loaded();
     QTest::newRow("static, server, no packing")
         << r
-        << join({{"$LOG\r\n"}, common, {"$SSPCA000\r\n"}, staticLines,
+        << join({{"$LOG\r\n"},
+                 common,
+                 {"$SSPCA000\r\n"},
+                 staticLines,
                  {"$SSMATS\r\n", "$SSVPA4000\r\n", "$SEI\r\n"}});
 
     r = loaded();
@@ -355,12 +355,11 @@ void TestSettingsSequences::writeLines_data()
     PUT(r, sp0_dpCtrl, "101");
     r.webEn = 0;
     QTest::newRow("DHCP, client, delimiter and length")
-        << r
-        << Lines{"$LOGold\r\n",      "$SBNModule-1\r\n", "$SBC0\r\n",         "$SBD4001\r\n",
-                 "$SSBA115200\r\n",  "$SSDAN81\r\n",     "$SSFANONE\r\n",     "$SSIARS-232\r\n",
-                 "$SSPCA101\r\n",    "$SSPSA0D0A\r\n",   "$SSPLA512\r\n",     "$SLC1\r\n",
-                 "$SSMATC\r\n",      "$SSCPA5000\r\n",   "$SSCCA1\r\n",       "$SSCIA192.0.2.9\r\n",
-                 "$SEI\r\n"};
+        << r << Lines{"$LOGold\r\n",     "$SBNModule-1\r\n", "$SBC0\r\n",     "$SBD4001\r\n",
+                      "$SSBA115200\r\n", "$SSDAN81\r\n",     "$SSFANONE\r\n", "$SSIARS-232\r\n",
+                      "$SSPCA101\r\n",   "$SSPSA0D0A\r\n",   "$SSPLA512\r\n", "$SLC1\r\n",
+                      "$SSMATC\r\n",     "$SSCPA5000\r\n",   "$SSCCA1\r\n",   "$SSCIA192.0.2.9\r\n",
+                      "$SEI\r\n"};
 
     r = loaded();
     PUT(r, sp0_opmode, "UD");
@@ -368,9 +367,12 @@ void TestSettingsSequences::writeLines_data()
     r.passwdChg = 1;
     QTest::newRow("other mode, timeout only, password removed")
         << r
-        << join({{"$LOG\r\n"}, {common[0], common[1], common[2], "$SBP\r\n"},
-                 {common.begin() + 3, common.end()}, {"$SSPCA010\r\n", "$SSPTA20\r\n"},
-                 staticLines, {"$SSMAUD\r\n", "$SEI\r\n"}});
+        << join({{"$LOG\r\n"},
+                 {common[0], common[1], common[2], "$SBP\r\n"},
+                 {common.begin() + 3, common.end()},
+                 {"$SSPCA010\r\n", "$SSPTA20\r\n"},
+                 staticLines,
+                 {"$SSMAUD\r\n", "$SEI\r\n"}});
 
     r = loaded();
     PUT(r, sp0_dpCtrl, "111");
@@ -380,7 +382,8 @@ void TestSettingsSequences::writeLines_data()
     r.passwdChg = 1;
     QTest::newRow("every line: all packing, client, new password")
         << r
-        << join({{"$LOGold\r\n"}, {common[0], common[1], common[2], "$SBPnew12345\r\n"},
+        << join({{"$LOGold\r\n"},
+                 {common[0], common[1], common[2], "$SBPnew12345\r\n"},
                  {common.begin() + 3, common.end()},
                  {"$SSPCA111\r\n", "$SSPSA0D0A\r\n", "$SSPTA20\r\n", "$SSPLA512\r\n"},
                  staticLines,
@@ -394,11 +397,12 @@ void TestSettingsSequences::writeLines_data()
     PUT(r, lanIpCfg, "01");
     r.passwdChg = 0;
     PUT(r, newPasswd, "ignored");
-    QTest::newRow("prefixes only")
-        << r
-        << join({{"$LOG\r\n"}, common, {"$SSPCA1\r\n", "$SSPSA0D0A\r\n", "$SLC01\r\n"},
-                 {staticLines.begin() + 1, staticLines.end()},
-                 {"$SSMATSX\r\n", "$SSVPA4000\r\n", "$SEI\r\n"}});
+    QTest::newRow("prefixes only") << r
+                                   << join({{"$LOG\r\n"},
+                                            common,
+                                            {"$SSPCA1\r\n", "$SSPSA0D0A\r\n", "$SLC01\r\n"},
+                                            {staticLines.begin() + 1, staticLines.end()},
+                                            {"$SSMATSX\r\n", "$SSVPA4000\r\n", "$SEI\r\n"}});
 }
 
 void TestSettingsSequences::writeLines()

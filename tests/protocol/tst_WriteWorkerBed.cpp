@@ -4,8 +4,8 @@
 // without answering it.
 #include "RecordingView.h"
 #include "TestBed.h"
-#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
+#include "handover/WorkerThread.h"
 #include "net/HostNetwork.h"
 #include "net/SystemNetTables.h"
 #include "protocol/Tcpcmdgetthread.h"
@@ -73,8 +73,8 @@ void TestWriteWorkerBed::initTestCase()
 {
     if (!bed_.isValid())
         QSKIP(qPrintable(bed_.error()));
-    tables_ = std::make_unique<SystemNetTables>(SystemNetTables::defaultHelperPath(
-        QCoreApplication::applicationDirPath().toStdString()));
+    tables_ = std::make_unique<SystemNetTables>(
+        SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
     net_ = std::make_shared<HostNetwork>(*tables_, [](const QString&) {});
 }
 
@@ -149,13 +149,12 @@ void TestWriteWorkerBed::staticServerWrite()
     PUT(r, sp0_dpCtrl, "000");
     r.webEn = 0;
     QCOMPARE(write(m1, r), 7); // "SSVPAOK"
-    const QByteArray expected =
-        line("LOG") + line("SBN", "Renamed") + line("SBC", "0") + line("SBD", r.diolp) +
-        line("SSBA", r.sp0_baud) + line("SSDA", r.sp0_dataFmt) + line("SSFA", r.sp0_fc) +
-        line("SSIA", r.sp0_if) + line("SSPCA", "000") + line("SLC", "0") +
-        line("SLI", r.lanIp) + line("SLN", r.lanMask) + line("SLG", r.lanGw) +
-        line("SLA", r.lanPingEn) + line("SSMA", r.sp0_opmode) +
-        line("SSVPA", r.sp0_tcpslport) + line("SEI");
+    const QByteArray expected = line("LOG") + line("SBN", "Renamed") + line("SBC", "0")
+        + line("SBD", r.diolp) + line("SSBA", r.sp0_baud) + line("SSDA", r.sp0_dataFmt)
+        + line("SSFA", r.sp0_fc) + line("SSIA", r.sp0_if) + line("SSPCA", "000") + line("SLC", "0")
+        + line("SLI", r.lanIp) + line("SLN", r.lanMask) + line("SLG", r.lanGw)
+        + line("SLA", r.lanPingEn) + line("SSMA", r.sp0_opmode) + line("SSVPA", r.sp0_tcpslport)
+        + line("SEI");
     QCOMPARE(lastReceived("m1"), expected);
     QCOMPARE(view_.messages.last(), QStringLiteral("set information...15/35"));
 
@@ -178,13 +177,12 @@ void TestWriteWorkerBed::dhcpClientWithNewPassword()
     r.passwdChg = 1;
     r.webEn = 1;
     QCOMPARE(write(m5, r), 7); // "SSCIAOK"
-    const QByteArray expected =
-        line("LOG") + line("SBN", r.devName) + line("SBC", "1") + line("SBD", r.diolp) +
-        line("SBP", "pw1") + line("SSBA", r.sp0_baud) + line("SSDA", r.sp0_dataFmt) +
-        line("SSFA", r.sp0_fc) + line("SSIA", r.sp0_if) + line("SSPCA", "101") +
-        line("SSPSA", "0D0A") + line("SSPLA", "256") + line("SLC", "1") +
-        line("SSMA", r.sp0_opmode) + line("SSCPA", r.sp0_tcpcrport) +
-        line("SSCCA", r.sp0_tcpcat) + line("SSCIA", r.sp0_tcpcrip) + line("SEI");
+    const QByteArray expected = line("LOG") + line("SBN", r.devName) + line("SBC", "1")
+        + line("SBD", r.diolp) + line("SBP", "pw1") + line("SSBA", r.sp0_baud)
+        + line("SSDA", r.sp0_dataFmt) + line("SSFA", r.sp0_fc) + line("SSIA", r.sp0_if)
+        + line("SSPCA", "101") + line("SSPSA", "0D0A") + line("SSPLA", "256") + line("SLC", "1")
+        + line("SSMA", r.sp0_opmode) + line("SSCPA", r.sp0_tcpcrport) + line("SSCCA", r.sp0_tcpcat)
+        + line("SSCIA", r.sp0_tcpcrip) + line("SEI");
     QCOMPARE(lastReceived("m5"), expected);
     QVERIFY(bed_.waitUntilUp("m5", 10000));
     QCOMPARE(bed_.setting("m5", "password"), QStringLiteral("pw1"));
@@ -201,13 +199,12 @@ void TestWriteWorkerBed::otherModeRemovesThePassword()
     PUT(r, sp0_dpCtrl, "010");
     r.passwdChg = 1; // newPasswd empty: remove it
     QCOMPARE(write(m2, r), 6); // "SSMAOK"
-    const QByteArray expected =
-        "$LOG" + m2.password.toLatin1() + "\r\n" + line("SBN", r.devName) +
-        line("SBC", r.webEn ? "1" : "0") + line("SBD", r.diolp) + line("SBP") +
-        line("SSBA", r.sp0_baud) + line("SSDA", r.sp0_dataFmt) + line("SSFA", r.sp0_fc) +
-        line("SSIA", r.sp0_if) + line("SSPCA", "010") + line("SSPTA", r.sp0_dpTm) +
-        line("SLC", "0") + line("SLI", r.lanIp) + line("SLN", r.lanMask) +
-        line("SLG", r.lanGw) + line("SLA", r.lanPingEn) + line("SSMA", "UD") + line("SEI");
+    const QByteArray expected = "$LOG" + m2.password.toLatin1() + "\r\n" + line("SBN", r.devName)
+        + line("SBC", r.webEn ? "1" : "0") + line("SBD", r.diolp) + line("SBP")
+        + line("SSBA", r.sp0_baud) + line("SSDA", r.sp0_dataFmt) + line("SSFA", r.sp0_fc)
+        + line("SSIA", r.sp0_if) + line("SSPCA", "010") + line("SSPTA", r.sp0_dpTm)
+        + line("SLC", "0") + line("SLI", r.lanIp) + line("SLN", r.lanMask) + line("SLG", r.lanGw)
+        + line("SLA", r.lanPingEn) + line("SSMA", "UD") + line("SEI");
     QCOMPARE(lastReceived("m2"), expected);
     QVERIFY(bed_.waitUntilUp("m2", 10000));
     QCOMPARE(bed_.setting("m2", "password"), QString());

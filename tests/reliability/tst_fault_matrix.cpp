@@ -13,9 +13,9 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
-#include "handover/WorkerThread.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
+#include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 
 #include <QDir>
@@ -47,9 +47,9 @@ const QString kSaved = QStringLiteral(
     "Save to Module OK! \r\nDevice rebooting now! \r\nBroadcast search to refresh table?");
 const QString kRebooted =
     QStringLiteral("Device rebooting now! \r\nBroadcast search to refresh table?");
-const QString kUpgraded = QStringLiteral(
-    "Upgrade firmware OK! \r\nDevice will reboot 5 seconds later! \r\n"
-    "Broadcast search to refresh table?");
+const QString kUpgraded =
+    QStringLiteral("Upgrade firmware OK! \r\nDevice will reboot 5 seconds later! \r\n"
+                   "Broadcast search to refresh table?");
 // Not messages: what else the user sees.
 const QString kWindow = QStringLiteral("(configuration window)");
 const QString kListed = QStringLiteral("(listed)");
@@ -71,10 +71,10 @@ QStringList openDescriptors()
 }
 
 // QVERIFY for the operations' lambdas, which return what the user saw.
-#define VERIFY_OR_RETURN(condition)                                                               \
-    do {                                                                                          \
-        if (!QTest::qVerify(static_cast<bool>(condition), #condition, "", __FILE__, __LINE__))    \
-            return QStringList{};                                                                 \
+#define VERIFY_OR_RETURN(condition)                                                                \
+    do {                                                                                           \
+        if (!QTest::qVerify(static_cast<bool>(condition), #condition, "", __FILE__, __LINE__))     \
+            return QStringList{};                                                                  \
     } while (false)
 
 // Clicks Cancel of the modal progress window once its label begins with
@@ -305,9 +305,9 @@ void TestFaultMatrix::search()
         int rows = 0;
         for (int i = 0; i < main_->deviceCount(); ++i)
             rows += main_->deviceCell(i, CellMac) == m.mac;
-        return QStringList{rows == 0 ? kNotListed
-                                     : rows == 1 ? kListed
-                                                 : QStringLiteral("(listed %1 times)").arg(rows)};
+        return QStringList{rows == 0       ? kNotListed
+                               : rows == 1 ? kListed
+                                           : QStringLiteral("(listed %1 times)").arg(rows)};
     });
 }
 
@@ -331,8 +331,8 @@ void TestFaultMatrix::read_data()
     row("noreply@LOG", "noreply@LOG", {kGetFailed});
     row("refuselogin", "refuselogin", {kLogin});
     row("noaccept", "noaccept", {kConnect});
-    QTest::newRow("noaccept, outside") << "m2" << QStringList{"noaccept"} << QString()
-                                       << QStringList{kConnect};
+    QTest::newRow("noaccept, outside")
+        << "m2" << QStringList{"noaccept"} << QString() << QStringList{kConnect};
     QTest::newRow("cancel between commands")
         << "m1" << QStringList{"delay@GBD=3000"} << "get information...3/" << QStringList{};
     QTest::newRow("cancel before a pinned attempt")
@@ -389,12 +389,13 @@ void TestFaultMatrix::write()
         for (const QString& fault : faults)
             VERIFY_OR_RETURN(bed_.setFault(m.name, fault));
         prompter_.clear();
-        prompter_.queueAnswer(true);  // save?
+        prompter_.queueAnswer(true); // save?
         prompter_.queueAnswer(false); // search afterwards?
         QPointer<TcfgForm> form = windows.first();
         QTest::mouseClick(form->findChild<QPushButton*>(QStringLiteral("saveModuleBtn")),
                           Qt::LeftButton);
-        VERIFY_OR_RETURN(QTest::qWaitFor([&] { return form.isNull() || !form->isVisible(); }, 30000));
+        VERIFY_OR_RETURN(
+            QTest::qWaitFor([&] { return form.isNull() || !form->isVisible(); }, 30000));
         return QStringList{};
     });
 }

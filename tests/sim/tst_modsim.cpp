@@ -38,7 +38,8 @@ Parsed parse(const std::vector<std::uint8_t>& d)
         } else if (t == 2 || t == 9 || t == 12 || t == 6 || t == 7) {
             if (!(p + 1 < n) || !(p + 1 + d[p + 1] < n))
                 return r;
-            const QString text = QString::fromLatin1(reinterpret_cast<const char*>(&d[p + 2]), d[p + 1]);
+            const QString text =
+                QString::fromLatin1(reinterpret_cast<const char*>(&d[p + 2]), d[p + 1]);
             if (t == 6)
                 r.model = text;
             if (t == 7)
@@ -178,7 +179,8 @@ private slots:
     {
         QTest::addColumn<QString>("fault");
         QTest::addColumn<bool>("valid");
-        for (const char* kind : {"start", "end", "type5", "type13", "mac", "fixed", "overrun", "noend"})
+        for (const char* kind :
+             {"start", "end", "type5", "type13", "mac", "fixed", "overrun", "noend"})
             QTest::newRow(kind) << QStringLiteral("disc-bad=") + kind << false;
         QTest::newRow("trailer") << QStringLiteral("disc-trailer") << true;
         QTest::newRow("longname") << QStringLiteral("disc-longname") << true;
@@ -212,16 +214,33 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(s.handle("$LOGab").reply), QByteArray("%LOGERR\r\n"));
         QCOMPARE(QByteArray::fromStdString(s.handle("$LOGabc").reply), QByteArray("%LOGOK\r\n"));
 
-        const QList<QPair<QByteArray, QByteArray>> expected = {
-            {"GBN", "Line-7"}, {"GBC", "1"}, {"GBD", "5001"}, {"GBV", "V1.05"},
-            {"GSMA", "TS"}, {"GSVPA", "4000"}, {"GSCPA", "4000"}, {"GSCIA", "0.0.0.0"},
-            {"GSCCA", "0"}, {"GSBA", "115200"}, {"GSDA", "N81"}, {"GSFA", "NONE"},
-            {"GSIA", "RS-232"}, {"GSPCA", "010"}, {"GSPLA", "1024"}, {"GSPTA", "50"},
-            {"GSPSA", "0D0A"}, {"GLI", "192.0.2.11"}, {"GLN", "255.255.255.0"},
-            {"GLG", "192.0.2.1"}, {"GLC", "0"}, {"GLA", "1"}, {"GLM", "02:54:58:01:00:07"},
-            {"GLS", "100M Full Duplex"}};
+        const QList<QPair<QByteArray, QByteArray>> expected = {{"GBN", "Line-7"},
+                                                               {"GBC", "1"},
+                                                               {"GBD", "5001"},
+                                                               {"GBV", "V1.05"},
+                                                               {"GSMA", "TS"},
+                                                               {"GSVPA", "4000"},
+                                                               {"GSCPA", "4000"},
+                                                               {"GSCIA", "0.0.0.0"},
+                                                               {"GSCCA", "0"},
+                                                               {"GSBA", "115200"},
+                                                               {"GSDA", "N81"},
+                                                               {"GSFA", "NONE"},
+                                                               {"GSIA", "RS-232"},
+                                                               {"GSPCA", "010"},
+                                                               {"GSPLA", "1024"},
+                                                               {"GSPTA", "50"},
+                                                               {"GSPSA", "0D0A"},
+                                                               {"GLI", "192.0.2.11"},
+                                                               {"GLN", "255.255.255.0"},
+                                                               {"GLG", "192.0.2.1"},
+                                                               {"GLC", "0"},
+                                                               {"GLA", "1"},
+                                                               {"GLM", "02:54:58:01:00:07"},
+                                                               {"GLS", "100M Full Duplex"}};
         for (const auto& [cmd, value] : expected) {
-            const QByteArray reply = QByteArray::fromStdString(s.handle("$" + cmd.toStdString()).reply);
+            const QByteArray reply =
+                QByteArray::fromStdString(s.handle("$" + cmd.toStdString()).reply);
             QCOMPARE(reply, "%" + cmd + value + "\r\n");
             QVERIFY(reply.size() <= 128);
         }
@@ -235,12 +254,15 @@ private slots:
         Faults none;
         CommandSession s(c.settings, none, c.modelName, c.modelCode);
         s.handle("$LOGabc");
-        QCOMPARE(QByteArray::fromStdString(s.handle("$SBNNew name").reply), QByteArray("%SBNOK\r\n"));
-        QCOMPARE(QByteArray::fromStdString(s.handle("$SSPSA0A0D").reply), QByteArray("%SSPSAOK\r\n"));
+        QCOMPARE(QByteArray::fromStdString(s.handle("$SBNNew name").reply),
+                 QByteArray("%SBNOK\r\n"));
+        QCOMPARE(QByteArray::fromStdString(s.handle("$SSPSA0A0D").reply),
+                 QByteArray("%SSPSAOK\r\n"));
         QCOMPARE(QByteArray::fromStdString(s.handle("$SBC0").reply), QByteArray("%SBCOK\r\n"));
         QCOMPARE(QByteArray::fromStdString(s.handle("$SBP").reply), QByteArray("%SBPOK\r\n"));
         QCOMPARE(QByteArray::fromStdString(s.handle("$SSDAX81").reply), QByteArray("%SSDAERR\r\n"));
-        QCOMPARE(QByteArray::fromStdString(s.handle("$SLI192.0.2.300").reply), QByteArray("%SLIERR\r\n"));
+        QCOMPARE(QByteArray::fromStdString(s.handle("$SLI192.0.2.300").reply),
+                 QByteArray("%SLIERR\r\n"));
         QCOMPARE(c.settings["devName"], std::string("Line-7"));
 
         const CommandOutcome sei = s.handle("$SEI");
@@ -259,12 +281,18 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("noecho read") << "noecho@GSVPA" << "$GSVPA" << QByteArray("%4000\r\n");
-        QTest::newRow("noecho write") << "noecho" << "$SBNx" << QByteArray("%OK\r\n");
-        QTest::newRow("empty") << "empty@GBN" << "$GBN" << QByteArray("%\r\n");
-        QTest::newRow("noframe") << "noframe" << "$GBN" << QByteArray("GBNLine-7\r\n");
-        QTest::newRow("other command untouched") << "empty@GBD" << "$GBN" << QByteArray("%GBNLine-7\r\n");
-        QTest::newRow("refuselogin") << "refuselogin" << "$LOGabc" << QByteArray("%LOGERR\r\n");
+        QTest::newRow("noecho read") << "noecho@GSVPA"
+                                     << "$GSVPA" << QByteArray("%4000\r\n");
+        QTest::newRow("noecho write") << "noecho"
+                                      << "$SBNx" << QByteArray("%OK\r\n");
+        QTest::newRow("empty") << "empty@GBN"
+                               << "$GBN" << QByteArray("%\r\n");
+        QTest::newRow("noframe") << "noframe"
+                                 << "$GBN" << QByteArray("GBNLine-7\r\n");
+        QTest::newRow("other command untouched") << "empty@GBD"
+                                                 << "$GBN" << QByteArray("%GBNLine-7\r\n");
+        QTest::newRow("refuselogin") << "refuselogin"
+                                     << "$LOGabc" << QByteArray("%LOGERR\r\n");
     }
 
     void replyFaultsChangeTheText()
@@ -310,7 +338,12 @@ private slots:
         const auto answer = r.onRequest(req.data(), req.size());
         QCOMPARE(answer.size(), std::size_t(1));
         QCOMPARE(qbytes(answer[0].bytes),
-                 QByteArray("\x00\x06" "blksize\x00" "1024\x00" "tsize\x00" "3000\x00", 26));
+                 QByteArray("\x00\x06"
+                            "blksize\x00"
+                            "1024\x00"
+                            "tsize\x00"
+                            "3000\x00",
+                            26));
         QCOMPARE(r.optionsInModuleForm(), moduleForm);
         QCOMPARE(r.fileName(), std::string("fw.aff"));
 
@@ -403,12 +436,19 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QByteArray>("requestAnswer");
         QTest::addColumn<QList<QByteArray>>("block2Answers"); // answers to block 2, sent twice
-        const QByteArray oack("\x00\x06" "blksize\x00" "1024\x00" "tsize\x00" "3000\x00", 26);
-        QTest::newRow("ack for oack") << "tftp-ack-for-oack" << ack(0) << QList<QByteArray>{ack(2), ack(2)};
+        const QByteArray oack("\x00\x06"
+                              "blksize\x00"
+                              "1024\x00"
+                              "tsize\x00"
+                              "3000\x00",
+                              26);
+        QTest::newRow("ack for oack")
+            << "tftp-ack-for-oack" << ack(0) << QList<QByteArray>{ack(2), ack(2)};
         QTest::newRow("drop ack 2") << "tftp-drop-ack=2" << oack << QList<QByteArray>{ack(2)};
-        QTest::newRow("wrong block") << "tftp-wrong-block=2" << oack << QList<QByteArray>{ack(1), ack(1)};
-        QTest::newRow("5-byte ack") << "tftp-ack5=2" << oack
-                                    << QList<QByteArray>{ack(2) + '\0', ack(2) + '\0'};
+        QTest::newRow("wrong block")
+            << "tftp-wrong-block=2" << oack << QList<QByteArray>{ack(1), ack(1)};
+        QTest::newRow("5-byte ack")
+            << "tftp-ack5=2" << oack << QList<QByteArray>{ack(2) + '\0', ack(2) + '\0'};
         QTest::newRow("dup ack") << "tftp-dup-ack=2" << oack
                                  << QList<QByteArray>{ack(2), ack(2), ack(2), ack(2)};
     }

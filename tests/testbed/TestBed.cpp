@@ -8,9 +8,9 @@
 #include <QProcess>
 #include <QThread>
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -39,7 +39,8 @@ QString ask(const QString& path, const QString& line, bool* ok)
     if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
         return QStringLiteral("cannot reach the simulator at ") + path;
     const QByteArray req = line.toUtf8() + '\n';
-    if (::send(fd, req.constData(), static_cast<std::size_t>(req.size()), MSG_NOSIGNAL) != req.size())
+    if (::send(fd, req.constData(), static_cast<std::size_t>(req.size()), MSG_NOSIGNAL)
+        != req.size())
         return QStringLiteral("send failed");
     QByteArray in;
     for (;;) {
@@ -179,7 +180,8 @@ QStringList TestBed::control(const QString& module, const QString& verb, const Q
     if (m.name.isEmpty())
         answer = QStringLiteral("no module ") + module;
     else
-        answer = ask(m.control, verb + ' ' + module + (args.isEmpty() ? QString() : ' ' + args), &okLocal);
+        answer = ask(m.control, verb + ' ' + module + (args.isEmpty() ? QString() : ' ' + args),
+                     &okLocal);
     if (ok)
         *ok = okLocal;
     if (!okLocal)
@@ -260,7 +262,8 @@ QList<TranscriptEvent> TestBed::transcript(const QString& module) const
         e.exchange = w[1].toInt();
         e.proto = QString::fromLatin1(w[2]);
         e.event = QString::fromLatin1(w[3]);
-        const int dataAt = static_cast<int>(w[0].size() + w[1].size() + w[2].size() + w[3].size() + 4);
+        const int dataAt =
+            static_cast<int>(w[0].size() + w[1].size() + w[2].size() + w[3].size() + 4);
         const QByteArray data = dataAt < line.size() ? line.mid(dataAt) : QByteArray();
         if (e.event == QLatin1String("recv") || e.event == QLatin1String("send"))
             e.bytes = QByteArray::fromHex(data);
@@ -311,7 +314,8 @@ QList<QByteArray> TestBed::sentChunks(const QString& module, int exchange) const
 QList<NeighbourEntry> TestBed::neighbours()
 {
     QList<NeighbourEntry> out;
-    for (const QJsonValue& v : ipJson({QStringLiteral("-4"), QStringLiteral("neigh"), QStringLiteral("show")})) {
+    for (const QJsonValue& v :
+         ipJson({QStringLiteral("-4"), QStringLiteral("neigh"), QStringLiteral("show")})) {
         const QJsonObject o = v.toObject();
         NeighbourEntry n;
         n.ip = o.value(QLatin1String("dst")).toString();
@@ -327,8 +331,9 @@ QList<NeighbourEntry> TestBed::neighbours()
 QList<RouteEntry> TestBed::routes()
 {
     QList<RouteEntry> out;
-    for (const QJsonValue& v : ipJson({QStringLiteral("-4"), QStringLiteral("route"), QStringLiteral("show"),
-                                       QStringLiteral("table"), QStringLiteral("main")})) {
+    for (const QJsonValue& v :
+         ipJson({QStringLiteral("-4"), QStringLiteral("route"), QStringLiteral("show"),
+                 QStringLiteral("table"), QStringLiteral("main")})) {
         const QJsonObject o = v.toObject();
         RouteEntry r;
         r.dst = o.value(QLatin1String("dst")).toString();

@@ -10,12 +10,12 @@ namespace tvx::test {
 
 // One LAN of the bed: a namespace of its own, joined to the host namespace by one link.
 struct BedLan {
-    QString name;          // also the name of the host's interface to it
-    QString ns;            // the LAN's namespace
+    QString name; // also the name of the host's interface to it
+    QString ns; // the LAN's namespace
     QString hostInterface;
-    QString hostAddress;   // the host's address on this LAN
+    QString hostAddress; // the host's address on this LAN
     int prefix = 0;
-    QString control;       // control socket of the simulator serving this LAN
+    QString control; // control socket of the simulator serving this LAN
 };
 
 // One simulated module as the bed made it.
@@ -24,9 +24,9 @@ struct BedModule {
     QString lan;
     QString ip;
     int prefix = 0;
-    QString mac;           // upper-case, colon-separated: the MAC of the module's own link
-    QString password;      // empty when the module has none
-    bool outside = false;  // its address lies in none of the host's subnets
+    QString mac; // upper-case, colon-separated: the MAC of the module's own link
+    QString password; // empty when the module has none
+    bool outside = false; // its address lies in none of the host's subnets
     QString interfaceName; // its link inside the LAN namespace
     QString deviceName;
     QString model;
@@ -37,12 +37,12 @@ struct BedModule {
 
 // One line of a module's transcript.
 struct TranscriptEvent {
-    qint64 ms = 0;       // wall-clock milliseconds since the epoch
-    int exchange = 0;    // one TCP connection, one discovery request or one transfer; 0: module
-    QString proto;       // "tcp", "disc", "tftp" or "mod"
-    QString event;       // "open", "recv", "send", "close" or "note"
-    QByteArray bytes;    // recv and send: the bytes on the wire
-    QString text;        // open, close and note: the text after the event
+    qint64 ms = 0; // wall-clock milliseconds since the epoch
+    int exchange = 0; // one TCP connection, one discovery request or one transfer; 0: module
+    QString proto; // "tcp", "disc", "tftp" or "mod"
+    QString event; // "open", "recv", "send", "close" or "note"
+    QByteArray bytes; // recv and send: the bytes on the wire
+    QString text; // open, close and note: the text after the event
 };
 
 struct NeighbourEntry {

@@ -37,7 +37,8 @@ QList<Reply> discover(const QString& device, quint16 port, const QString& target
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     const QByteArray dev = device.toLatin1();
-    ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev.constData(), static_cast<socklen_t>(dev.size()));
+    ::setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, dev.constData(),
+                 static_cast<socklen_t>(dev.size()));
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
@@ -57,7 +58,8 @@ QList<Reply> discover(const QString& device, quint16 port, const QString& target
         char buf[1024];
         sockaddr_in from{};
         socklen_t len = sizeof from;
-        const ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+        const ssize_t n =
+            ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
         if (n > 0) {
             char ip[INET_ADDRSTRLEN];
             inet_ntop(AF_INET, &from.sin_addr, ip, sizeof ip);
@@ -127,7 +129,8 @@ private slots:
     {
         quint16 port = 0x4000;
         for (const auto& lan : bed.lans()) {
-            const QList<Reply> replies = discover(lan.hostInterface, port++, QStringLiteral("255.255.255.255"));
+            const QList<Reply> replies =
+                discover(lan.hostInterface, port++, QStringLiteral("255.255.255.255"));
             QStringList expected, got;
             for (const BedModule& m : bed.modules()) {
                 if (m.lan == lan.name)
@@ -207,7 +210,8 @@ private slots:
         QVERIFY(exchange(m.ip, "$LOG\r\n", &err).isEmpty());
         QVERIFY2(err == EHOSTUNREACH || err == ETIMEDOUT, qPrintable(QString::number(err)));
 
-        QCOMPARE(ipRun({"neigh", "replace", m.ip, "lladdr", m.mac, "dev", dev, "nud", "permanent"}), 0);
+        QCOMPARE(ipRun({"neigh", "replace", m.ip, "lladdr", m.mac, "dev", dev, "nud", "permanent"}),
+                 0);
         QCOMPARE(exchange(m.ip, "$LOG\r\n", &err), QByteArray("%LOGOK\r\n"));
 
         // A pinned entry with another MAC reaches nothing.

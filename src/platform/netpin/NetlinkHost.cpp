@@ -183,8 +183,8 @@ std::string NetlinkHost::protectedAddress(uint32_t address) const
         if (l.address == address)
             return formatAddress(address) + " is an address of this host";
     }
-    if (std::find(subnetBroadcasts_.begin(), subnetBroadcasts_.end(), address) !=
-        subnetBroadcasts_.end())
+    if (std::find(subnetBroadcasts_.begin(), subnetBroadcasts_.end(), address)
+        != subnetBroadcasts_.end())
         return formatAddress(address) + " is the broadcast address of a local subnet";
     if (std::find(gateways_.begin(), gateways_.end(), address) != gateways_.end())
         return formatAddress(address) + " is the gateway of a route of this host";
@@ -228,8 +228,8 @@ std::string NetlinkHost::outsideItsSubnet(uint32_t address, int ifIndex) const
     }
     if (!other)
         return {};
-    return formatAddress(address) + " lies in a subnet of interface " +
-           std::to_string(other->ifIndex) + ", not of interface " + std::to_string(ifIndex);
+    return formatAddress(address) + " lies in a subnet of interface "
+        + std::to_string(other->ifIndex) + ", not of interface " + std::to_string(ifIndex);
 }
 
 namespace {
@@ -253,9 +253,9 @@ int takeNeighbour(nl_msg* msg, void* arg)
         return NL_OK;
     const auto* nd = static_cast<const ndmsg*>(nlmsg_data(header));
     nlattr* attrs[NDA_MAX + 1] = {};
-    if (nd->ndm_family != AF_INET || nd->ndm_ifindex != query->ifIndex ||
-        nlmsg_parse(header, sizeof(ndmsg), attrs, NDA_MAX, nullptr) < 0 || !attrs[NDA_DST] ||
-        nla_len(attrs[NDA_DST]) != 4)
+    if (nd->ndm_family != AF_INET || nd->ndm_ifindex != query->ifIndex
+        || nlmsg_parse(header, sizeof(ndmsg), attrs, NDA_MAX, nullptr) < 0 || !attrs[NDA_DST]
+        || nla_len(attrs[NDA_DST]) != 4)
         return NL_OK;
     NeighbourEntry e;
     std::memcpy(&e.address, nla_data(attrs[NDA_DST]), 4);
@@ -282,8 +282,8 @@ Message neighbourMessage(int type, int flags, uint32_t address, int ifIndex, uin
     nd.ndm_family = AF_INET;
     nd.ndm_ifindex = ifIndex;
     nd.ndm_state = state;
-    if (!msg || nlmsg_append(msg.get(), &nd, sizeof nd, NLMSG_ALIGNTO) < 0 ||
-        nla_put(msg.get(), NDA_DST, 4, &address) < 0)
+    if (!msg || nlmsg_append(msg.get(), &nd, sizeof nd, NLMSG_ALIGNTO) < 0
+        || nla_put(msg.get(), NDA_DST, 4, &address) < 0)
         return {};
     return msg;
 }
@@ -324,8 +324,8 @@ Exit NetlinkHost::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std::
     // already have learned an entry from the module.
     Message msg = neighbourMessage(RTM_NEWNEIGH, NLM_F_CREATE | NLM_F_REPLACE, address, ifIndex,
                                    NUD_PERMANENT);
-    if (!msg || nla_put(msg.get(), NDA_LLADDR, 6, mac) < 0 ||
-        nla_put_u8(msg.get(), NDA_PROTOCOL, kOwnProtocol) < 0) {
+    if (!msg || nla_put(msg.get(), NDA_LLADDR, 6, mac) < 0
+        || nla_put_u8(msg.get(), NDA_PROTOCOL, kOwnProtocol) < 0) {
         error = "out of memory";
         return KernelRefused;
     }
@@ -340,8 +340,8 @@ Exit NetlinkHost::unpin(uint32_t address, const uint8_t mac[6], int ifIndex, std
     if (const Exit e = neighbourAt(address, ifIndex, entry, error); e != Ok)
         return e;
     // Replaced meanwhile by someone else, or already gone: not ours to touch.
-    if (!entry || entry->protocol != kOwnProtocol || !(entry->state & NUD_PERMANENT) ||
-        !entry->hasMac || std::memcmp(entry->mac.data(), mac, 6) != 0)
+    if (!entry || entry->protocol != kOwnProtocol || !(entry->state & NUD_PERMANENT)
+        || !entry->hasMac || std::memcmp(entry->mac.data(), mac, 6) != 0)
         return Ok;
     Message msg = neighbourMessage(RTM_DELNEIGH, 0, address, ifIndex, 0);
     if (!msg) {
@@ -353,8 +353,7 @@ Exit NetlinkHost::unpin(uint32_t address, const uint8_t mac[6], int ifIndex, std
     return Ok;
 }
 
-Exit NetlinkHost::hostRoutes(uint32_t address, std::vector<HostRouteEntry>& out,
-                             std::string& error)
+Exit NetlinkHost::hostRoutes(uint32_t address, std::vector<HostRouteEntry>& out, std::string& error)
 {
     out.clear();
     nl_cache* raw = nullptr;
@@ -367,8 +366,8 @@ Exit NetlinkHost::hostRoutes(uint32_t address, std::vector<HostRouteEntry>& out,
         auto* r = reinterpret_cast<rtnl_route*>(o);
         nl_addr* dst = rtnl_route_get_dst(r);
         uint32_t value = 0;
-        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || !ipv4Of(dst, value) ||
-            nl_addr_get_prefixlen(dst) != 32 || value != address)
+        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || !ipv4Of(dst, value)
+            || nl_addr_get_prefixlen(dst) != 32 || value != address)
             continue;
         HostRouteEntry e;
         e.protocol = rtnl_route_get_protocol(r);
@@ -379,8 +378,7 @@ Exit NetlinkHost::hostRoutes(uint32_t address, std::vector<HostRouteEntry>& out,
     return Ok;
 }
 
-Exit NetlinkHost::addRoute(uint32_t address, uint32_t localAddress, int ifIndex,
-                           std::string& error)
+Exit NetlinkHost::addRoute(uint32_t address, uint32_t localAddress, int ifIndex, std::string& error)
 {
     Route route(rtnl_route_alloc());
     Addr dst = ipv4Addr(address, 32);
@@ -420,10 +418,10 @@ Exit NetlinkHost::deleteRoute(uint32_t address, int ifIndex, std::string& error)
         auto* r = reinterpret_cast<rtnl_route*>(o);
         nl_addr* dst = rtnl_route_get_dst(r);
         uint32_t value = 0;
-        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || !ipv4Of(dst, value) ||
-            nl_addr_get_prefixlen(dst) != 32 || value != address ||
-            rtnl_route_get_protocol(r) != kOwnProtocol || rtnl_route_get_nnexthops(r) != 1 ||
-            rtnl_route_nh_get_ifindex(rtnl_route_nexthop_n(r, 0)) != ifIndex)
+        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || !ipv4Of(dst, value)
+            || nl_addr_get_prefixlen(dst) != 32 || value != address
+            || rtnl_route_get_protocol(r) != kOwnProtocol || rtnl_route_get_nnexthops(r) != 1
+            || rtnl_route_nh_get_ifindex(rtnl_route_nexthop_n(r, 0)) != ifIndex)
             continue;
         if (const int err = rtnl_route_delete(sock_, r, 0); err < 0 && err != -NLE_OBJ_NOTFOUND)
             return kernelExit(err, "cannot delete the host route", error);

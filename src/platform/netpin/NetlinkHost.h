@@ -28,7 +28,7 @@ constexpr uint8_t kOwnProtocol = 211;
 struct NeighbourEntry {
     uint32_t address = 0;
     int ifIndex = 0;
-    uint16_t state = 0;   // NUD_*
+    uint16_t state = 0; // NUD_*
     uint8_t protocol = 0; // 0 when the entry has none
     bool hasMac = false;
     std::array<uint8_t, 6> mac{};

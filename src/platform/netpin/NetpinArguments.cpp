@@ -131,7 +131,7 @@ Ipv4Range range(uint32_t hostNetwork, int prefix)
 bool inDefaultModuleRanges(uint32_t address)
 {
     static const Ipv4Range ranges[] = {
-        range(0x0A000000u, 8),  // 10.0.0.0/8
+        range(0x0A000000u, 8), // 10.0.0.0/8
         range(0xAC100000u, 12), // 172.16.0.0/12
         range(0xC0A80000u, 16), // 192.168.0.0/16
         range(0xA9FE0000u, 16), // 169.254.0.0/16, link-local
@@ -164,15 +164,15 @@ bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out, st
         if (keyword.empty())
             continue;
         const auto slash = value.find('/');
-        bool ok = keyword == "allow" && extra.empty() && slash != std::string::npos &&
-                  slash + 1 < value.size() && value.size() - slash <= 3;
+        bool ok = keyword == "allow" && extra.empty() && slash != std::string::npos
+            && slash + 1 < value.size() && value.size() - slash <= 3;
         std::optional<uint32_t> network;
         int prefix = -1;
         if (ok) {
             network = parseDottedQuad(value.substr(0, slash).c_str());
             const std::string bits = value.substr(slash + 1);
-            ok = network && bits.find_first_not_of("0123456789") == std::string::npos &&
-                 !(bits.size() > 1 && bits[0] == '0');
+            ok = network && bits.find_first_not_of("0123456789") == std::string::npos
+                && !(bits.size() > 1 && bits[0] == '0');
             if (ok)
                 prefix = std::stoi(bits);
             // A range wider than /8 is a mistake rather than a wish.

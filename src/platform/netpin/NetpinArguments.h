@@ -45,7 +45,6 @@ bool inDefaultModuleRanges(uint32_t address);
 // Reads the administrator's configuration text: one "allow A.B.C.D/N" a line,
 // '#' starts a comment, blank lines are ignored. False with `error` naming the
 // first bad line; nothing of a bad file is taken.
-bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out,
-                        std::string& error);
+bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out, std::string& error);
 
 } // namespace tvx::netpin

@@ -95,12 +95,13 @@ std::string NetpinSession::refusedTarget(uint32_t address, int ifIndex)
 {
     if (std::string why = host_.protectedAddress(address); !why.empty())
         return why;
-    const bool allowed = inDefaultModuleRanges(address) ||
-                         std::any_of(allowed_.begin(), allowed_.end(),
-                                     [&](const Ipv4Range& r) { return r.contains(address); });
+    const bool allowed = inDefaultModuleRanges(address)
+        || std::any_of(allowed_.begin(), allowed_.end(),
+                       [&](const Ipv4Range& r) { return r.contains(address); });
     if (!allowed)
-        return formatAddress(address) + " is outside the private, link-local, shared and "
-                                        "documentation ranges (see README)";
+        return formatAddress(address)
+            + " is outside the private, link-local, shared and "
+              "documentation ranges (see README)";
     if (std::string why = host_.unusableInterface(ifIndex); !why.empty())
         return why;
     return host_.outsideItsSubnet(address, ifIndex);
@@ -126,15 +127,15 @@ Exit NetpinSession::handle(const std::string& line, std::string& text)
 
     // Syntax first, before any table is read.
     if (op == "pin" && words.size() == 4) {
-        if (!address(words[1], target, text) || !mac(words[2], hw, text) ||
-            !ifIndex(words[3], index, text))
+        if (!address(words[1], target, text) || !mac(words[2], hw, text)
+            || !ifIndex(words[3], index, text))
             return BadArguments;
     } else if (op == "unpin" && words.size() == 2) {
         if (!mac(words[1], hw, text))
             return BadArguments;
     } else if (op == "route-add" && words.size() == 4) {
-        if (!address(words[1], target, text) || !address(words[2], local, text) ||
-            !ifIndex(words[3], index, text))
+        if (!address(words[1], target, text) || !address(words[2], local, text)
+            || !ifIndex(words[3], index, text))
             return BadArguments;
     } else if (op == "route-del" && words.size() == 2) {
         if (!address(words[1], target, text))
@@ -172,10 +173,10 @@ Exit NetpinSession::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std
         return e;
     // A learned entry may be replaced (modules that share a factory address
     // need that); an entry someone made to stay may not.
-    if (existing && (existing->state & (NUD_PERMANENT | NUD_NOARP)) &&
-        existing->protocol != kOwnProtocol) {
-        text = "refused: " + formatAddress(address) + " has a permanent entry on interface " +
-               std::to_string(ifIndex) + " that tarvanix-netpin did not make";
+    if (existing && (existing->state & (NUD_PERMANENT | NUD_NOARP))
+        && existing->protocol != kOwnProtocol) {
+        text = "refused: " + formatAddress(address) + " has a permanent entry on interface "
+            + std::to_string(ifIndex) + " that tarvanix-netpin did not make";
         return BadArguments;
     }
     // Written down before it exists, so that no crash leaves it unrecorded.
@@ -236,8 +237,8 @@ Exit NetpinSession::addRoute(uint32_t address, uint32_t local, int ifIndex, std:
         return BadArguments;
     }
     if (!host_.isLocalAddressOn(local, ifIndex)) {
-        text = "refused: " + formatAddress(local) + " is not an address of interface " +
-               std::to_string(ifIndex);
+        text = "refused: " + formatAddress(local) + " is not an address of interface "
+            + std::to_string(ifIndex);
         return BadArguments;
     }
     if (owned_.claimsRoute(address, ifIndex))
@@ -249,8 +250,8 @@ Exit NetpinSession::addRoute(uint32_t address, uint32_t local, int ifIndex, std:
     bool shared = false;
     for (const auto& r : routes) {
         if (r.protocol != kOwnProtocol) {
-            text = "refused: " + formatAddress(address) +
-                   " already has a host route that tarvanix-netpin did not make";
+            text = "refused: " + formatAddress(address)
+                + " already has a host route that tarvanix-netpin did not make";
             return BadArguments;
         }
         if (r.ifIndex == ifIndex)

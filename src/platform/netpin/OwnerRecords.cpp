@@ -26,8 +26,8 @@ constexpr size_t kMaxRecord = 64 * 1024;
 bool usableFolder(int fd)
 {
     struct stat st {};
-    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 077) == 0;
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
+        && (st.st_mode & 077) == 0;
 }
 
 int openFolder(std::string& error)
@@ -131,14 +131,14 @@ bool OwnerRecords::open(std::string& error)
     ownId_ = randomId();
     // Locked before it gets its name, so no sweep ever sees it unlocked.
     const std::string temporary = "tmp-" + ownId_;
-    const int fd = ::openat(dir_, temporary.c_str(),
-                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::openat(dir_, temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         error = std::string("cannot make the owner record: ") + std::strerror(errno);
         return false;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 ||
-        ::renameat(dir_, temporary.c_str(), dir_, (ownId_ + ".lock").c_str()) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0
+        || ::renameat(dir_, temporary.c_str(), dir_, (ownId_ + ".lock").c_str()) != 0) {
         error = std::string("cannot make the owner record: ") + std::strerror(errno);
         ::unlinkat(dir_, temporary.c_str(), 0);
         ::close(fd);
@@ -154,8 +154,8 @@ bool OwnerRecords::write(const OwnedEntries& entries)
         return false;
     std::string text = "netns " + netns_ + "\n";
     for (const auto& n : entries.neighbours)
-        text += "neigh " + formatAddress(n.address) + " " + std::to_string(n.ifIndex) + " " +
-                macText(n.mac) + "\n";
+        text += "neigh " + formatAddress(n.address) + " " + std::to_string(n.ifIndex) + " "
+            + macText(n.mac) + "\n";
     for (const auto& r : entries.routes)
         text += "route " + formatAddress(r.address) + " " + std::to_string(r.ifIndex) + "\n";
     // Whole or not at all: a reader sees the old record or the new one.
@@ -223,8 +223,8 @@ void forEachLock(int dir, Fn fn)
     std::vector<std::string> ids;
     while (dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;
-        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0 &&
-            isId(name.substr(0, name.size() - 5)))
+        if (name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0
+            && isId(name.substr(0, name.size() - 5)))
             ids.push_back(name.substr(0, name.size() - 5));
     }
     ::closedir(d);
@@ -239,8 +239,9 @@ OwnedEntries OwnerRecords::liveClaims() const
     if (dir_ < 0)
         return live;
     forEachLock(dir_, [&](const std::string& id) {
-        if (id == ownId_ || std::any_of(abandoned_.begin(), abandoned_.end(),
-                                        [&](const Abandoned& a) { return a.id == id; }))
+        if (id == ownId_
+            || std::any_of(abandoned_.begin(), abandoned_.end(),
+                           [&](const Abandoned& a) { return a.id == id; }))
             return;
         const int fd = ::openat(dir_, (id + ".lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
@@ -272,7 +273,8 @@ OwnedEntries OwnerRecords::takeAbandoned()
         }
         const bool ours = readRecord(id, entries);
         struct stat st {};
-        const bool hasRecord = ::fstatat(dir_, (id + ".rec").c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        const bool hasRecord =
+            ::fstatat(dir_, (id + ".rec").c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
         if (ours || !hasRecord) {
             gone.add(entries);
             abandoned_.push_back({id, fd});

@@ -60,9 +60,8 @@ void dropEnvironment(int, char** argv, char** envp)
     ::_exit(BadArguments);
 }
 
-[[gnu::section(".preinit_array"), gnu::used]] void (*const kDropEnvironment)(int, char**,
-                                                                             char**) =
-    dropEnvironment;
+[[gnu::section(".preinit_array"),
+  gnu::used]] void (*const kDropEnvironment)(int, char**, char**) = dropEnvironment;
 
 int fail(Exit code, const std::string& why)
 {
@@ -112,11 +111,12 @@ std::vector<Ipv4Range> allowedRanges()
     std::string folder = TARVANIX_NETPIN_CONFIG;
     folder.erase(folder.rfind('/'));
     struct stat dir {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 || (st.st_mode & 022) ||
-        ::stat(folder.c_str(), &dir) != 0 || dir.st_uid != 0 || (dir.st_mode & 022)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 || (st.st_mode & 022)
+        || ::stat(folder.c_str(), &dir) != 0 || dir.st_uid != 0 || (dir.st_mode & 022)) {
         ::close(fd);
-        fail(Ok, TARVANIX_NETPIN_CONFIG " ignored: it and its folder must be root's and "
-                 "writable by root only");
+        fail(Ok,
+             TARVANIX_NETPIN_CONFIG " ignored: it and its folder must be root's and "
+                                    "writable by root only");
         return ranges;
     }
     std::string text;
