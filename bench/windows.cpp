@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <set>
 
 using namespace tvx;
@@ -325,11 +326,12 @@ int main(int argc, char** argv)
         return 2;
     }
     PrintingPrompter prompter;
-    SystemNetTables tables(
+    auto tables = std::make_shared<SystemNetTables>(
         SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
+    tables->startHelper();
     AppEnvironment env;
     env.prompter = &prompter;
-    env.netTables = &tables;
+    env.netTables = tables;
     auto main = createAppWindows(env);
     main->show();
     settle(500);

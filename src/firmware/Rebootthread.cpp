@@ -40,14 +40,7 @@ rebootThread::rebootThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
 
 WorkerOutcome rebootThread::outcome(int code)
 {
-    using Kind = WorkerOutcome::Kind;
-    if (code == 0)
-        return WorkerOutcome::of(code, Kind::Done);
-    if (code == kRunStillGoing)
-        return WorkerOutcome::of(code, Kind::Cancelled);
-    if (code == kUnexpectedResult)
-        return WorkerOutcome::of(code, Kind::Unexpected);
-    return WorkerOutcome::of(code, Kind::Failed, resultMessage(code));
+    return WorkerOutcome::ofZeroForSuccess(code, &resultMessage);
 }
 
 QString rebootThread::resultMessage(int code)

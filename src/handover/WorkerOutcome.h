@@ -25,6 +25,19 @@ struct WorkerOutcome {
     {
         return WorkerOutcome{kind, code, std::move(message)};
     }
+
+    // For the workers whose only success is 0 and whose every other code is a
+    // failure with `failureText(code)` to show.
+    static WorkerOutcome ofZeroForSuccess(int code, QString (*failureText)(int))
+    {
+        if (code == 0)
+            return of(code, Kind::Done);
+        if (code == kRunStillGoing)
+            return of(code, Kind::Cancelled);
+        if (code == kUnexpectedResult)
+            return of(code, Kind::Unexpected);
+        return of(code, Kind::Failed, failureText(code));
+    }
 };
 
 } // namespace tvx

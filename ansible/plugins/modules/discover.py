@@ -84,9 +84,9 @@ from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
 
 
 def main():
-    spec = dict(ip=dict(type='str'))
-    spec.update(COMMON_ARGUMENT_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    options = dict(ip=dict(type='str'))
+    options.update(COMMON_ARGUMENT_SPEC)
+    module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     cli = TarvanixCli(module)
     args = ['discover', '--json']
     if module.params['ip']:

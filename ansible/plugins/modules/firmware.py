@@ -100,10 +100,10 @@ from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
 
 
 def main():
-    spec = dict(image=dict(type='path', required=True), version=dict(type='str'))
-    spec.update(TARGET_ARGUMENT_SPEC)
-    spec.update(COMMON_ARGUMENT_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    options = dict(image=dict(type='path', required=True), version=dict(type='str'))
+    options.update(TARGET_ARGUMENT_SPEC)
+    options.update(COMMON_ARGUMENT_SPEC)
+    module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     target = check_target(module)
     image = module.params['image']
     wanted = module.params['version']

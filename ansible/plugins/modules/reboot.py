@@ -66,10 +66,10 @@ from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
 
 
 def main():
-    spec = dict(wait=dict(type='bool', default=True))
-    spec.update(TARGET_ARGUMENT_SPEC)
-    spec.update(COMMON_ARGUMENT_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    options = dict(wait=dict(type='bool', default=True))
+    options.update(TARGET_ARGUMENT_SPEC)
+    options.update(COMMON_ARGUMENT_SPEC)
+    module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     target = check_target(module)
     cli = TarvanixCli(module, module.params['password'])
     if module.check_mode:

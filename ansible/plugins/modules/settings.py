@@ -111,10 +111,10 @@ def value_text(value):
 
 
 def main():
-    spec = dict(settings=dict(type='dict', required=True))
-    spec.update(TARGET_ARGUMENT_SPEC)
-    spec.update(COMMON_ARGUMENT_SPEC)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    options = dict(settings=dict(type='dict', required=True))
+    options.update(TARGET_ARGUMENT_SPEC)
+    options.update(COMMON_ARGUMENT_SPEC)
+    module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     target = check_target(module)
 
     assignments = []
