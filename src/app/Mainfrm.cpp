@@ -1,6 +1,7 @@
 #include "app/Mainfrm.h"
 
 #include "app/DeviceListExport.h"
+#include "app/ModuleTitle.h"
 
 #include "discovery/Sipdlg.h"
 #include "firmware/FirmwareDialog.h"
@@ -428,7 +429,12 @@ bool TmainForm::promptPassword(char* out, size_t room)
     if (!dialog)
         return false;
     dialog->clearPassword();
-    if (dialog->exec() != QDialog::Accepted)
+    int answer;
+    {
+        const ModuleTitle title(dialog, env_.prompter->subject());
+        answer = dialog->exec();
+    }
+    if (answer != QDialog::Accepted)
         return false;
     const QString typed = dialog->password();
     if (typed.isEmpty()) {
@@ -474,11 +480,15 @@ void TmainForm::dispatchUpgrade()
     }
     if (!dialog)
         return;
-    // The dialogs are reused: the module goes into the title for this run only.
-    const QString title = dialog->windowTitle();
-    dialog->setWindowTitle(title + QStringLiteral(" \u2014 ") + subject.line());
-    const int answer = dialog->exec();
-    dialog->setWindowTitle(title);
+    // The dialogs are reused: the module goes into the title and onto a line
+    // of its own for this run only.
+    int answer;
+    {
+        const ModuleTitle title(dialog, subject.line());
+        dialog->setModuleLine(subject.line());
+        answer = dialog->exec();
+        dialog->setModuleLine(QString());
+    }
     if (answer != QDialog::Accepted)
         return;
     if (hasPassword)

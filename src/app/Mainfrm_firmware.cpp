@@ -1,5 +1,6 @@
 // The main window's upgrade and reboot operations, beside their workers.
 #include "app/Mainfrm.h"
+#include "app/ModuleTitle.h"
 
 #include "firmware/Rebootthread.h"
 #include "firmware/Upgradefwthread.h"
@@ -14,6 +15,7 @@ void TmainForm::runUpgrade(const DeviceRequest& request)
     TupgradePrgForm* form = windows_.upgradePrgForm;
     if (!form)
         return;
+    const ModuleTitle title(form, prompter().subject());
     auto token = std::make_shared<RunToken>();
     WorkerThread::start(std::make_unique<upgradeFwThread>(makeLink(token, form, form->barMaximum()),
                                                           hostNetwork_, request));
@@ -36,6 +38,7 @@ void TmainForm::runReboot(const DeviceRequest& request)
     TupgradePrgForm* form = windows_.upgradePrgForm;
     if (!form)
         return;
+    const ModuleTitle title(form, prompter().subject());
     auto token = std::make_shared<RunToken>();
     WorkerThread::start(std::make_unique<rebootThread>(makeLink(token, form, form->barMaximum()),
                                                        hostNetwork_, request));

@@ -45,8 +45,10 @@ bool MessageBoxPrompter::askFinished(const QString& text)
 
 void MessageBoxPrompter::showException(const QString& text)
 {
-    run(parent_, QMessageBox::Critical, QApplication::applicationDisplayName(), text,
-        QMessageBox::Ok, QMessageBox::Ok, subject());
+    // The program's own name: no display name is set, so that the window
+    // system shows each window's caption as it stands.
+    run(parent_, QMessageBox::Critical, QStringLiteral("Tarvanix Utility"), text, QMessageBox::Ok,
+        QMessageBox::Ok, subject());
 }
 
 } // namespace tvx

@@ -53,7 +53,8 @@ int main(int argc, char* argv[])
 
     tvx::TarvanixApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tarvanix-utility"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tarvanix Utility"));
+    // No display name: the window system would append it to every caption,
+    // the main window's included.
     QApplication::setDesktopFileName(QStringLiteral("tarvanix-utility"));
     // The main window decides when the program ends, not the last window.
     QApplication::setQuitOnLastWindowClosed(false);

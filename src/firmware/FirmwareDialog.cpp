@@ -21,6 +21,7 @@ const QString kTitle = QStringLiteral("Open firmware file...");
 // Described as "*.aff"; the upper-case pattern lets file dialogs that compare
 // case-sensitively list ".AFF" files too.
 const QString kFilter = QStringLiteral("*.aff (*.aff *.AFF)");
+constexpr int kModuleLineHeight = 16;
 } // namespace
 
 FirmwareDialog::FirmwareDialog(QWidget* parent, Prompter* prompter, const QString& objectName,
@@ -63,12 +64,31 @@ FirmwareDialog::FirmwareDialog(QWidget* parent, Prompter* prompter, const QStrin
     CancelBtn->setAutoDefault(false);
     CancelBtn->setGeometry(clientSize.width() - 83, 44, 75, 25);
 
+    clientSize_ = clientSize;
+    moduleLabel_ = new QLabel(this);
+    moduleLabel_->setObjectName(QStringLiteral("moduleLabel"));
+    moduleLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    moduleLabel_->setGeometry(8, clientSize.height(), clientSize.width() - 16, kModuleLineHeight);
+    moduleLabel_->hide();
+
     connect(Btn_brs, &QPushButton::clicked, this, &FirmwareDialog::Btn_brsClick);
     connect(OKBtn, &QPushButton::clicked, this, &FirmwareDialog::OKBtnClick);
     connect(CancelBtn, &QPushButton::clicked, this, &FirmwareDialog::CancelBtnClick);
 }
 
 FirmwareDialog::~FirmwareDialog() = default;
+
+void FirmwareDialog::setModuleLine(const QString& line)
+{
+    moduleLabel_->setText(line);
+    moduleLabel_->setVisible(!line.isEmpty());
+    setFixedSize(line.isEmpty() ? clientSize_ : clientSize_ + QSize(0, kModuleLineHeight + 6));
+}
+
+QString FirmwareDialog::moduleLine() const
+{
+    return moduleLabel_->text();
+}
 
 QByteArray FirmwareDialog::firmwarePathBytes() const
 {

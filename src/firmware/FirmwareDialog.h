@@ -34,6 +34,11 @@ public:
     void setPrompter(Prompter* prompter) { prompter_ = prompter; }
     void setFilePicker(FilePicker* picker) { picker_ = picker; }
 
+    // The module the dialog is for, on a line of its own under the Part's
+    // controls; an empty line hides it and gives the dialog its own size back.
+    void setModuleLine(const QString& line);
+    QString moduleLine() const;
+
     // 0 accepted; -1 refused after its message was shown.
     int checkFirmwareFile(const QString& path);
 
@@ -67,6 +72,8 @@ protected:
     QPushButton* CancelBtn = nullptr;
 
 private:
+    QSize clientSize_;
+    QLabel* moduleLabel_ = nullptr;
     int fileDialogState_ = 2;
     QString firmwareFile_;
     Prompter* prompter_ = nullptr;

@@ -24,6 +24,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -528,12 +529,24 @@ void TestMainForm::upgradeAsksForTheRightFirmwareDialog()
     h.form->showDeviceActions(true);
     h.selectRow(0);
     QDialog* shown = nullptr;
-    const auto answerer = answerNextDialog([&shown](QDialog* d) {
+    QString lineShown;
+    QString titleShown;
+    const auto answerer = answerNextDialog([&](QDialog* d) {
         shown = d;
+        titleShown = d->windowTitle();
+        if (auto* label = d->findChild<QLabel*>(QStringLiteral("moduleLabel"));
+            label && label->isVisible())
+            lineShown = label->text();
         d->reject(); // Cancel: nothing may start
     });
     h.click(QStringLiteral("Upgrade"));
     QVERIFY(shown);
+    // The module on a line of its own and after the caption, for this run only.
+    const QString module = QStringLiteral("dev  198.51.100.7  02:00:00:00:00:01");
+    QCOMPARE(lineShown, module);
+    QCOMPARE(titleShown, QStringLiteral("Upgrade Dialog \u2014 ") + module);
+    QCOMPARE(shown->windowTitle(), QStringLiteral("Upgrade Dialog"));
+    QVERIFY(!shown->findChild<QLabel*>(QStringLiteral("moduleLabel"))->isVisibleTo(shown));
     const auto& w = h.form->windows();
     QCOMPARE(static_cast<QObject*>(shown),
              withPasswordField ? static_cast<QObject*>(w.upgradePsswdDlg)
