@@ -8,9 +8,11 @@
 #include "handover/RunToken.h"
 #include "handover/WorkerLink.h"
 #include "net/HostNetwork.h"
+#include "net/Ipv4.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QSet>
 #include <QThread>
 
 namespace tvx::cli {
@@ -26,6 +28,19 @@ void drainWorkers()
         QThread::msleep(2);
     }
     QCoreApplication::processEvents();
+}
+
+void CliSearch::noteSharedAddresses(const DeviceTable& table)
+{
+    context_.net->clearSharedAddresses();
+    QSet<uint32_t> seen;
+    for (const DiscoveryRecord& row : table.rows()) {
+        const QByteArray ip = recordText(row.ipText).toLatin1();
+        const uint32_t address = parseIpv4(ip.constData(), false);
+        if (seen.contains(address))
+            context_.net->markAddressShared(address);
+        seen.insert(address);
+    }
 }
 
 int CliSearch::run(bool broadcast, const QString& target, DeviceTable& table)
@@ -59,6 +74,7 @@ int CliSearch::run(bool broadcast, const QString& target, DeviceTable& table)
     // Its close still follows the end of the search; the view and the table
     // must outlive every effect the worker hands over.
     drainWorkers();
+    noteSharedAddresses(table);
     context_.display->clearStatus();
     if (context_.interrupted && context_.interrupted->load())
         return -2;

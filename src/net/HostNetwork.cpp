@@ -133,4 +133,22 @@ HostNetwork::ModuleLock HostNetwork::lockModule(uint32_t address, const uint8_t 
     return lock;
 }
 
+void HostNetwork::clearSharedAddresses()
+{
+    std::lock_guard guard(sharedLock_);
+    sharedAddresses_.clear();
+}
+
+void HostNetwork::markAddressShared(uint32_t address)
+{
+    std::lock_guard guard(sharedLock_);
+    sharedAddresses_.insert(address);
+}
+
+bool HostNetwork::addressIsShared(uint32_t address) const
+{
+    std::lock_guard guard(sharedLock_);
+    return sharedAddresses_.count(address) != 0;
+}
+
 } // namespace tvx

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <unordered_set>
 
 namespace tvx {
 
@@ -58,6 +59,14 @@ public:
     };
     ModuleLock lockModule(uint32_t address, const uint8_t mac[6]);
 
+    // The addresses that the last search found answered by more than one
+    // module (factory defaults). A connection to such an address goes through
+    // a pinned neighbour entry for the module's MAC first, so that the module
+    // picked is the module reached, not whichever answers ARP first.
+    void clearSharedAddresses();
+    void markAddressShared(uint32_t address);
+    bool addressIsShared(uint32_t address) const;
+
     void log(const QString& text) const;
 
 private:
@@ -70,6 +79,8 @@ private:
     std::mutex arpLock_;
     LocalAddressTable table_;
     std::atomic<bool> privilegeNoted_{false};
+    mutable std::mutex sharedLock_;
+    std::unordered_set<uint32_t> sharedAddresses_;
 
     static constexpr int kModuleLocks = 64;
     // Always the address's lock first, then the MAC's: no two workers wait
