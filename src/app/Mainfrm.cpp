@@ -9,6 +9,7 @@
 #include "firmware/Upgradepsswddlg.h"
 #include "handover/Prompter.h"
 #include "handover/WorkerThread.h"
+#include "net/Ipv4.h"
 #include "net/SharedHostNetwork.h"
 #include "protocol/Passworddlg.h"
 
@@ -596,6 +597,8 @@ void TmainForm::clearDevices()
 {
     deviceListView->clear();
     listedMacs.clear();
+    listedAddresses.clear();
+    hostNetwork_->clearSharedAddresses();
 }
 
 int TmainForm::deviceCount() const
@@ -608,8 +611,11 @@ void TmainForm::addDevice(const DiscoveryRecord& record)
     const QString mac =
         QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
     // Rows leave the list only all at once.
-    if (deviceListView->topLevelItemCount() == 0)
+    if (deviceListView->topLevelItemCount() == 0) {
         listedMacs.clear();
+        listedAddresses.clear();
+        hostNetwork_->clearSharedAddresses();
+    }
     if (listedMacs.contains(mac))
         return;
     const auto text = [](const char* field, size_t room) {
@@ -628,6 +634,10 @@ void TmainForm::addDevice(const DiscoveryRecord& record)
     auto* item = new DeviceItem(cells);
     deviceListView->addTopLevelItem(item);
     listedMacs.insert(cells[1 + CellMac].left(17));
+    const uint32_t address = parseIpv4(cells[1 + CellIp].toLatin1().constData(), false);
+    if (listedAddresses.contains(address))
+        hostNetwork_->markAddressShared(address);
+    listedAddresses.insert(address);
     item->setHidden(!rowMatchesFilter(item, deviceFilterEdit->text()));
     // No other row's colour can have changed, and a new row has the list's
     // own colour unless its module's window is open. A sorted list may have

@@ -214,6 +214,9 @@ private:
     // The MAC cells of the list's rows, so that a reply from a module already
     // listed costs one look-up, not a walk over thousands of rows.
     QSet<QString> listedMacs;
+    // The listed rows' addresses: a second module at one marks the address
+    // shared for the host network, whose connections then go by MAC.
+    QSet<uint32_t> listedAddresses;
     QSplitter* gridSplitter = nullptr;
     QPlainTextEdit* msgMemo = nullptr;
 
