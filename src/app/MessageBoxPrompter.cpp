@@ -1,6 +1,7 @@
 #include "app/MessageBoxPrompter.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 
 namespace tvx {
@@ -12,6 +13,9 @@ int run(QWidget* parent, QMessageBox::Icon icon, const QString& caption, const Q
 {
     QMessageBox box(icon, caption, text, buttons, parent);
     box.setInformativeText(subject);
+    // One line, never broken inside a name or between name, address and MAC.
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        label->setWordWrap(false);
     box.setDefaultButton(defaultButton);
     return box.exec();
 }
