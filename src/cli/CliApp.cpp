@@ -36,19 +36,19 @@ constexpr qint64 kWaitMs = 60000;
 // once it has been silent for one search, or after this long.
 constexpr qint64 kRestartGraceMs = 8000;
 
-void printOut(const QByteArray& bytes)
+} // namespace
+
+void CliApp::printOut(const QByteArray& bytes)
 {
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     std::fflush(stdout);
 }
 
-int refused(const QString& text)
+int CliApp::refused(const QString& text)
 {
     std::fprintf(stderr, "tarvanix-cli: %s\n", qPrintable(text));
     return ExitUsage;
 }
-
-} // namespace
 
 int CliApp::run(const CliRequest& request)
 {
@@ -82,6 +82,8 @@ int CliApp::run(const CliRequest& request)
 
     if (request.command == Command::Discover)
         return discover(request, context);
+    if (request.command == Command::Set && !request.planFile.isEmpty())
+        return commission(request, context);
     if (request.command == Command::Set) {
         if (const int status = prepareSet(request, context); status != ExitOk)
             return status;

@@ -12,6 +12,7 @@
 namespace tvx::cli {
 
 struct CliContext;
+struct CommissionPlan;
 class FleetRunner;
 
 // One invocation of tarvanix-cli: refuses bad input before anything is sent,
@@ -24,6 +25,10 @@ public:
     int run(const CliRequest& request);
 
 private:
+    static void printOut(const QByteArray& bytes);
+    // Prints why the input was refused; the exit status for it.
+    static int refused(const QString& text);
+
     int discover(const CliRequest& request, CliContext& context);
     int prepareSet(const CliRequest& request, CliContext& context);
     int prepareUpgrade(const CliRequest& request, CliContext& context);
@@ -39,6 +44,13 @@ private:
     // the command answers again (bounded); upgrade then reads its firmware
     // version. A module that does not answer fails.
     void waitForModules(const CliRequest& request, CliContext& context, FleetRunner& fleet);
+    // set --plan: one broadcast, each line's module written by its MAC, then
+    // every module looked for again at its address and read back.
+    int commission(const CliRequest& request, CliContext& context);
+    // A written module that does not answer again, or not where its line put
+    // it, or not with its line's values, fails.
+    void verifyPlan(const CliRequest& request, CliContext& context, const CommissionPlan& plan,
+                    FleetRunner& fleet);
 
     std::atomic<bool>& interrupted_;
     std::optional<QByteArray> environmentPassword_;

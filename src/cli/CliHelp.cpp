@@ -23,7 +23,14 @@ const char kSetHelp[] =
     "                        anything changes; the module then restarts. Nothing\n"
     "                        changed: nothing is written, result \"unchanged\".\n"
     "                        --dry-run prints each change as NAME: old -> new and\n"
-    "                        writes nothing\n";
+    "                        writes nothing\n"
+    "  set --plan FILE.csv [--dry-run] [--json]\n"
+    "                        commission many modules at once, also modules that\n"
+    "                        share one factory address: one broadcast finds them,\n"
+    "                        each line's module is reached by its MAC and given its\n"
+    "                        line, then each is looked for again and read back: it\n"
+    "                        must answer from its new lanIp (else its old address)\n"
+    "                        with the values it was given\n";
 
 const char kRebootHelp[] =
     "  reboot TARGET... [--wait] [--json]\n"
@@ -59,6 +66,17 @@ const char kSetOptions[] =
     "      --change-password also give the module a new password, read from\n"
     "                        TARVANIX_NEW_PASSWORD or asked twice on the terminal\n";
 
+const char kPlanOptions[] =
+    "      --plan FILE       a plan of comma-separated values (RFC 4180 quoting,\n"
+    "                        at most 1 MiB): a header naming lanMac and any settings\n"
+    "                        below (lanMac,lanIp,lanMask,lanGw,devName), then one\n"
+    "                        module a line; an empty cell keeps the module's value.\n"
+    "                        The whole plan is refused (status 2) before anything\n"
+    "                        is sent when a column is unknown or repeated, lanMac is\n"
+    "                        missing, a MAC is bad or listed twice, two lines give\n"
+    "                        one lanIp, or a value would be refused. A module the\n"
+    "                        broadcast does not find fails its line only\n";
+
 const char kSettingsHelp[] =
     "Settings for set: the configuration window's: devName webEn diolp sp0_baud\n"
     "sp0_dataFmt lanIpCfg lanIp lanMask lanGw lanPingEn sp0_tcpslport sp0_tcpcrip\n"
@@ -87,8 +105,9 @@ const char kCommonOptions[] =
     "  -V, --version         output version information and exit\n";
 
 const char kFilesHelp[] =
-    "Every file named on the command line must be a regular file (settings and\n"
-    "targets files at most 1 MiB); anything else is refused at once with status 2.\n";
+    "Every file named on the command line must be a regular file (settings,\n"
+    "targets and plan files at most 1 MiB); anything else is refused at once with\n"
+    "status 2.\n";
 
 QString commandHelp(const char* usage, const char* what, std::initializer_list<const char*> parts)
 {
@@ -115,9 +134,11 @@ QString helpText(Command command)
         return commandHelp("get TARGET... [--json]", kGetHelp,
                            {kTargetsHelp, kFleetOptions, kCommonOptions});
     case Command::Set:
-        return commandHelp(
-            "set TARGET... (--from FILE.json | NAME=VALUE...) [OPTION]...", kSetHelp,
-            {kTargetsHelp, kSetOptions, kFleetOptions, kCommonOptions, kSettingsHelp, kFilesHelp});
+        return commandHelp("set TARGET... (--from FILE.json | NAME=VALUE...) [OPTION]...\n"
+                           "  or:  tarvanix-cli set --plan FILE.csv [OPTION]...",
+                           kSetHelp,
+                           {kTargetsHelp, kSetOptions, kPlanOptions, kFleetOptions,
+                            kCommonOptions, kSettingsHelp, kFilesHelp});
     case Command::Reboot:
         return commandHelp("reboot TARGET... [--wait] [--json]", kRebootHelp,
                            {kTargetsHelp, kFleetOptions,
@@ -150,6 +171,9 @@ QString helpText(Command command)
     out += QString::fromLatin1(kSetOptions)
                .replace(QStringLiteral("      --from FILE       take"),
                         QStringLiteral("      --from FILE       set: take"));
+    out += QString::fromLatin1(kPlanOptions)
+               .replace(QStringLiteral("      --plan FILE       a plan"),
+                        QStringLiteral("      --plan FILE       set: a plan"));
     out += QStringLiteral(
         "      --wait            reboot, upgrade: return when each module answers again\n"
         "      --firmware FILE   upgrade: the firmware file\n");
@@ -168,9 +192,10 @@ QString helpText(Command command)
         "\n"
         "Exit status:\n"
         "  0    every target succeeded (or was unchanged, or a dry run)\n"
-        "  1    at least one target failed (the summary names each one)\n"
-        "  2    the command line, a targets file, a settings file or the firmware\n"
-        "       file was refused; nothing was sent to a module\n"
+        "  1    at least one target failed (the summary names each one; set --plan:\n"
+        "       a module was not found, not written, or not found again as planned)\n"
+        "  2    the command line, a targets file, a settings file, a plan or the\n"
+        "       firmware file was refused; nothing was sent to a module\n"
         "  3    the search could not run, or found no module to act on\n"
         "  130  ended by SIGINT, SIGTERM or SIGHUP; every run stopped and removed its\n"
         "       temporary ARP entries and host routes\n"
@@ -185,6 +210,7 @@ QString helpText(Command command)
         "  tarvanix-cli get 192.0.2.11 --json > m1.json\n"
         "  tarvanix-cli set 02:54:58:01:00:0B sp0_baud=9600 devName=Hall-3\n"
         "  tarvanix-cli set --targets lines.txt --from m1.json --dry-run\n"
+        "  tarvanix-cli set --plan commissioning.csv --json\n"
         "  tarvanix-cli upgrade --all --firmware TX-110-V2.00.aff --jobs 4 --wait\n"
         "\n"
         "Modules outside the host's subnets are reached through temporary ARP entries\n"

@@ -22,12 +22,22 @@ bool takesValue(const QString& name)
 {
     return name == QLatin1String("--targets") || name == QLatin1String("--jobs")
         || name == QLatin1String("-j") || name == QLatin1String("--ip")
-        || name == QLatin1String("--from") || name == QLatin1String("--firmware");
+        || name == QLatin1String("--from") || name == QLatin1String("--firmware")
+        || name == QLatin1String("--plan");
 }
 
 QString checkCombination(const CliRequest& r)
 {
     const bool fleet = !r.targets.isEmpty() || r.all || !r.targetsFile.isEmpty();
+    if (!r.planFile.isEmpty()) {
+        // The plan names its modules and their values.
+        if (r.command != Command::Set)
+            return QStringLiteral("--plan belongs to set");
+        if (fleet)
+            return QStringLiteral("--plan excludes targets, --all and --targets");
+        if (!r.fromFile.isEmpty() || !r.assignments.isEmpty() || r.changePassword)
+            return QStringLiteral("--plan excludes --from, NAME=VALUE and --change-password");
+    }
     switch (r.command) {
     case Command::None:
         return QStringLiteral("missing command");
@@ -38,7 +48,7 @@ QString checkCombination(const CliRequest& r)
             return QStringLiteral("--json and --csv exclude each other");
         break;
     default:
-        if (!fleet)
+        if (!fleet && r.planFile.isEmpty())
             return QStringLiteral("missing target (a TARGET, --all or --targets FILE)");
         if (r.all && (!r.targets.isEmpty() || !r.targetsFile.isEmpty()))
             return QStringLiteral("--all excludes other targets");
@@ -51,8 +61,8 @@ QString checkCombination(const CliRequest& r)
     if (r.command != Command::Set && (!r.fromFile.isEmpty() || r.changePassword))
         return QStringLiteral("--from and --change-password belong to set");
     if (r.command == Command::Set && r.fromFile.isEmpty() && r.assignments.isEmpty()
-        && !r.changePassword)
-        return QStringLiteral("set needs --from FILE or NAME=VALUE");
+        && !r.changePassword && r.planFile.isEmpty())
+        return QStringLiteral("set needs --from FILE, NAME=VALUE or --plan FILE");
     if (r.command == Command::Set && !r.fromFile.isEmpty() && !r.assignments.isEmpty())
         return QStringLiteral("--from excludes NAME=VALUE");
     if (r.command != Command::Upgrade && !r.firmware.isEmpty())
@@ -143,6 +153,8 @@ ParsedCommandLine parseCommandLine(const QStringList& args)
                 r.searchIp = value;
             } else if (arg == QLatin1String("--from")) {
                 r.fromFile = value;
+            } else if (arg == QLatin1String("--plan")) {
+                r.planFile = value;
             } else if (arg == QLatin1String("--firmware")) {
                 r.firmware = value;
             } else {

@@ -23,6 +23,7 @@ struct CliRequest {
     bool csv = false;
 
     QString fromFile; // set --from
+    QString planFile; // set --plan
     QStringList assignments; // set NAME=VALUE
     bool changePassword = false;
     bool dryRun = false; // set --dry-run

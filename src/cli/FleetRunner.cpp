@@ -162,6 +162,8 @@ QByteArray FleetRunner::summaryJson(Command command, bool waited) const
                              {QStringLiteral("module"), module},
                              {QStringLiteral("result"), resultName(o)},
                              {QStringLiteral("message"), message}};
+        if (o.planLine > 0)
+            object.append({QStringLiteral("line"), o.planLine});
         if (command == Command::Set) {
             QByteArray changes = "[";
             for (qsizetype i = 0; i < o.changes.size(); ++i) {

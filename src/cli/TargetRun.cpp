@@ -31,6 +31,31 @@ void copyText(char (&out)[N], const QByteArray& text)
 }
 } // namespace
 
+QString prepareWrite(const CliContext& context, const QList<Assignment>& assignments,
+                     const SettingsRecord& asRead, SettingsRecord& toWrite,
+                     QList<SettingsChange>& changes)
+{
+    changes.clear();
+    const CfgEntries loaded = entriesFromRecord(asRead);
+    CfgEntries now = loaded;
+    const QString refused = SettingsEdit::apply(assignments, &asRead, now, context.fromFile);
+    if (!refused.isEmpty())
+        return refused;
+    toWrite = asRead;
+    const CollectResult checked = collectEntries(now, loaded, asRead, toWrite);
+    if (!checked.passed()) {
+        if (checked.kind == CollectResult::Kind::NotAnInteger && context.log)
+            context.log(QStringLiteral("checkBeforeSave"));
+        return checked.message;
+    }
+    if (context.newPassword) {
+        toWrite.passwdChg = 1;
+        storeField(toWrite.newPasswd, context.newPassword->left(8));
+    }
+    changes = SettingsEdit::changes(asRead, toWrite);
+    return {};
+}
+
 TargetRun::TargetRun(CliContext& context, QString name) : context_(context), name_(std::move(name))
 {
     outcome_.target = name_;
@@ -140,7 +165,7 @@ void TargetRun::afterRead(int result)
     if (!otherModule.isEmpty())
         return finish(false, otherModule);
 
-    QList<Assignment> assignments = context_.assignments;
+    QList<Assignment> assignments = assignments_ ? *assignments_ : context_.assignments;
     if (context_.fromFile && !context_.withAddress
         && !SettingsEdit::sameModule(context_.savedFromMac, fieldText(asRead.lanMac))) {
         const QStringList dropped = SettingsEdit::dropAddress(assignments);
@@ -150,25 +175,12 @@ void TargetRun::afterRead(int result)
                                "another module (--with-address takes them)")
                     .arg(name_, dropped.join(QStringLiteral(", "))));
     }
-    const CfgEntries loaded = entriesFromRecord(asRead);
-    CfgEntries now = loaded;
-    const QString refused = SettingsEdit::apply(assignments, &asRead, now, context_.fromFile);
+    SettingsRecord toWrite;
+    const QString refused = prepareWrite(context_, assignments, asRead, toWrite, outcome_.changes);
     if (!refused.isEmpty())
         return finish(false, refused);
-    SettingsRecord toWrite = asRead;
-    const CollectResult checked = collectEntries(now, loaded, asRead, toWrite);
-    if (!checked.passed()) {
-        if (checked.kind == CollectResult::Kind::NotAnInteger && context_.log)
-            context_.log(QStringLiteral("checkBeforeSave"));
-        return finish(false, checked.message);
-    }
-    if (context_.newPassword) {
-        toWrite.passwdChg = 1;
-        storeField(toWrite.newPasswd, context_.newPassword->left(8));
-    }
     // A write restarts the module: one that would change nothing is not made,
     // so the same script can run twice.
-    outcome_.changes = SettingsEdit::changes(asRead, toWrite);
     if (outcome_.changes.isEmpty()) {
         outcome_.kind = TargetOutcome::Kind::Unchanged;
         return finish(true, QString());
@@ -262,6 +274,9 @@ void TargetRun::finish(bool ok, const QString& message, bool alreadyShown)
     outcome_.ok = ok;
     outcome_.message = message;
     outcome_.ms = timer_.isValid() ? timer_.elapsed() : 0;
+    QElapsedTimer now;
+    now.start();
+    outcome_.endedAt = now.msecsSinceReference();
     if (!ok && !message.isEmpty() && !alreadyShown)
         context_.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(name_, message));
     if (onDone_)

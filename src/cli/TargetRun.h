@@ -39,7 +39,17 @@ struct TargetOutcome {
     std::optional<SettingsRecord> settings; // get
     QList<SettingsChange> changes; // set: what was (or would be) written
     QString firmwareVersion; // upgrade --wait: as read afterwards
+    int planLine = 0; // set --plan: the plan's line of this module
+    qint64 endedAt = 0; // when it was done, on QElapsedTimer's clock (msecsSinceReference)
 };
+
+// What a set of `assignments` would write to a module that reported `asRead`:
+// the values put where the configuration window would put them and checked as
+// "Save to Module" checks them. Empty when they pass (`toWrite` and `changes`
+// then hold the write and what it changes), else why they were refused.
+QString prepareWrite(const CliContext& context, const QList<Assignment>& assignments,
+                     const SettingsRecord& asRead, SettingsRecord& toWrite,
+                     QList<SettingsChange>& changes);
 
 // One target of a command: the same workers the windows start, each step with
 // its own run token, progress and connection. get is one read; set is a read,
@@ -60,6 +70,8 @@ public:
 
     void start();
     void setOnDone(std::function<void()> call) { onDone_ = std::move(call); }
+    // set: values of this target's own instead of the command line's.
+    void setAssignments(QList<Assignment> assignments) { assignments_ = std::move(assignments); }
     const TargetOutcome& outcome() const { return outcome_; }
     // What happens after the run (waiting for the module) adds to the outcome.
     TargetOutcome& outcome() { return outcome_; }
@@ -93,6 +105,7 @@ private:
     DiscoveryRecord row_{};
     QByteArray password_;
     std::function<void()> onDone_;
+    std::optional<QList<Assignment>> assignments_;
     std::vector<Step> steps_;
     std::shared_ptr<SettingsRecord> readBack_;
     QElapsedTimer timer_;

@@ -230,20 +230,28 @@ QByteArray SettingsEdit::fileJson(const SettingsRecord& record, const QString& t
     return jsonArray({object});
 }
 
+QString SettingsEdit::checkName(const QString& name)
+{
+    const SettingsField* f = findField(name);
+    if (!f) {
+        if (name == QLatin1String("passwd") || name == QLatin1String("newPasswd"))
+            return QStringLiteral("%1: passwords are not taken from arguments or files; "
+                                  "use --change-password")
+                .arg(name);
+        return QStringLiteral("unknown setting '%1'").arg(name);
+    }
+    if (f->control == Control::ReadOnly)
+        return QStringLiteral("%1 is shown only and cannot be set").arg(name);
+    return {};
+}
+
 QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out)
 {
     out.clear();
     for (const auto& [name, value] : raw) {
+        if (const QString bad = checkName(name); !bad.isEmpty())
+            return bad;
         const SettingsField* f = findField(name);
-        if (!f) {
-            if (name == QLatin1String("passwd") || name == QLatin1String("newPasswd"))
-                return QStringLiteral("%1: passwords are not taken from arguments or files; "
-                                      "use --change-password")
-                    .arg(name);
-            return QStringLiteral("unknown setting '%1'").arg(name);
-        }
-        if (f->control == Control::ReadOnly)
-            return QStringLiteral("%1 is shown only and cannot be set").arg(name);
         for (const Assignment& earlier : out) {
             if (earlier.field == f)
                 return QStringLiteral("%1 is given twice").arg(name);

@@ -55,6 +55,9 @@ public:
     // prints it for one module.
     static QByteArray fileJson(const SettingsRecord& record, const QString& target);
 
+    // Empty when `name` is a setting that can be set, else why not (the same
+    // texts as parse).
+    static QString checkName(const QString& name);
     // Checks names and the form of each value, as far as it does not depend on
     // a module; a shown-only field is refused. Empty when all pass, else the
     // first problem.
