@@ -30,8 +30,12 @@ void drainWorkers()
     QCoreApplication::processEvents();
 }
 
-void CliSearch::noteSharedAddresses(const DeviceTable& table)
+void CliSearch::noteSharedAddresses(bool broadcast, const DeviceTable& table)
 {
+    // Only a broadcast hears every module at an address: a search by IP
+    // reaches the one that answers ARP and proves nothing about the others.
+    if (!broadcast)
+        return;
     context_.net->clearSharedAddresses();
     QSet<uint32_t> seen;
     for (const DiscoveryRecord& row : table.rows()) {
@@ -74,7 +78,7 @@ int CliSearch::run(bool broadcast, const QString& target, DeviceTable& table)
     // Its close still follows the end of the search; the view and the table
     // must outlive every effect the worker hands over.
     drainWorkers();
-    noteSharedAddresses(table);
+    noteSharedAddresses(broadcast, table);
     context_.display->clearStatus();
     if (context_.interrupted && context_.interrupted->load())
         return -2;

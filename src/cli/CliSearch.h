@@ -23,9 +23,9 @@ public:
     int run(bool broadcast, const QString& target, DeviceTable& table);
 
 private:
-    // Tells the host network which addresses more than one listed module
-    // answers from, so that operations on them go by MAC.
-    void noteSharedAddresses(const DeviceTable& table);
+    // After a broadcast, tells the host network which addresses more than one
+    // listed module answers from, so that operations on them go by MAC.
+    void noteSharedAddresses(bool broadcast, const DeviceTable& table);
 
     CliContext& context_;
 };

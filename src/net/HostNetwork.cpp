@@ -141,8 +141,15 @@ void HostNetwork::clearSharedAddresses()
 
 void HostNetwork::markAddressShared(uint32_t address)
 {
-    std::lock_guard guard(sharedLock_);
-    sharedAddresses_.insert(address);
+    {
+        std::lock_guard guard(sharedLock_);
+        if (!sharedAddresses_.insert(address).second)
+            return;
+    }
+    char ip[16];
+    formatIpv4(address, ip);
+    log(QStringLiteral("%1 answers for several modules: each is reached by its MAC")
+            .arg(QLatin1String(ip)));
 }
 
 bool HostNetwork::addressIsShared(uint32_t address) const

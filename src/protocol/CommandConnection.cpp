@@ -109,14 +109,6 @@ int CommandConnection::reachDevice()
     const bool pinnedOnly = net_.addressIsShared(deviceAddress_);
     if (!pinnedOnly && connectDevice() == 0)
         return 0;
-    if (pinnedOnly) {
-        char ip[16];
-        char mac[18];
-        formatIpv4(deviceAddress_, ip);
-        formatMac(deviceMac_, mac);
-        net_.log(QStringLiteral("%1 is shared by several modules: reaching %2 by its MAC")
-                     .arg(QLatin1String(ip), QLatin1String(mac)));
-    }
 
     const auto giveUp = [this](int result) {
         routeIndex_ = -1;
