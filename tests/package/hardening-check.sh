@@ -21,7 +21,9 @@ for prog in "$@"; do
   grep -q 'GNU_RELRO' <<<"$segments" || missing+=(RELRO)
   grep -Eq '\(FLAGS\).*BIND_NOW|FLAGS_1.*NOW' <<<"$dynamic" || missing+=("immediate binding")
   grep -q '^__stack_chk_fail' <<<"$symbols" || missing+=("stack protector")
-  grep -v '^__stack_chk_fail' <<<"$symbols" | grep -Eq '^__[a-z0-9_]+_chk(@|$)' || missing+=(_FORTIFY_SOURCE)
+  # No pipe into grep -q: its early exit would fail the pipeline under pipefail.
+  checked="$(grep -v '^__stack_chk_fail' <<<"$symbols")"
+  grep -Eq '^__[a-z0-9_]+_chk(@|$)' <<<"$checked" || missing+=(_FORTIFY_SOURCE)
   if ((${#missing[@]})); then
     echo "FAIL: $(basename "$prog"): no ${missing[*]}"
     failures=$((failures + 1))
