@@ -1,7 +1,7 @@
 #include "app/Mainfrm.h"
 
-#include "app/DeviceListExport.h"
 #include "app/ModuleTitle.h"
+#include "config/DeviceListText.h"
 
 #include "discovery/Sipdlg.h"
 #include "firmware/FirmwareDialog.h"

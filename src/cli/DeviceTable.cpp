@@ -1,7 +1,6 @@
 #include "cli/DeviceTable.h"
 
-#include "config/JsonText.h"
-#include "config/SettingsEdit.h"
+#include "config/DeviceListText.h"
 
 #include <array>
 #include <cstring>
@@ -19,16 +18,6 @@ std::array<QString, 7> cells(const DiscoveryRecord& r, int number)
     return {QString::number(number), recordText(r.deviceName),    recordText(r.macText),
             recordText(r.ipText),    recordText(r.passwordState), recordText(r.modelName),
             recordText(r.deviceMode)};
-}
-
-QString csvCell(const QString& text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
-        && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
 // A module's name is whatever bytes it sent: control characters are shown
@@ -102,39 +91,24 @@ QByteArray DeviceTable::toText() const
     return out.toUtf8();
 }
 
-QByteArray DeviceTable::toCsv() const
+QList<QStringList> DeviceTable::cellRows() const
 {
-    QString out;
-    for (size_t c = 0; c < kCaptions.size(); ++c)
-        out += (c ? QStringLiteral(",") : QString()) + QString::fromLatin1(kCaptions[c]);
-    out += QLatin1Char('\n');
+    QList<QStringList> out;
     for (int i = 0; i < rows_.size(); ++i) {
         const auto row = cells(rows_[i], i + 1);
-        for (size_t c = 0; c < row.size(); ++c)
-            out += (c ? QStringLiteral(",") : QString()) + csvCell(row[c]);
-        out += QLatin1Char('\n');
+        out << QStringList(row.begin(), row.end());
     }
-    return out.toUtf8();
+    return out;
+}
+
+QByteArray DeviceTable::toCsv() const
+{
+    return deviceListCsv(cellRows());
 }
 
 QByteArray DeviceTable::toJson() const
 {
-    // The settings' key style; the password state as the boolean it is.
-    constexpr std::array<const char*, 7> kKeys = {"number",   "devName", "lanMac", "lanIp",
-                                                  "password", "model",   "mode"};
-    QList<OrderedObject> objects;
-    for (int i = 0; i < rows_.size(); ++i) {
-        const auto row = cells(rows_[i], i + 1);
-        OrderedObject object{{QStringLiteral("version"), kJsonVersion}};
-        for (size_t c = 0; c < row.size(); ++c) {
-            if (c == 4)
-                object.append({QString::fromLatin1(kKeys[c]), row[c] == QLatin1String("Yes")});
-            else
-                object.append({QString::fromLatin1(kKeys[c]), row[c]});
-        }
-        objects << object;
-    }
-    return jsonArray(objects);
+    return deviceListJson(cellRows());
 }
 
 } // namespace tvx::cli

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 namespace tvx::cli {
 
@@ -34,6 +35,9 @@ public:
     QByteArray toJson() const;
 
 private:
+    // Each row's seven cells as the list shows them, numbered from 1.
+    QList<QStringList> cellRows() const;
+
     QList<DiscoveryRecord> rows_;
     // The rows' MAC texts: a repeated answer costs one look-up, whatever the count.
     QSet<QByteArray> macs_;
