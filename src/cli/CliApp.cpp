@@ -30,8 +30,6 @@ constexpr char kPasswordVariable[] = "TARVANIX_PASSWORD";
 constexpr char kNewPasswordVariable[] = "TARVANIX_NEW_PASSWORD";
 // A firmware image is sent in 1024-byte blocks; nothing sensible is larger.
 constexpr qint64 kFirmwareMaxBytes = 64 * 1024 * 1024;
-// How long reboot --wait and upgrade --wait look for the module again.
-constexpr qint64 kWaitMs = 60000;
 // A module may still answer for a moment before it restarts: an answer counts
 // once it has been silent for one search, or after this long.
 constexpr qint64 kRestartGraceMs = 8000;
@@ -363,68 +361,76 @@ void CliApp::printChanges(const FleetRunner& fleet)
     printOut(out);
 }
 
-void CliApp::waitForModules(const CliRequest& request, CliContext& context, FleetRunner& fleet)
+std::optional<QList<std::optional<DiscoveryRecord>>>
+CliApp::awaitAnswers(const CliRequest& request, CliContext& context, const QList<TargetRun*>& runs,
+                     const std::function<bool(qsizetype, const DiscoveryRecord&, qint64)>& settled)
 {
-    struct Waiting {
-        TargetRun* run;
-        bool silentOnce = false;
-        bool answered = false;
-        DiscoveryRecord row{};
-    };
-    QList<Waiting> waiting;
-    for (const auto& run : fleet.targets()) {
-        if (run->outcome().ok)
-            waiting.append({run.get()});
-    }
-    if (waiting.isEmpty())
-        return;
+    QList<std::optional<DiscoveryRecord>> answers(runs.size());
+    if (runs.isEmpty())
+        return answers;
     if (!request.quiet)
         context.display->line(QStringLiteral("tarvanix-cli: waiting for %1 module(s) to answer "
                                              "again")
-                                  .arg(waiting.size()));
+                                  .arg(runs.size()));
+    QList<bool> silentOnce(runs.size(), false);
     QElapsedTimer since;
     since.start();
     CliSearch search(context);
-    int left = static_cast<int>(waiting.size());
+    qsizetype left = runs.size();
     while (left > 0 && since.elapsed() < kWaitMs) {
         DeviceTable table;
         const int result = search.run(true, QString(), table);
         if (result == -2 || interrupted_.load())
-            return;
-        for (Waiting& w : waiting) {
-            if (w.answered)
+            return std::nullopt;
+        for (qsizetype i = 0; i < runs.size(); ++i) {
+            if (answers[i])
                 continue;
-            const DiscoveryRecord* row = table.findMac(w.run->outcome().mac);
+            const DiscoveryRecord* row = table.findMac(runs[i]->outcome().mac);
             if (!row) {
-                w.silentOnce = true;
+                silentOnce[i] = true;
                 continue;
             }
-            if (w.silentOnce || since.elapsed() >= kRestartGraceMs) {
-                w.answered = true;
-                w.row = *row;
+            if (silentOnce[i] || settled(i, *row, since.elapsed())) {
+                answers[i] = *row;
                 --left;
             }
         }
         if (left > 0)
             QThread::msleep(300);
     }
+    return answers;
+}
+
+void CliApp::waitForModules(const CliRequest& request, CliContext& context, FleetRunner& fleet)
+{
+    QList<TargetRun*> runs;
+    for (const auto& run : fleet.targets()) {
+        if (run->outcome().ok)
+            runs << run.get();
+    }
+    const auto answers =
+        awaitAnswers(request, context, runs, [](qsizetype, const DiscoveryRecord&, qint64 ms) {
+            return ms >= kRestartGraceMs;
+        });
+    if (!answers)
+        return;
 
     FleetRunner reads(context, request.jobs);
     QList<qsizetype> readOf;
-    for (qsizetype i = 0; i < waiting.size(); ++i) {
-        Waiting& w = waiting[i];
-        TargetOutcome& o = w.run->outcome();
-        if (!w.answered) {
+    for (qsizetype i = 0; i < runs.size(); ++i) {
+        TargetOutcome& o = runs[i]->outcome();
+        const std::optional<DiscoveryRecord>& row = (*answers)[i];
+        if (!row) {
             o.ok = false;
             o.message = QStringLiteral("did not answer discovery within %1 s after the restart")
                             .arg(kWaitMs / 1000);
             context.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(o.target, o.message));
             continue;
         }
-        o.ip = recordText(w.row.ipText);
-        o.devName = recordText(w.row.deviceName);
+        o.ip = recordText(row->ipText);
+        o.devName = recordText(row->deviceName);
         if (request.command == Command::Upgrade) {
-            reads.add(w.run->followUpRead(w.row));
+            reads.add(runs[i]->followUpRead(*row));
             readOf << i;
         }
     }
@@ -433,7 +439,7 @@ void CliApp::waitForModules(const CliRequest& request, CliContext& context, Flee
     reads.run();
     for (qsizetype k = 0; k < readOf.size(); ++k) {
         const TargetOutcome& read = reads.targets()[static_cast<size_t>(k)]->outcome();
-        TargetOutcome& o = waiting[readOf[k]].run->outcome();
+        TargetOutcome& o = runs[readOf[k]]->outcome();
         if (read.settings) {
             o.firmwareVersion = fieldText(read.settings->fmwVer);
         } else {

@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 
 namespace tvx::cli {
@@ -14,6 +15,7 @@ namespace tvx::cli {
 struct CliContext;
 struct CommissionPlan;
 class FleetRunner;
+class TargetRun;
 
 // One invocation of tarvanix-cli: refuses bad input before anything is sent,
 // looks the targets up by a search, asks for the passwords it needs, runs the
@@ -40,6 +42,15 @@ private:
     void printGet(const CliRequest& request, const FleetRunner& fleet);
     // set --dry-run: each change as NAME: old -> new.
     void printChanges(const FleetRunner& fleet);
+    // How long a wait looks for the modules again.
+    static constexpr qint64 kWaitMs = 60000;
+    // Broadcasts, at most kWaitMs, until each of `runs`' modules answers
+    // again: once it has been silent for one search, or when
+    // `settled(index, row, ms since the wait began)` holds. The row each
+    // answered with, none where it did not; nothing when interrupted.
+    std::optional<QList<std::optional<DiscoveryRecord>>>
+    awaitAnswers(const CliRequest& request, CliContext& context, const QList<TargetRun*>& runs,
+                 const std::function<bool(qsizetype, const DiscoveryRecord&, qint64)>& settled);
     // reboot --wait, upgrade --wait: broadcasts until every module that took
     // the command answers again (bounded); upgrade then reads its firmware
     // version. A module that does not answer fails.

@@ -11,15 +11,12 @@
 #include "config/RecordText.h"
 
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <cstdio>
 
 namespace tvx::cli {
 
 namespace {
-// How long the run looks for the written modules again, as reboot --wait does.
-constexpr qint64 kWaitMs = 60000;
 // A module may still answer for a moment before it restarts: an answer counts
 // once it has been silent for one search, once it answers from its new
 // address, or this long after its write.
@@ -90,52 +87,28 @@ void CliApp::verifyPlan(const CliRequest& request, CliContext& context, const Co
         const PlanLine* line;
         QString oldIp; // where it was read
         bool written = false;
-        bool silentOnce = false;
-        bool answered = false;
         DiscoveryRecord row{};
     };
     QList<Check> checks;
+    QList<TargetRun*> runs;
     for (size_t i = 0; i < fleet.targets().size(); ++i) {
         TargetRun* run = fleet.targets()[i].get();
-        if (run->outcome().ok)
-            checks.append({run, &plan.lines[static_cast<qsizetype>(i)], run->outcome().ip,
-                           run->outcome().kind == TargetOutcome::Kind::Done});
+        if (!run->outcome().ok)
+            continue;
+        checks.append({run, &plan.lines[static_cast<qsizetype>(i)], run->outcome().ip,
+                       run->outcome().kind == TargetOutcome::Kind::Done});
+        runs << run;
     }
-    if (checks.isEmpty())
+    // A module still answering from where it was read may not have restarted
+    // yet; one that moved, or had nothing written, has.
+    const auto answers = awaitAnswers(
+        request, context, runs, [&checks](qsizetype i, const DiscoveryRecord& row, qint64) {
+            const Check& c = checks[i];
+            return !c.written || recordText(row.ipText) != c.oldIp
+                || monotonicMs() - c.run->outcome().endedAt >= kRestartGraceMs;
+        });
+    if (!answers)
         return;
-    if (!request.quiet)
-        context.display->line(
-            QStringLiteral("tarvanix-cli: waiting for %1 module(s) to answer again")
-                .arg(checks.size()));
-
-    QElapsedTimer since;
-    since.start();
-    CliSearch search(context);
-    qsizetype left = checks.size();
-    while (left > 0 && since.elapsed() < kWaitMs) {
-        DeviceTable table;
-        const int result = search.run(true, QString(), table);
-        if (result == -2 || interrupted_.load())
-            return;
-        for (Check& c : checks) {
-            if (c.answered)
-                continue;
-            const DiscoveryRecord* row = table.findMac(c.run->outcome().mac);
-            if (!row) {
-                c.silentOnce = true;
-                continue;
-            }
-            const bool moved = recordText(row->ipText) != c.oldIp;
-            if (!c.written || c.silentOnce || moved
-                || monotonicMs() - c.run->outcome().endedAt >= kRestartGraceMs) {
-                c.answered = true;
-                c.row = *row;
-                --left;
-            }
-        }
-        if (left > 0)
-            QThread::msleep(300);
-    }
 
     // Read back: the module answers where the plan put it and holds what its
     // line gave, which is to say that a second run of the plan would change nothing.
@@ -144,7 +117,7 @@ void CliApp::verifyPlan(const CliRequest& request, CliContext& context, const Co
     for (qsizetype i = 0; i < checks.size(); ++i) {
         Check& c = checks[i];
         TargetOutcome& o = c.run->outcome();
-        if (!c.answered) {
+        if (!(*answers)[i]) {
             o.ok = false;
             o.message = c.written
                 ? QStringLiteral("did not answer discovery within %1 s after the restart")
@@ -153,6 +126,7 @@ void CliApp::verifyPlan(const CliRequest& request, CliContext& context, const Co
             context.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(o.target, o.message));
             continue;
         }
+        c.row = *(*answers)[i];
         o.ip = recordText(c.row.ipText);
         o.devName = recordText(c.row.deviceName);
         reads.add(c.run->followUpRead(c.row));
