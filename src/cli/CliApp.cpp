@@ -124,13 +124,26 @@ int CliApp::run(const CliRequest& request)
             const QByteArray table = fleet.summary(wallMs);
             std::fwrite(table.constData(), 1, static_cast<size_t>(table.size()), stderr);
         }
-    } else if (request.json) {
-        printOut(fleet.summaryJson(request.command, request.wait));
+    } else {
+        printSummary(request, fleet, wallMs, request.command, request.wait);
+    }
+    return exitStatus(fleet);
+}
+
+void CliApp::printSummary(const CliRequest& request, const FleetRunner& fleet, qint64 wallMs,
+                          Command command, bool waited)
+{
+    if (request.json) {
+        printOut(fleet.summaryJson(command, waited));
     } else {
         if (request.dryRun)
             printChanges(fleet);
         printOut(fleet.summary(wallMs));
     }
+}
+
+int CliApp::exitStatus(const FleetRunner& fleet) const
+{
     if (interrupted_.load())
         return ExitInterrupted;
     return fleet.failures() > 0 ? ExitTargetFailed : ExitOk;

@@ -40,6 +40,11 @@ private:
     std::optional<QByteArray> passwordFor(Command command, const TargetId& target,
                                           const DiscoveryRecord& row, QString& problem);
     void printGet(const CliRequest& request, const FleetRunner& fleet);
+    // The summary of a run that changed modules: text, or --json.
+    void printSummary(const CliRequest& request, const FleetRunner& fleet, qint64 wallMs,
+                      Command command, bool waited);
+    // Interrupted, any module failed, or all done.
+    int exitStatus(const FleetRunner& fleet) const;
     // set --dry-run: each change as NAME: old -> new.
     void printChanges(const FleetRunner& fleet);
     // How long a wait looks for the modules again.

@@ -67,16 +67,8 @@ int CliApp::commission(const CliRequest& request, CliContext& context)
     const qint64 wallMs = fleet.run();
     if (!request.dryRun && !interrupted_.load())
         verifyPlan(request, context, plan, fleet);
-    if (request.json) {
-        printOut(fleet.summaryJson(Command::Set, false));
-    } else {
-        if (request.dryRun)
-            printChanges(fleet);
-        printOut(fleet.summary(wallMs));
-    }
-    if (interrupted_.load())
-        return ExitInterrupted;
-    return fleet.failures() > 0 ? ExitTargetFailed : ExitOk;
+    printSummary(request, fleet, wallMs, Command::Set, false);
+    return exitStatus(fleet);
 }
 
 void CliApp::verifyPlan(const CliRequest& request, CliContext& context, const CommissionPlan& plan,
