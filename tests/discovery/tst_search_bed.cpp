@@ -287,14 +287,19 @@ void TestSearchBed::broadcastListsEveryModuleOnce()
     QVERIFY(!b1.isEmpty());
     QCOMPARE(bed_.sentChunks(QStringLiteral("b1"), b1.first()).size(), 3);
 
-    QCOMPARE(run.texts,
-             (QStringList{QStringLiteral("Broadcast search..."),
-                          QStringLiteral("Broadcast search...%1 found").arg(lan1Count)}));
-    // The last text is set just before the window closes.
-    QCOMPARE(progress_->message(),
-             QStringLiteral("Broadcast search...%1 found").arg(listed.size()));
+    // The last text is set just before the window closes; a slow run may still see it.
+    const QString lastText = QStringLiteral("Broadcast search...%1 found").arg(listed.size());
+    QStringList texts = run.texts;
+    if (texts.size() == 3 && texts.last() == lastText)
+        texts.removeLast();
+    QVERIFY2(texts
+                 == (QStringList{QStringLiteral("Broadcast search..."),
+                                 QStringLiteral("Broadcast search...%1 found").arg(lan1Count)}),
+             qPrintable(run.texts.join(QStringLiteral(" | "))));
+    QCOMPARE(progress_->message(), lastText);
     QList<int> positions = run.positions;
     positions.removeAll(20); // the prepared position may be gone before the first look
+    positions.removeAll(100); // the full bar, like the last text, may be seen before the close
     QCOMPARE(positions, (QList<int>{25, 35, 45, 55, 65}));
     QCOMPARE(progress_->barPosition(), 100);
     // 1 s pause, then per address two sends each followed by 2 s of waiting.
