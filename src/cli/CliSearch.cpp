@@ -34,9 +34,11 @@ void CliSearch::noteSharedAddresses(bool broadcast, const DeviceTable& table)
 {
     // Only a broadcast hears every module at an address: a search by IP
     // reaches the one that answers ARP and proves nothing about the others.
+    // The marks add up over the run and are never cleared: a later broadcast
+    // may miss a module that is restarting, and a module reached by its MAC
+    // at an address it no longer shares is still the module meant.
     if (!broadcast)
         return;
-    context_.net->clearSharedAddresses();
     QSet<uint32_t> seen;
     for (const DiscoveryRecord& row : table.rows()) {
         const QByteArray ip = recordText(row.ipText).toLatin1();

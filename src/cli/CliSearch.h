@@ -24,7 +24,8 @@ public:
 
 private:
     // After a broadcast, tells the host network which addresses more than one
-    // listed module answers from, so that operations on them go by MAC.
+    // listed module answers from, so that operations on them go by MAC for
+    // the rest of the run.
     void noteSharedAddresses(bool broadcast, const DeviceTable& table);
 
     CliContext& context_;

@@ -63,7 +63,10 @@ class TestCliSharedBed : public QObject {
     }
 
     static QString plannedIp(int i) { return QStringLiteral("192.0.2.%1").arg(101 + i); }
-    static QString plannedName(int i) { return QStringLiteral("Hall %1, bay %2").arg(i + 1).arg(i); }
+    static QString plannedName(int i)
+    {
+        return QStringLiteral("Hall %1, bay %2").arg(i + 1).arg(i);
+    }
 
     // lanMac,lanIp,lanMask,lanGw,devName for the five modules, and a line for `extraMac`.
     QString planFile(const QByteArray& extraMac = {})
@@ -132,7 +135,8 @@ private slots:
             for (const BedModule& other : std::as_const(shared_))
                 QVERIFY(bed_.clearTranscript(other.name));
             const QString name = QStringLiteral("Unit-") + m.name;
-            const CliRun set = cli({QStringLiteral("set"), m.mac, QStringLiteral("devName=") + name});
+            const CliRun set =
+                cli({QStringLiteral("set"), m.mac, QStringLiteral("devName=") + name});
             QVERIFY2(set.exit == 0, set.err.constData());
             QVERIFY(bed_.waitUntilUp(m.name));
             QCOMPARE(bed_.setting(m.name, QStringLiteral("devName")), name);
@@ -207,15 +211,40 @@ private slots:
         verifyTablesClean();
     }
 
+    // A plan that only renames: the modules keep their one address, the wait finds them
+    // there again and each is read back by its MAC. The shared address is told once,
+    // though every broadcast of the wait hears it again.
+    void renamingPlanVerifiesAtTheSharedAddress()
+    {
+        QByteArray text = "lanMac,devName\n";
+        for (int i = 0; i < shared_.size(); ++i)
+            text += shared_[i].mac.toLatin1() + ",Desk " + QByteArray::number(i) + "\n";
+        QFile f(dir_.filePath(QStringLiteral("rename.csv")));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+        f.close();
+        const CliRun r =
+            cli({QStringLiteral("set"), QStringLiteral("--plan"), f.fileName()}, 120000);
+        QVERIFY2(r.exit == 0, r.err.constData());
+        QVERIFY2(r.out.contains("5 targets, 5 succeeded, 0 failed"), r.out.constData());
+        QVERIFY2(r.err.count("192.0.2.50 answers for several modules") == 1, r.err.constData());
+        for (int i = 0; i < shared_.size(); ++i) {
+            const BedModule& m = shared_[i];
+            QCOMPARE(bed_.setting(m.name, QStringLiteral("devName")),
+                     QStringLiteral("Desk %1").arg(i));
+            QCOMPARE(bed_.setting(m.name, QStringLiteral("lanIp")), m.ip);
+        }
+        verifyTablesClean();
+    }
+
     // Five modules on one factory address each get an address of their own and a name (one
     // with a comma, quoted); the run finds each again at its new address and reads it back. A
     // sixth line names a module that is not there: it alone fails, and the status says so.
     void planCommissionsEachModuleAndVerifies()
     {
         const QByteArray absent = "02:54:58:EE:EE:EE";
-        const CliRun r = cli(
-            {QStringLiteral("set"), QStringLiteral("--plan"), planFile(absent), QStringLiteral("--json")},
-            240000);
+        const CliRun r = cli({QStringLiteral("set"), QStringLiteral("--plan"), planFile(absent),
+                              QStringLiteral("--json")},
+                             240000);
         QCOMPARE(r.exit, 1);
         const QJsonArray summary = QJsonDocument::fromJson(r.out).array();
         QCOMPARE(summary.size(), 6);
@@ -231,7 +260,7 @@ private slots:
             QCOMPARE(bed_.setting(m.name, QStringLiteral("lanIp")), plannedIp(i));
             QCOMPARE(bed_.setting(m.name, QStringLiteral("lanGw")), QStringLiteral("192.0.2.254"));
             QCOMPARE(bed_.setting(m.name, QStringLiteral("devName")), plannedName(i));
-            QCOMPARE(bed_.state(m.name).value(QStringLiteral("restarts")), QStringLiteral("2"));
+            QCOMPARE(bed_.state(m.name).value(QStringLiteral("restarts")), QStringLiteral("3"));
         }
         const QJsonObject missing = summary[5].toObject();
         QCOMPARE(missing.value(QStringLiteral("result")).toString(), QStringLiteral("failed"));
