@@ -30,9 +30,6 @@ constexpr char kPasswordVariable[] = "TARVANIX_PASSWORD";
 constexpr char kNewPasswordVariable[] = "TARVANIX_NEW_PASSWORD";
 // A firmware image is sent in 1024-byte blocks; nothing sensible is larger.
 constexpr qint64 kFirmwareMaxBytes = 64 * 1024 * 1024;
-// A module may still answer for a moment before it restarts: an answer counts
-// once it has been silent for one search, or after this long.
-constexpr qint64 kRestartGraceMs = 8000;
 
 } // namespace
 

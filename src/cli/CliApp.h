@@ -49,6 +49,9 @@ private:
     void printChanges(const FleetRunner& fleet);
     // How long a wait looks for the modules again.
     static constexpr qint64 kWaitMs = 60000;
+    // A module may still answer for a moment before it restarts: a wait
+    // trusts an answer from where it was once this long has passed.
+    static constexpr qint64 kRestartGraceMs = 8000;
     // Broadcasts, at most kWaitMs, until each of `runs`' modules answers
     // again: once it has been silent for one search, or when
     // `settled(index, row, ms since the wait began)` holds. The row each

@@ -17,11 +17,6 @@
 namespace tvx::cli {
 
 namespace {
-// A module may still answer for a moment before it restarts: an answer counts
-// once it has been silent for one search, once it answers from its new
-// address, or this long after its write.
-constexpr qint64 kRestartGraceMs = 8000;
-
 qint64 monotonicMs()
 {
     QElapsedTimer now;
