@@ -26,7 +26,8 @@
 #include <QJsonObject>
 #include <QProgressBar>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QItemSelectionModel>
+#include <QTreeView>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -146,9 +147,7 @@ void addRow(TmainForm& main, const QByteArray& ip, const QByteArray& mac, const 
     std::strncpy(r.deviceMode, "normal", 9);
     std::strncpy(r.passwordState, "None", 9);
     main.addDevice(r);
-    QTreeWidget* list = main.deviceList();
-    list->clearSelection();
-    list->topLevelItem(list->topLevelItemCount() - 1)->setSelected(true);
+    main.selectDeviceRow(main.visibleDeviceCount() - 1);
 }
 
 struct BedModule {
@@ -197,12 +196,12 @@ int readBench(TmainForm& main, PrintingPrompter& prompter, const QStringList& ar
         main.clearDevices();
         addRow(main, ip, mac, name);
         settle(200);
-        QTreeWidget* list = main.deviceList();
+        QTreeView* list = main.deviceList();
         watch.paintedNs = -1;
         watch.armed = true;
         watch.clock.start();
         // Through the list's own signal, as a double-click on the row gives it.
-        emit list->itemDoubleClicked(list->selectedItems().value(0), 2);
+        emit list->doubleClicked(list->selectionModel()->selectedRows(2).value(0));
         const double filledMs = static_cast<double>(watch.clock.nsecsElapsed()) / 1e6;
         QElapsedTimer limit;
         limit.start();
@@ -240,8 +239,6 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
         std::fprintf(stderr, "no bed description (TVX_BED_INFO)\n");
         return 2;
     }
-    QTreeWidget* list = main.deviceList();
-
     // The UI thread's responsiveness: how much later than its 10 ms a precise
     // timer fires, while idle and while the search runs.
     std::vector<double> idle, during;
@@ -267,7 +264,7 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
     if (auto* bar =
             progress ? progress->findChild<QProgressBar*>(QStringLiteral("prgBar")) : nullptr)
         QObject::connect(bar, &QProgressBar::valueChanged,
-                         [&] { rowsAtStep.push_back(list->topLevelItemCount()); });
+                         [&] { rowsAtStep.push_back(main.deviceCount()); });
 
     const long rssBefore = bench::residentKiB();
     samples = &during;
@@ -280,7 +277,7 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
     last = -1;
 
     std::set<QString> listed;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
+    for (int i = 0; i < main.deviceCount(); ++i)
         listed.insert(main.deviceCell(i, CellMac).toUpper());
     std::map<QString, int> perLan, missingPerLan;
     QStringList missing;
@@ -301,7 +298,7 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
                 "late_max_ms=%.3f late_samples=%zu idle_median_ms=%.3f idle_p99_ms=%.3f "
                 "idle_max_ms=%.3f rss_empty_kib=%ld rss_listed_kib=%ld rows_per_step=%s "
                 "messages=%d\n",
-                list->topLevelItemCount(), static_cast<long long>(modules.size()), searchMs,
+                main.deviceCount(), static_cast<long long>(modules.size()), searchMs,
                 bench::median(during), bench::quantile(during, 0.99), bench::quantile(during, 1.0),
                 during.size(), bench::median(idle), bench::quantile(idle, 0.99),
                 bench::quantile(idle, 1.0), rssBefore, rssAfter, qPrintable(steps), prompter.shown);

@@ -1,46 +1,35 @@
 #include "app/Mainfrm.h"
 
 #include "app/ModuleTitle.h"
-#include "config/DeviceListText.h"
-
+#include "discovery/DeviceRegistry.h"
 #include "discovery/Sipdlg.h"
 #include "firmware/FirmwareDialog.h"
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradepsswddlg.h"
 #include "handover/Prompter.h"
 #include "handover/WorkerThread.h"
-#include "net/Ipv4.h"
 #include "net/SharedHostNetwork.h"
 #include "protocol/Passworddlg.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QIcon>
 #include <QImageReader>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
 #include <QSplitter>
-#include <QStyledItemDelegate>
 #include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -54,42 +43,7 @@ const QString kBroadcast = QStringLiteral("Broadcast");
 const QString kSearchByIp = QStringLiteral("Search by IP");
 const QString kUpgrade = QStringLiteral("Upgrade");
 const QString kReboot = QStringLiteral("Reboot");
-const QColor kOpenRowColour(0, 0, 255);
-const QColor kGridLineColour(0xd8, 0xd8, 0xd8);
 const QRect kPlacement(337, 203, 785, 552);
-
-// A device row: sorting by Number keeps the search's numbers in numeric order.
-class DeviceItem : public QTreeWidgetItem {
-public:
-    using QTreeWidgetItem::QTreeWidgetItem;
-    bool operator<(const QTreeWidgetItem& other) const override
-    {
-        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
-        if (column == 0)
-            return text(0).toInt() < other.text(0).toInt();
-        return QTreeWidgetItem::operator<(other);
-    }
-};
-
-// Draws each cell as the style does, then its right and bottom grid line.
-// A selected row keeps the style's own highlight and highlighted text, which
-// the style uses for an open (blue) row too.
-class GridLineDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-
-    void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
-    {
-        QStyledItemDelegate::paint(painter, option, index);
-        painter->save();
-        painter->setPen(kGridLineColour);
-        const QRect r = option.rect;
-        painter->drawLine(r.topRight(), r.bottomRight());
-        painter->drawLine(r.bottomLeft(), r.bottomRight());
-        painter->restore();
-    }
-};
 } // namespace
 
 TmainForm::TmainForm(const AppEnvironment& env, QWidget* parent) : QMainWindow(parent), env_(env)
@@ -194,63 +148,7 @@ void TmainForm::createControls()
     connect(deviceFilterEdit, &QLineEdit::textChanged, this, &TmainForm::applyDeviceFilter);
     rightLayout->addWidget(gridSplitter);
 
-    deviceListView = new QTreeWidget(gridSplitter);
-    deviceListView->setObjectName(QStringLiteral("deviceListView"));
-    deviceListView->setRootIsDecorated(false);
-    deviceListView->setItemsExpandable(false);
-    deviceListView->setUniformRowHeights(true);
-    deviceListView->setAllColumnsShowFocus(true);
-    deviceListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    deviceListView->setSelectionMode(QAbstractItemView::SingleSelection);
-    deviceListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    // The grid lines are drawn by a delegate: an item style sheet would hand
-    // the rows to the style-sheet style, which draws a selected row as a pale
-    // band with no readable text.
-    deviceListView->setItemDelegate(new GridLineDelegate(deviceListView));
-    // Some styles pale the highlight of an inactive window until white text
-    // on it cannot be read: the selection keeps its active colours.
-    QPalette listPalette = deviceListView->palette();
-    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
-        listPalette.setBrush(QPalette::Inactive, role, listPalette.brush(QPalette::Active, role));
-    deviceListView->setPalette(listPalette);
-    deviceListView->setHeaderLabels({QStringLiteral("Number"), QStringLiteral("Device Name"),
-                                     QStringLiteral("MAC Address"), QStringLiteral("IP Address"),
-                                     QStringLiteral("Password"), QStringLiteral("Model Name"),
-                                     QStringLiteral("Device Mode")});
-    // Fixed widths with empty space after the last column, as a report list has.
-    deviceListView->header()->setStretchLastSection(false);
-    // Where the desktop font is wider than the one these widths were made for,
-    // a column grows just enough that a full MAC or IP address and the caption
-    // stay readable; it never shrinks below its width.
-    const int widths[] = {50, 82, 106, 95, 60, 82, 80};
-    const QString samples[] = {QStringLiteral("Number"),
-                               QString(),
-                               QStringLiteral("00:00:00:00:00:00"),
-                               QStringLiteral("255.255.255.255"),
-                               QStringLiteral("Password"),
-                               QString(),
-                               QStringLiteral("Device Mode")};
-    const QFontMetrics metrics(deviceListView->font());
-    for (int i = 0; i < 7; ++i) {
-        // Room for the sort arrow beside the caption as well.
-        const int needed =
-            samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12 + 14;
-        deviceListView->setColumnWidth(i, std::max(widths[i], needed));
-    }
-    connect(deviceListView, &QTreeWidget::itemDoubleClicked, this,
-            [this] { deviceListViewDblClick(); });
-    // Sorted by Number until a header is clicked: the search's order.
-    deviceListView->header()->setSortIndicator(0, Qt::AscendingOrder);
-    deviceListView->setSortingEnabled(true);
-    deviceListView->installEventFilter(this);
-    deviceListView->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(deviceListView, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-        if (!deviceListView->itemAt(pos))
-            return;
-        QMenu* menu = deviceContextMenu();
-        menu->exec(deviceListView->viewport()->mapToGlobal(pos));
-        delete menu;
-    });
+    createDeviceList(gridSplitter);
 
     msgMemo = new QPlainTextEdit(gridSplitter);
     msgMemo->setObjectName(QStringLiteral("msgMemo"));
@@ -302,7 +200,7 @@ void TmainForm::FormShow()
         return;
     }
     networkReady_ = true;
-    std::memset(openDeviceMacs, 0, sizeof openDeviceMacs);
+    devices_->clearOpenDevices();
     searchBusy_ = false;
 }
 
@@ -569,9 +467,12 @@ bool TmainForm::drainWorkers(int maxMilliseconds)
 }
 
 WorkerLink TmainForm::makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view,
-                               int barMaximum)
+                               int barMaximum, const QString& module)
 {
-    return WorkerLink(token, view, env_.prompter, logSink(), barMaximum);
+    WorkerLink link(token, view, env_.prompter, logSink(), barMaximum);
+    if (!module.isEmpty())
+        link.keepWhileRunning(devices_->hold(module));
+    return link;
 }
 
 WorkerLink::LogFn TmainForm::logSink()
@@ -591,176 +492,6 @@ WorkerLink::LogFn TmainForm::logSink()
     };
 }
 
-// ---- device table ----
-
-void TmainForm::clearDevices()
-{
-    deviceListView->clear();
-    listedMacs.clear();
-    listedAddresses.clear();
-    hostNetwork_->clearSharedAddresses();
-}
-
-int TmainForm::deviceCount() const
-{
-    return deviceListView->topLevelItemCount();
-}
-
-void TmainForm::addDevice(const DiscoveryRecord& record)
-{
-    const QString mac =
-        QString::fromLatin1(record.macText, static_cast<int>(strnlen(record.macText, 17)));
-    // Rows leave the list only all at once.
-    if (deviceListView->topLevelItemCount() == 0) {
-        listedMacs.clear();
-        listedAddresses.clear();
-        hostNetwork_->clearSharedAddresses();
-    }
-    if (listedMacs.contains(mac))
-        return;
-    const auto text = [](const char* field, size_t room) {
-        return QString::fromLatin1(field, static_cast<int>(strnlen(field, room)));
-    };
-    // The row is filled before it joins the list, so that the list learns of it
-    // once, not once per cell: a search may add thousands in one go.
-    QStringList cells(1 + 6);
-    cells[0] = QString::number(deviceListView->topLevelItemCount() + 1);
-    cells[1 + CellDeviceName] = text(record.deviceName, sizeof record.deviceName);
-    cells[1 + CellMac] = text(record.macText, sizeof record.macText);
-    cells[1 + CellIp] = text(record.ipText, sizeof record.ipText);
-    cells[1 + CellPassword] = text(record.passwordState, sizeof record.passwordState);
-    cells[1 + CellModel] = text(record.modelName, sizeof record.modelName);
-    cells[1 + CellMode] = text(record.deviceMode, sizeof record.deviceMode);
-    auto* item = new DeviceItem(cells);
-    deviceListView->addTopLevelItem(item);
-    listedMacs.insert(cells[1 + CellMac].left(17));
-    const uint32_t address = parseIpv4(cells[1 + CellIp].toLatin1().constData(), false);
-    if (listedAddresses.contains(address))
-        hostNetwork_->markAddressShared(address);
-    listedAddresses.insert(address);
-    item->setHidden(!rowMatchesFilter(item, deviceFilterEdit->text()));
-    // No other row's colour can have changed, and a new row has the list's
-    // own colour unless its module's window is open. A sorted list may have
-    // put the row anywhere.
-    const int row = deviceListView->indexOfTopLevelItem(item);
-    if (rowIsOpen(row))
-        deviceListViewCustomDrawItem(row);
-}
-
-int TmainForm::firstSelectedRow() const
-{
-    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
-        if (deviceListView->topLevelItem(i)->isSelected())
-            return i;
-    }
-    return -1;
-}
-
-QString TmainForm::deviceCell(int row, DeviceCell cell) const
-{
-    const QTreeWidgetItem* item = deviceListView->topLevelItem(row);
-    return item ? item->text(1 + cell) : QString();
-}
-
-int TmainForm::markDeviceOpen(const char* mac, bool open)
-{
-    int found = -1;
-    for (int i = 0; i < 100; ++i) {
-        if (openDeviceMacs[i][0] && std::strncmp(openDeviceMacs[i], mac, 17) == 0) {
-            found = i;
-            break;
-        }
-    }
-    if (open) {
-        if (found >= 0)
-            return -1;
-        for (auto& slot : openDeviceMacs) {
-            if (!slot[0]) {
-                std::memset(slot, 0, sizeof slot);
-                std::strncpy(slot, mac, 17);
-                break;
-            }
-        }
-    } else if (found >= 0) {
-        openDeviceMacs[found][0] = '\0';
-    }
-    repaintDeviceList();
-    return 0;
-}
-
-int TmainForm::isDeviceOpen(const char* mac) const
-{
-    for (const auto& slot : openDeviceMacs) {
-        if (slot[0] && std::strncmp(slot, mac, 17) == 0)
-            return -1;
-    }
-    return 0;
-}
-
-bool TmainForm::rowIsOpen(int row) const
-{
-    const QByteArray mac = deviceCell(row, CellMac).toLatin1();
-    return !mac.isEmpty() && isDeviceOpen(mac.constData()) != 0;
-}
-
-void TmainForm::repaintDeviceList()
-{
-    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i)
-        deviceListViewCustomDrawItem(i);
-}
-
-void TmainForm::deviceListViewCustomDrawItem(int row)
-{
-    QTreeWidgetItem* item = deviceListView->topLevelItem(row);
-    if (!item)
-        return;
-    // A row without all six cells keeps the list's own colour.
-    const bool open = item->columnCount() >= 1 + 6 && rowIsOpen(row);
-    for (int c = 0; c < item->columnCount(); ++c) {
-        if (open)
-            item->setForeground(c, QBrush(kOpenRowColour));
-        else
-            item->setData(c, Qt::ForegroundRole, QVariant());
-    }
-}
-
-QColor TmainForm::deviceRowColour(int row) const
-{
-    const QTreeWidgetItem* item = deviceListView->topLevelItem(row);
-    if (!item)
-        return {};
-    const QVariant v = item->data(1 + CellMac, Qt::ForegroundRole);
-    return v.isValid() ? v.value<QBrush>().color()
-                       : deviceListView->palette().color(QPalette::Text);
-}
-
-// ---- menus, filter, export ----
-
-void TmainForm::createDeviceMenu()
-{
-    deviceMenu = menuBar()->addMenu(QStringLiteral("Device"));
-    deviceMenu->setObjectName(QStringLiteral("deviceMenu"));
-    const auto add = [this](const QString& text, const QKeySequence& keys, auto run) {
-        QAction* action = deviceMenu->addAction(text);
-        action->setShortcut(keys);
-        action->setShortcutContext(Qt::WindowShortcut);
-        connect(action, &QAction::triggered, this, run);
-        return action;
-    };
-    add(kBroadcast, QKeySequence(Qt::Key_F5), [this] { runFunction(kBroadcast); });
-    add(kSearchByIp, QKeySequence(Qt::CTRL | Qt::Key_I), [this] { runFunction(kSearchByIp); });
-    deviceMenu->addSeparator();
-    add(QStringLiteral("Configure"), QKeySequence(Qt::CTRL | Qt::Key_O),
-        [this] { deviceListViewDblClick(); });
-    upgradeAction =
-        add(kUpgrade, QKeySequence(Qt::CTRL | Qt::Key_U), [this] { runFunction(kUpgrade); });
-    rebootAction =
-        add(kReboot, QKeySequence(Qt::CTRL | Qt::Key_R), [this] { runFunction(kReboot); });
-    // As the tree: Upgrade and Reboot only once a search has found modules.
-    upgradeAction->setEnabled(false);
-    rebootAction->setEnabled(false);
-}
-
 void TmainForm::placeOnScreen()
 {
     const QScreen* screen = QGuiApplication::primaryScreen();
@@ -777,132 +508,6 @@ void TmainForm::placeOnScreen()
     const int x = std::clamp(kPlacement.x(), area.left(), area.right() + 1 - size.width());
     const int y = std::clamp(kPlacement.y(), area.top(), area.bottom() + 1 - size.height() - frame);
     move(x, y);
-}
-
-bool TmainForm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == deviceListView && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && firstSelectedRow() >= 0) {
-            deviceListViewDblClick();
-            return true;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
-}
-
-QString TmainForm::selectedModuleLine() const
-{
-    const int row = firstSelectedRow();
-    if (row < 0)
-        return {};
-    return QStringLiteral("%1  %2  %3")
-        .arg(deviceCell(row, CellDeviceName), deviceCell(row, CellIp), deviceCell(row, CellMac));
-}
-
-bool TmainForm::rowMatchesFilter(const QTreeWidgetItem* item, const QString& text)
-{
-    const QString wanted = text.trimmed();
-    if (wanted.isEmpty())
-        return true;
-    for (int c = 0; c < item->columnCount(); ++c) {
-        if (item->text(c).contains(wanted, Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}
-
-void TmainForm::applyDeviceFilter(const QString& text)
-{
-    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* item = deviceListView->topLevelItem(i);
-        const bool match = rowMatchesFilter(item, text);
-        item->setHidden(!match);
-        if (!match)
-            item->setSelected(false);
-    }
-}
-
-QMenu* TmainForm::deviceContextMenu()
-{
-    auto* menu = new QMenu(deviceListView);
-    menu->setObjectName(QStringLiteral("deviceContextMenu"));
-    connect(menu->addAction(QStringLiteral("Configure")), &QAction::triggered, this,
-            [this] { deviceListViewDblClick(); });
-    QAction* upgrade = menu->addAction(kUpgrade);
-    upgrade->setEnabled(upgradeAction->isEnabled());
-    connect(upgrade, &QAction::triggered, this, [this] { runFunction(kUpgrade); });
-    QAction* reboot = menu->addAction(kReboot);
-    reboot->setEnabled(rebootAction->isEnabled());
-    connect(reboot, &QAction::triggered, this, [this] { runFunction(kReboot); });
-    menu->addSeparator();
-    connect(menu->addAction(QStringLiteral("Copy IP address")), &QAction::triggered, this,
-            [this] { copySelectedCell(CellIp); });
-    connect(menu->addAction(QStringLiteral("Copy MAC address")), &QAction::triggered, this,
-            [this] { copySelectedCell(CellMac); });
-    menu->addSeparator();
-    connect(menu->addAction(QStringLiteral("Open web console")), &QAction::triggered, this,
-            &TmainForm::openWebConsole);
-    return menu;
-}
-
-void TmainForm::copySelectedCell(DeviceCell cell)
-{
-    const int row = firstSelectedRow();
-    if (row >= 0)
-        QGuiApplication::clipboard()->setText(deviceCell(row, cell));
-}
-
-void TmainForm::openWebConsole()
-{
-    const int row = firstSelectedRow();
-    if (row < 0)
-        return;
-    QUrl url;
-    url.setScheme(QStringLiteral("http"));
-    url.setHost(deviceCell(row, CellIp));
-    url.setPath(QStringLiteral("/"));
-    if (url.isValid())
-        QDesktopServices::openUrl(url);
-}
-
-bool TmainForm::exportDeviceList(const QString& path, bool json)
-{
-    QList<QStringList> rows;
-    for (int i = 0; i < deviceListView->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* item = deviceListView->topLevelItem(i);
-        if (item->isHidden())
-            continue;
-        QStringList row;
-        for (int c = 0; c < 7; ++c)
-            row << item->text(c);
-        rows << row;
-    }
-    QFile file(path);
-    const QByteArray bytes = json ? deviceListJson(rows) : deviceListCsv(rows);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(bytes) != bytes.size()) {
-        env_.prompter->showError(
-            QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
-        return false;
-    }
-    appendLog(QStringLiteral("device list written to %1").arg(path));
-    return true;
-}
-
-void TmainForm::exportDeviceListClick()
-{
-    const QString csv = QStringLiteral("CSV (*.csv)");
-    const QString json = QStringLiteral("JSON (*.json)");
-    QString chosen;
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export device list"),
-                                                QStringLiteral("devices.csv"),
-                                                csv + QStringLiteral(";;") + json, &chosen);
-    if (path.isEmpty())
-        return;
-    const bool asJson =
-        chosen == json || path.endsWith(QStringLiteral(".json"), Qt::CaseInsensitive);
-    exportDeviceList(path, asJson);
 }
 
 } // namespace tvx

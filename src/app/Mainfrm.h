@@ -8,7 +8,6 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QMainWindow>
-#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -22,12 +21,14 @@ class QPlainTextEdit;
 class QSplitter;
 class QToolBar;
 class QToolButton;
+class QTreeView;
 class QTreeWidget;
-class QTreeWidgetItem;
 class QWidget;
 
 namespace tvx {
 
+class DeviceListFilter;
+class DeviceRegistry;
 class NetTables;
 class ProgressView;
 class Prompter;
@@ -64,10 +65,12 @@ enum DeviceCell {
     CellMode = 5
 };
 
-// The main window: function tree, device list and message log, the dispatcher
-// of the tree and the table of modules whose configuration window is open.
-// The operations it starts are implemented beside their workers
-// (search, read, upgrade and reboot), each in its own source file.
+// The main window: function tree, device list and message log, and the
+// dispatcher of the tree. The modules it lists, and which of them are open,
+// are the core's DeviceRegistry, which the list shows through a filter; the
+// list's view, menus and export are in Mainfrm_list.cpp. The operations it
+// starts are implemented beside their workers (search, read, upgrade and
+// reboot), each in its own source file.
 class TmainForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -98,11 +101,15 @@ public:
     // Any thread: lines from workers are handed to the UI thread in order.
     void appendLog(const QString& text);
 
-    // Device table.
+    // Device table. Rows are counted as the list shows them: sorted and
+    // filtered (deviceCount counts every module listed).
+    DeviceRegistry& devices() { return *devices_; }
     void addDevice(const DiscoveryRecord& record);
     void clearDevices();
     int deviceCount() const;
+    int visibleDeviceCount() const;
     int firstSelectedRow() const; // -1 when none
+    void selectDeviceRow(int row);
     QString deviceCell(int row, DeviceCell cell) const;
     // The first selected row's IP and MAC texts (zero-filled, at most 19 and
     // 17 characters) and whether its "Password" cell reads "Yes".
@@ -128,8 +135,10 @@ public:
     // open modules.
     CfgFormLinks configWindowLinks();
 
-    // A hand-over for one run of a worker that drives `view`.
-    WorkerLink makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view, int barMaximum);
+    // A hand-over for one run of a worker that drives `view`; `module` is
+    // held until the worker has ended.
+    WorkerLink makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view, int barMaximum,
+                        const QString& module = {});
     // The message log as workers write to it (any thread): it never touches
     // the window off the UI thread, and drops lines once the window is gone,
     // so a worker may keep it longer than the window lives.
@@ -144,7 +153,7 @@ public:
     void setSearchBusy(bool busy) { searchBusy_ = busy; }
 
     QTreeWidget* funcTree() const { return funcTreeView; }
-    QTreeWidget* deviceList() const { return deviceListView; }
+    QTreeView* deviceList() const { return deviceListView; }
     QPlainTextEdit* messageLog() const { return msgMemo; }
     QLineEdit* deviceFilter() const { return deviceFilterEdit; }
 
@@ -156,7 +165,6 @@ public:
     // Shows only the rows with a cell containing `text` (any case); a hidden
     // row loses its selection, so no action reaches a module out of sight.
     void applyDeviceFilter(const QString& text);
-    static bool rowMatchesFilter(const QTreeWidgetItem* item, const QString& text);
     // The selected row's right-click menu, built anew; the caller shows it
     // and deletes it.
     QMenu* deviceContextMenu();
@@ -178,6 +186,7 @@ protected:
 
 private:
     void createControls();
+    void createDeviceList(QWidget* parent);
     void createDeviceMenu();
     void placeOnScreen();
     void exportDeviceListClick();
@@ -187,9 +196,8 @@ private:
     bool requestForSelectedDevice(DeviceRequest& request, bool& hasPassword);
     void dispatchUpgrade();
     void dispatchReboot();
-    void repaintDeviceList();
-    void deviceListViewCustomDrawItem(int row);
-    bool rowIsOpen(int row) const;
+    // The registry's row shown at list row `row`; -1 when none.
+    int registryRow(int row) const;
 
     AppEnvironment env_;
     std::shared_ptr<HostNetwork> hostNetwork_;
@@ -210,20 +218,15 @@ private:
     QTreeWidget* funcTreeView = nullptr;
     QSplitter* mainSplitter = nullptr;
     QWidget* rightPanel = nullptr;
-    QTreeWidget* deviceListView = nullptr;
-    // The MAC cells of the list's rows, so that a reply from a module already
-    // listed costs one look-up, not a walk over thousands of rows.
-    QSet<QString> listedMacs;
-    // The listed rows' addresses: a second module at one marks the address
-    // shared for the host network, whose connections then go by MAC.
-    QSet<uint32_t> listedAddresses;
+    QTreeView* deviceListView = nullptr;
+    DeviceRegistry* devices_ = nullptr;
+    DeviceListFilter* deviceFilter_ = nullptr;
     QSplitter* gridSplitter = nullptr;
     QPlainTextEdit* msgMemo = nullptr;
 
     bool shownOnce_ = false;
     bool networkReady_ = false;
     bool searchBusy_ = false;
-    char openDeviceMacs[100][20] = {};
 };
 
 } // namespace tvx

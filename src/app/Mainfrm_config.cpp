@@ -1,6 +1,7 @@
 // The main window's opening of a configuration window.
 #include "app/Mainfrm.h"
 #include "config/Cfgfrm.h"
+#include "discovery/DeviceRegistry.h"
 #include "handover/Prompter.h"
 
 #include <cstring>
@@ -13,7 +14,12 @@ void TmainForm::openConfigWindow(const char* macText, const SettingsRecord& reco
 {
     // Modeless and one per module: the caller has already entered the MAC in
     // openDeviceMacs, and the window takes it out again when it closes.
-    auto* form = new TcfgForm(this, configWindowLinks(), macText, record);
+    CfgFormLinks links = configWindowLinks();
+    // While the window is open its module keeps being reached by its MAC,
+    // whatever later searches list.
+    links.moduleHold =
+        devices().hold(QString::fromLatin1(macText, static_cast<int>(strnlen(macText, 17))));
+    auto* form = new TcfgForm(this, links, macText, record);
     // Several may be open at once: the title says which module each is for.
     QString module = prompter().subject();
     if (module.isEmpty())

@@ -17,13 +17,15 @@ void TmainForm::runUpgrade(const DeviceRequest& request)
         return;
     const ModuleTitle title(form, prompter().subject());
     auto token = std::make_shared<RunToken>();
-    WorkerThread::start(std::make_unique<upgradeFwThread>(makeLink(token, form, form->barMaximum()),
-                                                          hostNetwork_, request));
+    WorkerThread::start(std::make_unique<upgradeFwThread>(
+        makeLink(token, form, form->barMaximum(), QString::fromLatin1(request.macText)),
+        hostNetwork_, request));
 
     // A cancelled run reports nothing.
     if (!runModalOperation(form, *token))
         return;
-    const WorkerOutcome outcome = upgradeFwThread::outcome(token->result);
+    const WorkerOutcome outcome =
+        WorkerOutcome::ofRun(upgradeFwThread::outcome(token->result), *token);
     if (outcome.done()) {
         if (prompter().askFinished(upgradeFwThread::successQuestion()))
             startSearch(true, nullptr);
@@ -40,12 +42,14 @@ void TmainForm::runReboot(const DeviceRequest& request)
         return;
     const ModuleTitle title(form, prompter().subject());
     auto token = std::make_shared<RunToken>();
-    WorkerThread::start(std::make_unique<rebootThread>(makeLink(token, form, form->barMaximum()),
-                                                       hostNetwork_, request));
+    WorkerThread::start(std::make_unique<rebootThread>(
+        makeLink(token, form, form->barMaximum(), QString::fromLatin1(request.macText)),
+        hostNetwork_, request));
 
     if (!runModalOperation(form, *token))
         return;
-    const WorkerOutcome outcome = rebootThread::outcome(token->result);
+    const WorkerOutcome outcome =
+        WorkerOutcome::ofRun(rebootThread::outcome(token->result), *token);
     if (outcome.done()) {
         if (prompter().askFinished(rebootThread::successQuestion()))
             startSearch(true, nullptr);

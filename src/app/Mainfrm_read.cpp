@@ -39,7 +39,8 @@ void TmainForm::deviceListViewDblClick()
     auto handOver = std::make_shared<SettingsRecord>();
     std::memset(handOver.get(), 0, sizeof *handOver);
     WorkerThread::start(
-        std::make_unique<TCPcmdgetThread>(makeLink(token, progress, progress->barMaximum()),
+        std::make_unique<TCPcmdgetThread>(makeLink(token, progress, progress->barMaximum(),
+                                                   QString::fromLatin1(macText)),
                                           hostNetwork_, record, macText, ipText, handOver));
 
     if (!runModalOperation(progress, *token))

@@ -7,9 +7,12 @@
 #include "cli/FleetRunner.h"
 #include "cli/PasswordSource.h"
 #include "cli/TerminalDisplay.h"
+#include "cli/DeviceTable.h"
+#include "config/DeviceListText.h"
 #include "config/DottedQuad.h"
 #include "config/JsonText.h"
 #include "config/RecordText.h"
+#include "discovery/DeviceRegistry.h"
 #include "firmware/FirmwareRecognition.h"
 #include "net/SharedHostNetwork.h"
 #include "net/SystemNetTables.h"
@@ -89,14 +92,17 @@ int CliApp::run(const CliRequest& request)
     }
 
     QList<TargetId> targets;
-    DeviceTable found;
+    DeviceRegistry found(context.net);
     if (const int status = resolve(request, context, targets, found); status != ExitOk)
+        return status;
+    if (const int status = refuseSharedAddresses(targets, found); status != ExitOk)
         return status;
 
     FleetRunner fleet(context, request.jobs);
     for (const TargetId& target : targets) {
-        const DiscoveryRecord* row = target.kind == TargetId::Kind::Mac ? found.findMac(target.key)
-                                                                        : found.findIp(target.key);
+        const int index = target.kind == TargetId::Kind::Mac ? found.rowOfMac(target.key)
+                                                             : found.rowOfIp(target.key);
+        const DiscoveryRecord* row = index >= 0 ? &found.record(index) : nullptr;
         if (!row) {
             fleet.add(TargetRun::failed(context, target.text,
                                         QStringLiteral("no module answered the search")));
@@ -159,13 +165,15 @@ int CliApp::discover(const CliRequest& request, CliContext& context)
         formatDottedQuad(address, dotted);
         target = QString::fromLatin1(dotted);
     }
-    DeviceTable table;
+    DeviceRegistry table(context.net);
     const int result = CliSearch(context).run(broadcast, target, table);
     if (result == -2)
         return ExitInterrupted;
     if (result != 0)
         return ExitNoModules;
-    printOut(request.json ? table.toJson() : request.csv ? table.toCsv() : table.toText());
+    printOut(request.json  ? deviceListJson(table, allDeviceRows(table))
+                 : request.csv ? deviceListCsv(table, allDeviceRows(table))
+                               : deviceTableText(table));
     return ExitOk;
 }
 
@@ -226,7 +234,7 @@ int CliApp::prepareUpgrade(const CliRequest& request, CliContext& context)
 }
 
 int CliApp::resolve(const CliRequest& request, CliContext& context, QList<TargetId>& targets,
-                    DeviceTable& found)
+                    DeviceRegistry& found)
 {
     for (const QString& text : request.targets) {
         std::optional<TargetId> id = TargetId::parse(text);
@@ -243,50 +251,52 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
     }
 
     CliSearch search(context);
-    const auto searchInto = [&](bool broadcast, const QString& address) {
-        DeviceTable table;
-        const int result = search.run(broadcast, address, table);
-        for (const DiscoveryRecord& row : table.rows())
-            found.addDevice(row);
-        return result;
-    };
     const auto searchFailed = [](int result) {
         return result == -2 ? ExitInterrupted : ExitNoModules;
     };
 
-    // One broadcast finds a whole fleet and every module named by its MAC; a
-    // lone address, or one the broadcast did not reach (behind a router), is
-    // searched for by itself.
-    const bool lonelyIp = targets.size() == 1 && targets[0].kind == TargetId::Kind::Ip;
-    if (request.all || !lonelyIp) {
-        if (const int result = searchInto(true, QString()); result != 0)
-            return searchFailed(result);
-    }
+    // One broadcast finds a whole fleet, every module named by its MAC, and
+    // every address that several modules answer: a target named by such an
+    // address must not go to whichever module answers first.
+    if (const int result = search.run(true, QString(), found); result != 0)
+        return searchFailed(result);
     if (request.all) {
         if (found.count() == 0) {
             std::fprintf(stderr, "tarvanix-cli: no module answered the search\n");
             return ExitNoModules;
         }
-        for (const DiscoveryRecord& row : found.rows()) {
+        for (int i = 0; i < found.count(); ++i) {
             TargetId id;
             id.kind = TargetId::Kind::Mac;
-            id.key = recordText(row.macText).left(17);
-            id.text = recordText(row.ipText);
+            id.key = found.cell(i, DeviceRegistry::Mac).left(17);
+            id.text = found.cell(i, DeviceRegistry::Ip);
             targets << id;
         }
         return ExitOk;
     }
+    // A module behind a router answers no broadcast of ours: it is asked at
+    // its address.
     for (const TargetId& target : std::as_const(targets)) {
-        if (target.kind != TargetId::Kind::Ip || found.findIp(target.key))
+        if (target.kind != TargetId::Kind::Ip || found.rowOfIp(target.key) >= 0)
             continue;
-        if (const int result = searchInto(false, target.key); result != 0)
+        if (const int result = search.run(false, target.key, found); result != 0)
             return searchFailed(result);
     }
-    // A module outside every subnet of the host may not answer a search by
-    // its address, yet it answers a broadcast.
-    if (lonelyIp && !found.findIp(targets[0].key)) {
-        if (const int result = searchInto(true, QString()); result != 0)
-            return searchFailed(result);
+    return ExitOk;
+}
+
+int CliApp::refuseSharedAddresses(const QList<TargetId>& targets, const DeviceRegistry& found)
+{
+    for (const TargetId& target : targets) {
+        if (target.kind != TargetId::Kind::Ip)
+            continue;
+        const QStringList macs = found.macsAt(target.key);
+        if (macs.size() > 1)
+            return refused(QStringLiteral("%1: %2 modules answer at this address (%3): name one by "
+                                          "its MAC address")
+                               .arg(target.text)
+                               .arg(macs.size())
+                               .arg(macs.join(QStringLiteral(", "))));
     }
     return ExitOk;
 }
@@ -388,14 +398,15 @@ CliApp::awaitAnswers(const CliRequest& request, CliContext& context, const QList
     CliSearch search(context);
     qsizetype left = runs.size();
     while (left > 0 && since.elapsed() < kWaitMs) {
-        DeviceTable table;
+        DeviceRegistry table(context.net);
         const int result = search.run(true, QString(), table);
         if (result == -2 || interrupted_.load())
             return std::nullopt;
         for (qsizetype i = 0; i < runs.size(); ++i) {
             if (answers[i])
                 continue;
-            const DiscoveryRecord* row = table.findMac(runs[i]->outcome().mac);
+            const int index = table.rowOfMac(runs[i]->outcome().mac);
+            const DiscoveryRecord* row = index >= 0 ? &table.record(index) : nullptr;
             if (!row) {
                 silentOnce[i] = true;
                 continue;

@@ -1,14 +1,18 @@
 #pragma once
 
 #include "cli/CliRequest.h"
-#include "cli/DeviceTable.h"
 #include "cli/TargetId.h"
+#include "handover/DeviceRecords.h"
 
 #include <QByteArray>
 
 #include <atomic>
 #include <functional>
 #include <optional>
+
+namespace tvx {
+class DeviceRegistry;
+}
 
 namespace tvx::cli {
 
@@ -34,9 +38,12 @@ private:
     int discover(const CliRequest& request, CliContext& context);
     int prepareSet(const CliRequest& request, CliContext& context);
     int prepareUpgrade(const CliRequest& request, CliContext& context);
-    // Finds every target; the table holds what the searches found.
+    // Finds every target; the registry holds what the searches found.
     int resolve(const CliRequest& request, CliContext& context, QList<TargetId>& targets,
-                DeviceTable& found);
+                DeviceRegistry& found);
+    // A target named by an address that several modules answer could be any
+    // of them: refused, naming their MACs.
+    static int refuseSharedAddresses(const QList<TargetId>& targets, const DeviceRegistry& found);
     std::optional<QByteArray> passwordFor(Command command, const TargetId& target,
                                           const DiscoveryRecord& row, QString& problem);
     void printGet(const CliRequest& request, const FleetRunner& fleet);

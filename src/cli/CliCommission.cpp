@@ -9,6 +9,7 @@
 #include "cli/FleetRunner.h"
 #include "cli/TerminalDisplay.h"
 #include "config/RecordText.h"
+#include "discovery/DeviceRegistry.h"
 
 #include <QElapsedTimer>
 
@@ -34,13 +35,14 @@ int CliApp::commission(const CliRequest& request, CliContext& context)
 
     // One broadcast finds every module of the plan; the modules that share an
     // address are then reached by MAC, one at a time.
-    DeviceTable found;
+    DeviceRegistry found(context.net);
     if (const int result = CliSearch(context).run(true, QString(), found); result != 0)
         return result == -2 ? ExitInterrupted : ExitNoModules;
 
     FleetRunner fleet(context, request.jobs);
     for (const PlanLine& line : plan.lines) {
-        const DiscoveryRecord* row = found.findMac(line.module.key);
+        const int index = found.rowOfMac(line.module.key);
+        const DiscoveryRecord* row = index >= 0 ? &found.record(index) : nullptr;
         std::unique_ptr<TargetRun> run;
         QString problem;
         std::optional<QByteArray> password;

@@ -4,15 +4,14 @@
 #include "cli/RunView.h"
 #include "cli/TerminalDisplay.h"
 #include "cli/TerminalPrompter.h"
+#include "discovery/DeviceRegistry.h"
 #include "discovery/Udpsearchthread.h"
 #include "handover/RunToken.h"
 #include "handover/WorkerLink.h"
 #include "net/HostNetwork.h"
-#include "net/Ipv4.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QSet>
 #include <QThread>
 
 namespace tvx::cli {
@@ -30,26 +29,7 @@ void drainWorkers()
     QCoreApplication::processEvents();
 }
 
-void CliSearch::noteSharedAddresses(bool broadcast, const DeviceTable& table)
-{
-    // Only a broadcast hears every module at an address: a search by IP
-    // reaches the one that answers ARP and proves nothing about the others.
-    // The marks add up over the run and are never cleared: a later broadcast
-    // may miss a module that is restarting, and a module reached by its MAC
-    // at an address it no longer shares is still the module meant.
-    if (!broadcast)
-        return;
-    QSet<uint32_t> seen;
-    for (const DiscoveryRecord& row : table.rows()) {
-        const QByteArray ip = recordText(row.ipText).toLatin1();
-        const uint32_t address = parseIpv4(ip.constData(), false);
-        if (seen.contains(address))
-            context_.net->markAddressShared(address);
-        seen.insert(address);
-    }
-}
-
-int CliSearch::run(bool broadcast, const QString& target, DeviceTable& table)
+int CliSearch::run(bool broadcast, const QString& target, DeviceRegistry& table)
 {
     QEventLoop loop;
     bool ended = false;
@@ -80,7 +60,6 @@ int CliSearch::run(bool broadcast, const QString& target, DeviceTable& table)
     // Its close still follows the end of the search; the view and the table
     // must outlive every effect the worker hands over.
     drainWorkers();
-    noteSharedAddresses(broadcast, table);
     context_.display->clearStatus();
     if (context_.interrupted && context_.interrupted->load())
         return -2;

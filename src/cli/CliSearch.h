@@ -1,8 +1,11 @@
 #pragma once
 
-#include "cli/DeviceTable.h"
 
 #include <QString>
+
+namespace tvx {
+class DeviceRegistry;
+}
 
 namespace tvx::cli {
 
@@ -13,21 +16,17 @@ struct CliContext;
 void drainWorkers();
 
 // Runs the search worker once, by broadcast or to one address, and waits for
-// it in a local event loop while its progress is shown. The window's rule of
-// one row per MAC address is kept by the DeviceTable.
+// it in a local event loop while its progress is shown. The modules go into a
+// DeviceRegistry, which keeps the window's rules: one row per MAC address,
+// and the addresses that several modules answer marked for the host network.
 class CliSearch {
 public:
     explicit CliSearch(CliContext& context) : context_(context) {}
 
     // 0 done; -1 the search failed (its message was shown); -2 interrupted.
-    int run(bool broadcast, const QString& target, DeviceTable& table);
+    int run(bool broadcast, const QString& target, DeviceRegistry& table);
 
 private:
-    // After a broadcast, tells the host network which addresses more than one
-    // listed module answers from, so that operations on them go by MAC for
-    // the rest of the run.
-    void noteSharedAddresses(bool broadcast, const DeviceTable& table);
-
     CliContext& context_;
 };
 

@@ -1,6 +1,9 @@
 #include "cli/DeviceTable.h"
 
-#include "config/DeviceListText.h"
+#include "discovery/DeviceRegistry.h"
+
+#include <QList>
+#include <QString>
 
 #include <array>
 #include <cstring>
@@ -8,17 +11,6 @@
 namespace tvx::cli {
 
 namespace {
-
-constexpr std::array<const char*, 7> kCaptions = {
-    "Number", "Device Name", "MAC Address", "IP Address", "Password", "Model Name", "Device Mode"};
-
-// The cells of one row, in the columns' order.
-std::array<QString, 7> cells(const DiscoveryRecord& r, int number)
-{
-    return {QString::number(number), recordText(r.deviceName),    recordText(r.macText),
-            recordText(r.ipText),    recordText(r.passwordState), recordText(r.modelName),
-            recordText(r.deviceMode)};
-}
 
 // A module's name is whatever bytes it sent: control characters are shown
 // escaped so that they cannot steer the terminal.
@@ -36,44 +28,18 @@ QString printable(const QString& text)
 
 } // namespace
 
-void DeviceTable::addDevice(const DiscoveryRecord& record)
-{
-    const QByteArray mac(record.macText, static_cast<qsizetype>(strnlen(record.macText, 17)));
-    if (macs_.contains(mac))
-        return;
-    macs_.insert(mac);
-    rows_.append(record);
-}
-
-const DiscoveryRecord* DeviceTable::findMac(const QString& macText) const
-{
-    for (const DiscoveryRecord& row : rows_) {
-        if (recordText(row.macText).left(17) == macText)
-            return &row;
-    }
-    return nullptr;
-}
-
-const DiscoveryRecord* DeviceTable::findIp(const QString& ipText) const
-{
-    for (const DiscoveryRecord& row : rows_) {
-        if (recordText(row.ipText) == ipText)
-            return &row;
-    }
-    return nullptr;
-}
-
-QByteArray DeviceTable::toText() const
+QByteArray deviceTableText(const DeviceRegistry& devices)
 {
     QList<std::array<QString, 7>> lines;
     std::array<QString, 7> header;
-    for (size_t c = 0; c < kCaptions.size(); ++c)
-        header[c] = QString::fromLatin1(kCaptions[c]);
+    for (size_t c = 0; c < header.size(); ++c)
+        header[c] = DeviceRegistry::captions()[static_cast<qsizetype>(c)];
     lines << header;
-    for (int i = 0; i < rows_.size(); ++i) {
-        auto row = cells(rows_[i], i + 1);
-        for (QString& cell : row)
-            cell = printable(cell);
+    for (int i = 0; i < devices.count(); ++i) {
+        const QStringList cells = devices.cells(i);
+        std::array<QString, 7> row;
+        for (size_t c = 0; c < row.size(); ++c)
+            row[c] = printable(cells.value(static_cast<qsizetype>(c)));
         lines << row;
     }
     std::array<qsizetype, 7> width{};
@@ -89,26 +55,6 @@ QByteArray DeviceTable::toText() const
         out += text.trimmed() + QLatin1Char('\n');
     }
     return out.toUtf8();
-}
-
-QList<QStringList> DeviceTable::cellRows() const
-{
-    QList<QStringList> out;
-    for (int i = 0; i < rows_.size(); ++i) {
-        const auto row = cells(rows_[i], i + 1);
-        out << QStringList(row.begin(), row.end());
-    }
-    return out;
-}
-
-QByteArray DeviceTable::toCsv() const
-{
-    return deviceListCsv(cellRows());
-}
-
-QByteArray DeviceTable::toJson() const
-{
-    return deviceListJson(cellRows());
 }
 
 } // namespace tvx::cli

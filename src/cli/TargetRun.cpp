@@ -1,7 +1,6 @@
 #include "cli/TargetRun.h"
 
 #include "cli/CliContext.h"
-#include "cli/DeviceTable.h"
 #include "cli/RunView.h"
 #include "cli/TerminalDisplay.h"
 #include "cli/TerminalPrompter.h"
@@ -13,6 +12,7 @@
 #include "handover/WorkerLink.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
+#include "protocol/Tcpcmdupdatethread.h"
 
 #include <cstring>
 
@@ -99,8 +99,10 @@ void TargetRun::start()
     timer_.start();
     switch (command_) {
     case Command::Get:
-    case Command::Set:
         startRead();
+        break;
+    case Command::Set:
+        startUpdate();
         break;
     case Command::Reboot:
         startReboot();
@@ -114,7 +116,7 @@ void TargetRun::start()
     }
 }
 
-TargetRun::Step& TargetRun::newStep(int barMaximum, std::function<void(int)> onEnd)
+TargetRun::Step& TargetRun::newStep(int barMaximum, std::function<void(const RunToken&)> onEnd)
 {
     Step step;
     step.token = std::make_shared<RunToken>();
@@ -122,7 +124,7 @@ TargetRun::Step& TargetRun::newStep(int barMaximum, std::function<void(int)> onE
     // The worker's close of its progress view ends the step; its result was
     // stored just before.
     step.view = std::make_unique<RunView>(*context_.display, name_, barMaximum,
-                                          [token, onEnd] { onEnd(token->result); });
+                                          [token, onEnd] { onEnd(*token); });
     step.prompter =
         std::make_unique<TerminalPrompter>(*context_.display, name_ + QStringLiteral(": "));
     // Not every worker closes its view after an unexpected error: the step
@@ -141,7 +143,7 @@ void TargetRun::startRead()
     readBack_ = std::make_shared<SettingsRecord>();
     std::memset(readBack_.get(), 0, sizeof *readBack_);
 
-    Step& step = newStep(kSettingsBarMaximum, [this](int result) { afterRead(result); });
+    Step& step = newStep(kSettingsBarMaximum, [this](const RunToken& run) { afterRead(run); });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kSettingsBarMaximum);
     WorkerThread::start(std::make_unique<TCPcmdgetThread>(std::move(link), context_.net, record,
@@ -149,22 +151,32 @@ void TargetRun::startRead()
     step.view->prepare();
 }
 
-void TargetRun::afterRead(int result)
+void TargetRun::afterRead(const RunToken& run)
 {
-    const WorkerOutcome outcome = TCPcmdgetThread::outcome(result);
+    const WorkerOutcome outcome = TCPcmdgetThread::outcome(run.result);
     if (!outcome.done())
         return endStep(outcome);
-    const SettingsRecord asRead = *readBack_;
-    if (command_ == Command::Get) {
-        outcome_.settings = asRead;
-        return finish(true, QString());
-    }
+    outcome_.settings = *readBack_;
+    finish(true, QString());
+}
 
-    const QString otherModule =
-        TCPcmdgetThread::otherModuleMessage(row_.ipText, row_.macText, asRead);
-    if (!otherModule.isEmpty())
-        return finish(false, otherModule);
+void TargetRun::startUpdate()
+{
+    SettingsRecord login;
+    std::memset(&login, 0, sizeof login);
+    copyText(login.passwd, password_.left(8));
+    Step& step = newStep(kSettingsBarMaximum, [this](const RunToken& run) { afterUpdate(run); });
+    WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
+                    kSettingsBarMaximum);
+    WorkerThread::start(std::make_unique<TCPcmdupdateThread>(
+        std::move(link), context_.net, login, row_.macText, row_.ipText,
+        [this](const SettingsRecord& asRead) { return decideWrite(asRead); }));
+    std::memset(login.passwd, 0, sizeof login.passwd);
+    step.view->prepare();
+}
 
+std::optional<SettingsRecord> TargetRun::decideWrite(const SettingsRecord& asRead)
+{
     QList<Assignment> assignments = assignments_ ? *assignments_ : context_.assignments;
     if (context_.fromFile && !context_.withAddress
         && !SettingsEdit::sameModule(context_.savedFromMac, fieldText(asRead.lanMac))) {
@@ -176,40 +188,34 @@ void TargetRun::afterRead(int result)
                     .arg(name_, dropped.join(QStringLiteral(", "))));
     }
     SettingsRecord toWrite;
-    const QString refused = prepareWrite(context_, assignments, asRead, toWrite, outcome_.changes);
-    if (!refused.isEmpty())
-        return finish(false, refused);
+    refusal_ = prepareWrite(context_, assignments, asRead, toWrite, outcome_.changes);
+    if (!refusal_.isEmpty())
+        return std::nullopt;
     // A write restarts the module: one that would change nothing is not made,
     // so the same script can run twice.
     if (outcome_.changes.isEmpty()) {
         outcome_.kind = TargetOutcome::Kind::Unchanged;
-        return finish(true, QString());
+        return std::nullopt;
     }
     if (context_.dryRun) {
         outcome_.kind = TargetOutcome::Kind::DryRun;
-        return finish(true, QString());
+        return std::nullopt;
     }
-    startWrite(asRead, toWrite);
+    // The summary names the module written, where it reported itself.
+    outcome_.ip = fieldText(asRead.lanIp);
+    if (const QString mac = fieldText(asRead.lanMac); !mac.isEmpty())
+        outcome_.mac = mac;
+    outcome_.kind = TargetOutcome::Kind::Done;
+    return toWrite;
 }
 
-void TargetRun::startWrite(const SettingsRecord& asRead, const SettingsRecord& record)
+void TargetRun::afterUpdate(const RunToken& run)
 {
-    // As the configuration window does: to the address and MAC the module
-    // reported when it was read, not to an edited or imported lanIp, with
-    // the password the read logged in with.
-    const QByteArray ip = fieldBytes(asRead.lanIp);
-    const QByteArray mac = fieldBytes(asRead.lanMac);
-    // The summary names the module written.
-    outcome_.ip = QString::fromLatin1(ip);
-    if (!mac.isEmpty())
-        outcome_.mac = QString::fromLatin1(mac);
-    Step& step = newStep(kSettingsBarMaximum,
-                         [this](int result) { endStep(TCPcmdsetThread::outcome(result)); });
-    WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
-                    kSettingsBarMaximum);
-    WorkerThread::start(std::make_unique<TCPcmdsetThread>(std::move(link), context_.net, record,
-                                                          mac.constData(), ip.constData()));
-    step.view->prepare();
+    const WorkerOutcome outcome =
+        WorkerOutcome::ofRun(TCPcmdupdateThread::outcome(run.result), run);
+    if (outcome.done() && !refusal_.isEmpty())
+        return finish(false, refusal_);
+    endStep(outcome);
 }
 
 void TargetRun::startReboot()
@@ -219,8 +225,9 @@ void TargetRun::startReboot()
     copyText(request.ipText, QByteArray(row_.ipText, strnlen(row_.ipText, 20)));
     copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
     copyText(request.password, password_.left(8));
-    Step& step = newStep(kDeviceBarMaximum, [this](int result) {
-        endStep(rebootThread::outcome(result), QStringLiteral("reboot"));
+    Step& step = newStep(kDeviceBarMaximum, [this](const RunToken& run) {
+        endStep(WorkerOutcome::ofRun(rebootThread::outcome(run.result), run),
+                QStringLiteral("reboot"));
     });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kDeviceBarMaximum);
@@ -237,8 +244,9 @@ void TargetRun::startUpgrade()
     copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
     copyText(request.password, password_.left(8));
     copyText(request.firmwarePath, context_.firmwarePath);
-    Step& step = newStep(kDeviceBarMaximum, [this](int result) {
-        endStep(upgradeFwThread::outcome(result), QStringLiteral("upgrade"));
+    Step& step = newStep(kDeviceBarMaximum, [this](const RunToken& run) {
+        endStep(WorkerOutcome::ofRun(upgradeFwThread::outcome(run.result), run),
+                QStringLiteral("upgrade"));
     });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kDeviceBarMaximum);

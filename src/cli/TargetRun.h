@@ -51,11 +51,12 @@ QString prepareWrite(const CliContext& context, const QList<Assignment>& assignm
                      const SettingsRecord& asRead, SettingsRecord& toWrite,
                      QList<SettingsChange>& changes);
 
-// One target of a command: the same workers the windows start, each step with
-// its own run token, progress and connection. get is one read; set is a read,
-// the changes checked as "Save to Module" checks them, then a write; reboot
-// and upgrade are one run of their worker. A step ends when its worker closes
-// its progress view; `onDone` runs on the UI thread when the target is done.
+// One target of a command: the workers the windows start, each step with its
+// own run token, progress and connection. get is one read; set reads, checks
+// the changes as "Save to Module" checks them and writes, all on one
+// connection; reboot and upgrade are one run of their worker. A step ends when
+// its worker closes its progress view; `onDone` runs on the UI thread when the
+// target is done.
 class TargetRun {
 public:
     TargetRun(CliContext& context, Command command, QString name, const DiscoveryRecord& row,
@@ -87,10 +88,14 @@ private:
     };
 
     TargetRun(CliContext& context, QString name);
-    Step& newStep(int barMaximum, std::function<void(int result)> onEnd);
+    Step& newStep(int barMaximum, std::function<void(const RunToken& run)> onEnd);
     void startRead();
-    void afterRead(int result);
-    void startWrite(const SettingsRecord& asRead, const SettingsRecord& record);
+    void afterRead(const RunToken& run);
+    void startUpdate();
+    // What set writes to the module that reported `asRead`; nothing when it
+    // would change nothing, for a dry run, or when refused (`refusal_`).
+    std::optional<SettingsRecord> decideWrite(const SettingsRecord& asRead);
+    void afterUpdate(const RunToken& run);
     void startReboot();
     void startUpgrade();
     // A failure's message is printed unless the run has shown it already.
@@ -108,6 +113,7 @@ private:
     std::optional<QList<Assignment>> assignments_;
     std::vector<Step> steps_;
     std::shared_ptr<SettingsRecord> readBack_;
+    QString refusal_;
     QElapsedTimer timer_;
     TargetOutcome outcome_;
 };

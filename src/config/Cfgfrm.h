@@ -41,6 +41,9 @@ struct CfgFormLinks {
     std::function<void()> searchAgain;
     // The window closes: its module no longer counts as open.
     std::function<void(const char* macText)> moduleClosed;
+    // Whatever keeps the module known while the window lives (its shared
+    // address, for one); released with the window.
+    std::shared_ptr<void> moduleHold;
 };
 
 // The configuration window of one module: a modeless window, one per opened

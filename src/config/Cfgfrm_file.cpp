@@ -102,7 +102,8 @@ void TcfgForm::loadFileBtnClick()
 
     const CfgEntries before = currentEntries();
     CfgEntries now = before;
-    const QString refused = SettingsEdit::apply(file.assignments, nullptr, now, true);
+    const QString refused =
+        SettingsEdit::apply(file.assignments, nullptr, now, true, &loadedRecord_);
     if (!refused.isEmpty()) {
         links_.prompter->showError(refused);
         return;

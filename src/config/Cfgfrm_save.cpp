@@ -97,6 +97,7 @@ void TcfgForm::runSave()
     // stays valid for a cancelled worker that finishes after we have closed.
     auto token = std::make_shared<RunToken>();
     WorkerLink link(token, progress, links_.prompter, links_.log, 100);
+    link.keepWhileRunning(links_.moduleHold);
     WorkerThread::start(std::make_unique<TCPcmdsetThread>(std::move(link), links_.network, record_,
                                                           deviceMac_, deviceIp_));
     if (!runModalOperation(progress, *token)) {
@@ -104,7 +105,8 @@ void TcfgForm::runSave()
         return;
     }
 
-    const WorkerOutcome outcome = TCPcmdsetThread::outcome(token->result);
+    const WorkerOutcome outcome =
+        WorkerOutcome::ofRun(TCPcmdsetThread::outcome(token->result), *token);
     if (outcome.done()) {
         // This window is closing: only what it was given is used from here on.
         const CfgFormLinks links = links_;
@@ -118,6 +120,10 @@ void TcfgForm::runSave()
     }
     if (!outcome.message.isEmpty())
         links_.prompter->showError(outcome.message);
+    // Another module answered and nothing was written: the entries stay, so
+    // that the user can try again or save them to a file.
+    if (outcome.code == kOtherModuleResult)
+        return;
     close();
 }
 

@@ -2,6 +2,7 @@
 
 #include "config/JsonText.h"
 #include "config/SettingsEdit.h"
+#include "discovery/DeviceRegistry.h"
 
 #include <array>
 
@@ -9,12 +10,9 @@ namespace tvx {
 
 namespace {
 
-constexpr std::array<const char*, 7> kCaptions = {
-    "Number", "Device Name", "MAC Address", "IP Address", "Password", "Model Name", "Device Mode"};
 // The settings' key style; the password state as the boolean it is.
 constexpr std::array<const char*, 7> kKeys = {"number",   "devName", "lanMac", "lanIp",
                                               "password", "model",   "mode"};
-constexpr size_t kPasswordColumn = 4;
 
 QString csvCell(const QString& text)
 {
@@ -26,39 +24,43 @@ QString csvCell(const QString& text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-QString cell(const QStringList& row, size_t column)
-{
-    const auto c = static_cast<qsizetype>(column);
-    return c < row.size() ? row.at(c) : QString();
-}
-
 } // namespace
 
-QByteArray deviceListCsv(const QList<QStringList>& rows)
+QList<int> allDeviceRows(const DeviceRegistry& devices)
 {
-    QString out;
-    for (size_t c = 0; c < kCaptions.size(); ++c)
-        out += (c ? QStringLiteral(",") : QString()) + QString::fromLatin1(kCaptions[c]);
-    out += QLatin1Char('\n');
-    for (const QStringList& row : rows) {
-        for (size_t c = 0; c < kCaptions.size(); ++c)
-            out += (c ? QStringLiteral(",") : QString()) + csvCell(cell(row, c));
-        out += QLatin1Char('\n');
+    QList<int> rows;
+    for (int i = 0; i < devices.count(); ++i)
+        rows << i;
+    return rows;
+}
+
+QByteArray deviceListCsv(const DeviceRegistry& devices, const QList<int>& rows)
+{
+    QString out = DeviceRegistry::captions().join(QLatin1Char(',')) + QLatin1Char('\n');
+    for (const int row : rows) {
+        QStringList cells;
+        for (const QString& cell : devices.cells(row))
+            cells << csvCell(cell);
+        out += cells.join(QLatin1Char(',')) + QLatin1Char('\n');
     }
     return out.toUtf8();
 }
 
-QByteArray deviceListJson(const QList<QStringList>& rows)
+QByteArray deviceListJson(const DeviceRegistry& devices, const QList<int>& rows)
 {
     QList<OrderedObject> objects;
-    for (const QStringList& row : rows) {
+    for (const int row : rows) {
+        const QStringList cells = devices.cells(row);
         OrderedObject object{{QStringLiteral("version"), kJsonVersion}};
         for (size_t c = 0; c < kKeys.size(); ++c) {
-            if (c == kPasswordColumn)
-                object.append(
-                    {QString::fromLatin1(kKeys[c]), cell(row, c) == QLatin1String("Yes")});
+            const QString key = QString::fromLatin1(kKeys[c]);
+            const QString cell = cells.value(static_cast<qsizetype>(c));
+            if (c == DeviceRegistry::Password)
+                object.append({key, cell == QLatin1String("Yes")});
             else
-                object.append({QString::fromLatin1(kKeys[c]), cell(row, c)});
+                object.append({key, cell});
+            if (c == DeviceRegistry::Ip)
+                object.append({QStringLiteral("sharedIp"), devices.addressShared(row)});
         }
         objects << object;
     }

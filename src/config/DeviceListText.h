@@ -2,15 +2,19 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QStringList>
 
 namespace tvx {
 
+class DeviceRegistry;
+
 // The device list as scripts read it, from the window's export and from
 // `tarvanix-cli discover` alike: CSV under the list's captions (RFC 4180
-// quoting, LF line ends), or the JSON array of docs/json.md. Each row holds
-// the list's seven cells in column order, Number first.
-QByteArray deviceListCsv(const QList<QStringList>& rows);
-QByteArray deviceListJson(const QList<QStringList>& rows);
+// quoting, LF line ends), or the JSON array of docs/json.md, which also says
+// whether a module's address is answered by other modules too. `rows` are
+// the registry's rows to write, in the order to write them.
+QByteArray deviceListCsv(const DeviceRegistry& devices, const QList<int>& rows);
+QByteArray deviceListJson(const DeviceRegistry& devices, const QList<int>& rows);
+// Every row, in the registry's order.
+QList<int> allDeviceRows(const DeviceRegistry& devices);
 
 } // namespace tvx

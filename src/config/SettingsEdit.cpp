@@ -245,23 +245,35 @@ QString SettingsEdit::checkName(const QString& name)
     return {};
 }
 
-QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out)
+namespace {
+
+// Names every value; checks the forms of those `checkForms` asks for.
+QString parseValues(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out,
+                    bool checkForms)
 {
     out.clear();
     for (const auto& [name, value] : raw) {
-        if (const QString bad = checkName(name); !bad.isEmpty())
+        if (const QString bad = SettingsEdit::checkName(name); !bad.isEmpty())
             return bad;
         const SettingsField* f = findField(name);
         for (const Assignment& earlier : out) {
             if (earlier.field == f)
                 return QStringLiteral("%1 is given twice").arg(name);
         }
-        const QString problem = checkForm(*f, value);
-        if (!problem.isEmpty())
-            return problem;
-        out.append({f, value});
+        if (checkForms) {
+            if (const QString problem = checkForm(*f, value); !problem.isEmpty())
+                return problem;
+        }
+        out.append({f, value, checkForms});
     }
     return {};
+}
+
+} // namespace
+
+QString SettingsEdit::parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out)
+{
+    return parseValues(raw, out, true);
 }
 
 QString SettingsEdit::parseArguments(const QStringList& arguments, QList<Assignment>& out)
@@ -317,7 +329,7 @@ QString SettingsEdit::parseFile(const QByteArray& bytes, const QString& path, Se
         }
         raw.append({name, text});
     }
-    const QString problem = parse(raw, out.assignments);
+    const QString problem = parseValues(raw, out.assignments, false);
     return problem.isEmpty() ? QString() : QStringLiteral("%1: %2").arg(path, problem);
 }
 
@@ -379,8 +391,17 @@ QList<SettingsChange> SettingsEdit::changes(const SettingsRecord& asRead,
 }
 
 QString SettingsEdit::apply(const QList<Assignment>& assignments, const SettingsRecord* asRead,
-                            CfgEntries& now, bool skipInactive)
+                            CfgEntries& now, bool skipInactive, const SettingsRecord* holds)
 {
+    // Nothing goes in unless every value that changes something could have
+    // been entered.
+    const SettingsRecord* module = asRead ? asRead : holds;
+    for (const Assignment& a : assignments) {
+        if (a.formChecked || (module && a.value == readValue(*a.field, *module)))
+            continue;
+        if (const QString problem = checkForm(*a.field, a.value); !problem.isEmpty())
+            return problem;
+    }
     for (const Stage stage : {Stage::Controlling, Stage::Dependent}) {
         for (const Assignment& a : assignments) {
             const SettingsField& f = *a.field;

@@ -13,10 +13,14 @@ namespace tvx {
 
 struct SettingsField;
 
-// One NAME=VALUE, its name found and its value's form checked.
+// One NAME=VALUE, its name found. A value typed on the command line has its
+// form checked at once; a value from a settings file only once it differs
+// from what the module holds (`formChecked` false until then): a file saved
+// from a module must go back onto it, whatever the module held.
 struct Assignment {
     const SettingsField* field = nullptr;
     QString value;
+    bool formChecked = true;
 };
 
 // What a settings file holds: the values to put into the controls, the
@@ -66,8 +70,9 @@ public:
     static QString parseArguments(const QStringList& arguments, QList<Assignment>& out);
     // A settings file's text: one object, or an array of exactly one, of
     // strings (integers pass too). "version" and "target" are skipped, the
-    // shown-only fields are listed in `shownOnly` and not taken. Errors begin
-    // with `path`.
+    // shown-only fields are listed in `shownOnly` and not taken. The values'
+    // forms are checked by apply, against the module. Errors begin with
+    // `path`.
     static QString parseFile(const QByteArray& bytes, const QString& path, SettingsFile& out);
     // Reads `path` (a regular file of at most 1 MiB) and parses it.
     static QString readFile(const QString& path, SettingsFile& out);
@@ -82,13 +87,15 @@ public:
     // Puts the values into `now` (the entries loaded from `asRead`). A value
     // equal to the module's own is no change and always passes; without
     // `asRead` (a window whose controls the user may have edited) every value
-    // goes into its control. Empty when
+    // goes into its control, and one not yet checked is checked unless it
+    // equals what `holds` (the module as the window read it) holds. Empty when
     // applied, else why the window would not have let it be entered. With
     // `skipInactive` (a settings file, which names every field) a value for a
     // control that the modes leave disabled or hidden is passed over instead:
     // a user could not have entered it, and the write would not send it.
     static QString apply(const QList<Assignment>& assignments, const SettingsRecord* asRead,
-                         CfgEntries& now, bool skipInactive = false);
+                         CfgEntries& now, bool skipInactive = false,
+                         const SettingsRecord* holds = nullptr);
 
     // What writing `toWrite` would change on a module that holds `asRead`:
     // each line the write would send whose value differs from the module's.

@@ -10,7 +10,8 @@ namespace tvx {
 
 namespace {
 // -1 (no address) and -2 (cancelled) show nothing.
-constexpr std::array<std::pair<int, const char*>, 3> kMessages{{
+constexpr std::array<std::pair<int, const char*>, 4> kMessages{{
+    {kOtherModuleResult, "another module answered"},
     {-6, "send command failed"},
     {-5, "login to device failed"},
     {-3, "connect to device failed"},
@@ -63,15 +64,16 @@ void rebootThread::execute()
 {
     CommandConnection connection(*net_, link(), WorkerFamily::Device, ipText_, macText_,
                                  commandPort_);
-    const int result = reboot(connection);
+    QString otherModule;
+    const int result = reboot(connection, otherModule);
     connection.closeConnection();
 
-    link().storeResult(result);
+    link().storeResult(result, otherModule);
     link().stepBy(1000);
     link().finish();
 }
 
-int rebootThread::reboot(CommandConnection& connection)
+int rebootThread::reboot(CommandConnection& connection, QString& otherModule)
 {
     link().setMessage(QStringLiteral("connect to device..."));
     int result = connection.reachDevice();
@@ -80,6 +82,10 @@ int rebootThread::reboot(CommandConnection& connection)
 
     connection.clearReply();
     result = connection.loginDevice(password_);
+    if (result != 0)
+        return result;
+    // Only the module picked is restarted.
+    result = connection.checkIdentity(otherModule);
     if (result != 0)
         return result;
 

@@ -35,7 +35,7 @@ protected:
     void afterException() override;
 
 private:
-    int reboot(CommandConnection& connection);
+    int reboot(CommandConnection& connection, QString& otherModule);
 
     // Shared, so it outlives this worker whoever else lets go of it.
     std::shared_ptr<HostNetwork> net_;

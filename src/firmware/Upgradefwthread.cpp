@@ -14,7 +14,8 @@
 namespace tvx {
 
 namespace {
-constexpr std::array<std::pair<int, const char*>, 9> kMessages{{
+constexpr std::array<std::pair<int, const char*>, 10> kMessages{{
+    {kOtherModuleResult, "another module answered"},
     {UpgradeNoAddress, "initialize serial port failed"},
     {UpgradeNotReached, "connect to device failed"},
     {UpgradeOpenFailed, "open file failed"},
@@ -94,19 +95,20 @@ void upgradeFwThread::execute()
     CommandConnection connection(*net_, link(), WorkerFamily::Device, ipText_, macText_,
                                  settings_.commandPort);
 
-    const int result = upgrade(connection, image, transfer);
+    QString otherModule;
+    const int result = upgrade(connection, image, transfer, otherModule);
 
     transfer.close();
     image.close();
     connection.closeConnection();
 
-    link().storeResult(result);
+    link().storeResult(result, otherModule);
     link().stepBy(1000);
     link().finish();
 }
 
 int upgradeFwThread::upgrade(CommandConnection& connection, FirmwareImage& image,
-                             FirmwareTransfer& transfer)
+                             FirmwareTransfer& transfer, QString& otherModule)
 {
     link().appendLog(QStringLiteral("openFile"));
     if (!image.open(firmwarePath_))
@@ -125,6 +127,10 @@ int upgradeFwThread::upgrade(CommandConnection& connection, FirmwareImage& image
     link().appendLog(QStringLiteral("$SEF\r\n"));
     connection.clearReply();
     result = connection.loginDevice(password_);
+    if (result != 0)
+        return result;
+    // Only the module picked is upgraded.
+    result = connection.checkIdentity(otherModule);
     if (result != 0)
         return result;
     // Whatever the module answers to "$SEF", or nothing, the transfer follows.

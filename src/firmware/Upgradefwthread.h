@@ -47,7 +47,8 @@ protected:
     void afterException() override;
 
 private:
-    int upgrade(CommandConnection& connection, FirmwareImage& image, FirmwareTransfer& transfer);
+    int upgrade(CommandConnection& connection, FirmwareImage& image, FirmwareTransfer& transfer,
+                QString& otherModule);
     bool pauseUnlessStopped(int ms);
 
     // Shared, so it outlives this worker whoever else lets go of it.

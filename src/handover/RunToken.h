@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <atomic>
 
 namespace tvx {
@@ -28,6 +30,9 @@ public:
     // UI thread only: written by the worker's hand-over, read by the window
     // once its modal wait has ended.
     int result = kRunStillGoing;
+    // UI thread only: what the worker said of its failure where the code
+    // alone cannot say it (which module answered, for one); stored with it.
+    QString detail;
     // UI thread only: the worker's close of the progress window was applied.
     // A window that finds it set skips its modal wait.
     bool finished = false;

@@ -213,11 +213,13 @@ void WorkerLink::appendLog(const QString& text)
         log_(text);
 }
 
-void WorkerLink::storeResult(int result)
+void WorkerLink::storeResult(int result, const QString& detail)
 {
-    post([token = token_, result] {
-        if (token)
+    post([token = token_, result, detail] {
+        if (token) {
             token->result = result;
+            token->detail = detail;
+        }
     });
 }
 

@@ -33,8 +33,9 @@ public:
     void stepIt();
     void stepBy(int delta);
     void appendLog(const QString& text);
-    // Stores the run's result in its token (dropped once detached).
-    void storeResult(int result);
+    // Stores the run's result in its token (dropped once detached), with what
+    // the worker has to say of a failure beyond its code.
+    void storeResult(int result, const QString& detail = {});
     // Closes the progress window (dropped once detached).
     void finish();
     void showError(const QString& text);
@@ -52,12 +53,17 @@ public:
     static void runOnUiThreadAndWait(const std::function<void()>& call);
     static void postToUiThread(std::function<void()> effect);
 
+    // Kept alive for as long as the worker holds this link (its whole run):
+    // what the run refers to, such as the module it works on.
+    void keepWhileRunning(std::shared_ptr<void> what) { kept_ = std::move(what); }
+
 private:
     std::shared_ptr<RunToken> token_;
     ProgressView* view_ = nullptr;
     Prompter* prompter_ = nullptr;
     LogFn log_;
     int barMaximum_ = 100;
+    std::shared_ptr<void> kept_;
 };
 
 } // namespace tvx

@@ -21,6 +21,15 @@ struct WorkerOutcome {
 
     bool done() const { return kind == Kind::Done; }
 
+    // The outcome of a finished run: a failure the worker described itself
+    // (the module that answered instead of the one picked) says so.
+    static WorkerOutcome ofRun(WorkerOutcome outcome, const RunToken& token)
+    {
+        if (outcome.kind == Kind::Failed && !token.detail.isEmpty())
+            outcome.message = token.detail;
+        return outcome;
+    }
+
     static WorkerOutcome of(int code, Kind kind, QString message = {})
     {
         return WorkerOutcome{kind, code, std::move(message)};

@@ -133,29 +133,48 @@ HostNetwork::ModuleLock HostNetwork::lockModule(uint32_t address, const uint8_t 
     return lock;
 }
 
-void HostNetwork::clearSharedAddresses()
+std::shared_ptr<void> HostNetwork::markAddressShared(uint32_t address)
 {
-    std::lock_guard guard(sharedLock_);
-    sharedAddresses_.clear();
-}
-
-void HostNetwork::markAddressShared(uint32_t address)
-{
+    bool first;
     {
         std::lock_guard guard(sharedLock_);
-        if (!sharedAddresses_.insert(address).second)
-            return;
+        first = sharedAddresses_[address]++ == 0;
     }
-    char ip[16];
-    formatIpv4(address, ip);
-    log(QStringLiteral("%1 answers for several modules: each is reached by its MAC")
-            .arg(QLatin1String(ip)));
+    if (first) {
+        char ip[16];
+        formatIpv4(address, ip);
+        log(QStringLiteral("%1 answers for several modules: each is reached by its MAC")
+                .arg(QLatin1String(ip)));
+    }
+    // The host network outlives every mark: workers and registries hold it by
+    // shared pointer and drop their marks first.
+    return std::shared_ptr<void>(nullptr, [this, address](void*) {
+        std::lock_guard guard(sharedLock_);
+        const auto it = sharedAddresses_.find(address);
+        if (it != sharedAddresses_.end() && --it->second <= 0)
+            sharedAddresses_.erase(it);
+    });
 }
 
 bool HostNetwork::addressIsShared(uint32_t address) const
 {
     std::lock_guard guard(sharedLock_);
     return sharedAddresses_.count(address) != 0;
+}
+
+void HostNetwork::noteSharedReachedDirectly(uint32_t address)
+{
+    {
+        std::lock_guard guard(sharedLock_);
+        if (!reachedDirectly_.insert(address).second)
+            return;
+    }
+    char ip[16];
+    formatIpv4(address, ip);
+    log(QStringLiteral("%1 answers for several modules, and no pinned entry could be made: "
+                       "whichever answers there is reached and checked by its MAC; the helper "
+                       "tarvanix-netpin would make every module at that address reachable")
+            .arg(QLatin1String(ip)));
 }
 
 } // namespace tvx

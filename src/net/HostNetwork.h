@@ -8,7 +8,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace tvx {
@@ -59,13 +61,16 @@ public:
     };
     ModuleLock lockModule(uint32_t address, const uint8_t mac[6]);
 
-    // The addresses that the last search found answered by more than one
-    // module (factory defaults). A connection to such an address goes through
-    // a pinned neighbour entry for the module's MAC first, so that the module
-    // picked is the module reached, not whichever answers ARP first.
-    void clearSharedAddresses();
-    void markAddressShared(uint32_t address);
+    // The addresses that several modules answer from (factory defaults). A
+    // connection to such an address goes through a pinned neighbour entry for
+    // the module's MAC first, so that the module picked is the module reached,
+    // not whichever answers ARP first. An address stays marked while any of
+    // its marks lives; a mark may be released on any thread.
+    std::shared_ptr<void> markAddressShared(uint32_t address);
     bool addressIsShared(uint32_t address) const;
+    // A connection to a shared address went straight to it because no pinned
+    // entry could be made: said once per address.
+    void noteSharedReachedDirectly(uint32_t address);
 
     void log(const QString& text) const;
 
@@ -80,7 +85,8 @@ private:
     LocalAddressTable table_;
     std::atomic<bool> privilegeNoted_{false};
     mutable std::mutex sharedLock_;
-    std::unordered_set<uint32_t> sharedAddresses_;
+    std::unordered_map<uint32_t, int> sharedAddresses_;
+    std::unordered_set<uint32_t> reachedDirectly_;
 
     static constexpr int kModuleLocks = 64;
     // Always the address's lock first, then the MAC's: no two workers wait

@@ -50,6 +50,7 @@ CommandConnection::CommandConnection(HostNetwork& net, WorkerLink& link, WorkerF
 {
     deviceAddress_ = parseIpv4(ipText, false);
     macTextToBytes(macText, deviceMac_);
+    std::strncpy(macText_, macText, 17);
 }
 
 CommandConnection::~CommandConnection()
@@ -105,9 +106,11 @@ int CommandConnection::reachDevice()
     link_.setPosition(link_.barMaximum() / (2 * localTable_.count + 2));
 
     // At an address several modules answer, a direct connection reaches
-    // whichever answers ARP first; only the pinned entry reaches this one.
-    const bool pinnedOnly = net_.addressIsShared(deviceAddress_);
-    if (!pinnedOnly && connectDevice() == 0)
+    // whichever answers ARP first: the pinned entry comes first there, and the
+    // direct attempt only when no entry could be pinned. The caller's identity
+    // check then tells whether the module reached is the one picked.
+    const bool shared = net_.addressIsShared(deviceAddress_);
+    if (!shared && connectDevice() == 0)
         return 0;
 
     const auto giveUp = [this](int result) {
@@ -115,6 +118,7 @@ int CommandConnection::reachDevice()
         moduleLock_ = {};
         return result;
     };
+    bool pinned = false;
     for (int k = 0; k < localTable_.count; ++k) {
         routeIndex_ = k;
         if (link_.stopRequested())
@@ -126,10 +130,16 @@ int CommandConnection::reachDevice()
             net_.deleteArpEntries(deviceMac_);
             continue;
         }
+        pinned = true;
         if (connectDevice() == 0)
             return 0;
         net_.deleteArpEntries(deviceMac_);
         net_.deleteHostRoute(deviceAddress_);
+    }
+    routeIndex_ = -1;
+    if (shared && !pinned && !link_.stopRequested() && connectDevice() == 0) {
+        net_.noteSharedReachedDirectly(deviceAddress_);
+        return 0;
     }
     return giveUp(unreachable());
 }
@@ -174,6 +184,32 @@ int CommandConnection::sendCommand(const char* bytes, size_t length, char* desti
     if (n <= 0)
         return -1;
     return frameReply(area, static_cast<size_t>(n), destination);
+}
+
+QString CommandConnection::otherModuleText(const char* ip, const char* pickedMac,
+                                           const char* reportedMac)
+{
+    if (!isOtherModule(pickedMac, reportedMac))
+        return {};
+    return QStringLiteral("another module answered at %1: %2, not %3")
+        .arg(QString::fromLatin1(ip), QString::fromLatin1(reportedMac),
+             QString::fromLatin1(pickedMac));
+}
+
+int CommandConnection::checkIdentity(QString& otherModule)
+{
+    otherModule.clear();
+    static constexpr char request[] = "$GLM\r\n";
+    char reply[kReplyRoom] = {};
+    const int length = sendCommand(request, sizeof request - 1, reply);
+    if (length < 1)
+        return family_ == WorkerFamily::Settings ? -3 : -6;
+    if (std::strncmp(reply, "GLM", 3) != 0)
+        return 0;
+    char ip[16];
+    formatIpv4(deviceAddress_, ip);
+    otherModule = otherModuleText(ip, macText_, reply + 3);
+    return otherModule.isEmpty() ? 0 : kOtherModuleResult;
 }
 
 void CommandConnection::closeConnection()

@@ -10,6 +10,10 @@
 
 namespace tvx {
 
+// The result every worker that changes a module stores when the module that
+// answered is not the one picked: nothing was changed.
+constexpr int kOtherModuleResult = -20;
+
 // Which result codes a worker family uses for the same connection failures:
 // the read and write workers, or the upgrade and reboot workers.
 enum class WorkerFamily { Settings, Device };
@@ -49,6 +53,18 @@ public:
     int sendCommand(const char* bytes, size_t length, char* destination);
     void closeConnection();
 
+    // After the login, before the first line that changes the module: asks
+    // the module for its MAC ("$GLM") and compares it with the MAC this
+    // connection was made for. 0 when it is that module, or when its answer
+    // names no MAC that tells them apart; kOtherModuleResult when another
+    // module answered (`otherModule` then says which); Settings: -3, Device:
+    // -6 when no usable reply came.
+    int checkIdentity(QString& otherModule);
+    // What to tell the user when the module that answered at `ip` reported
+    // `reportedMac` instead of `pickedMac`; empty when they cannot be told
+    // apart (either is missing or not a MAC).
+    static QString otherModuleText(const char* ip, const char* pickedMac, const char* reportedMac);
+
     char* replyText() { return replyText_; }
     void clearReply();
     int routeIndex() const { return routeIndex_; }
@@ -66,6 +82,7 @@ private:
     uint16_t port_;
     uint32_t deviceAddress_ = 0;
     uint8_t deviceMac_[6] = {};
+    char macText_[20] = {};
     int routeIndex_ = -1;
     LocalAddressTable localTable_;
     UniqueFd socket_;

@@ -17,11 +17,7 @@ QString TCPcmdgetThread::otherModuleMessage(const char* ip, const char* pickedMa
 {
     char reported[sizeof record.lanMac + 1] = {};
     std::memcpy(reported, record.lanMac, sizeof record.lanMac);
-    if (!isOtherModule(pickedMac, reported))
-        return {};
-    return QStringLiteral("another module answered at %1: %2, not %3")
-        .arg(QString::fromLatin1(ip), QString::fromLatin1(reported),
-             QString::fromLatin1(pickedMac));
+    return CommandConnection::otherModuleText(ip, pickedMac, reported);
 }
 
 QString TCPcmdgetThread::resultMessage(int result)

@@ -20,6 +20,8 @@ QString TCPcmdsetThread::resultMessage(int result)
         return QStringLiteral("set device information failed");
     case -1:
         return QStringLiteral("connect to device failed");
+    case kOtherModuleResult:
+        return QStringLiteral("another module answered");
     default:
         return {};
     }
@@ -46,18 +48,31 @@ TCPcmdsetThread::TCPcmdsetThread(WorkerLink link, std::shared_ptr<HostNetwork> n
 }
 
 int TCPcmdsetThread::writeSequence(CommandConnection& connection, const SettingsRecord& record,
-                                   WorkerLink& link)
+                                   WorkerLink& link, QString* otherModule)
 {
     link.setPosition(link.barMaximum() / kShownTotal);
     connection.clearReply();
-    char* reply = connection.replyText();
 
     char password[sizeof record.passwd] = {};
     std::memcpy(password, record.passwd, strnlen(record.passwd, sizeof password - 1));
     const int login = connection.loginDevice(password);
     if (login != 0)
         return login;
+    // Nothing is written to a module other than the one picked, wherever the
+    // connection ended up (an address that several modules answer).
+    QString answered;
+    const int identity = connection.checkIdentity(answered);
+    if (otherModule)
+        *otherModule = answered;
+    if (identity != 0)
+        return identity;
+    return writeLinesAndRestart(connection, record, link);
+}
 
+int TCPcmdsetThread::writeLinesAndRestart(CommandConnection& connection,
+                                          const SettingsRecord& record, WorkerLink& link)
+{
+    char* reply = connection.replyText();
     char messageText[512];
     int last = 0;
     int k = 0;
@@ -85,12 +100,13 @@ void TCPcmdsetThread::execute()
     CommandConnection connection(*net_, link(), WorkerFamily::Settings, ipText_, macText_, port_);
     link().setMessage(QStringLiteral("connect to device..."));
     int result = connection.reachDevice();
+    QString otherModule;
     if (result == 0) {
-        result = writeSequence(connection, record_, link());
+        result = writeSequence(connection, record_, link(), &otherModule);
         connection.closeConnection();
     }
     link().stepBy(1000);
-    link().storeResult(result);
+    link().storeResult(result, otherModule);
     link().finish();
 }
 

@@ -27,11 +27,15 @@ public:
     // run reads as left behind.
     static WorkerOutcome outcome(int result);
 
-    // Login, the write lines and "$SEI" on a reached connection: the length of
-    // the last acknowledged reply text, or -2 stopped, -3 no usable reply or
-    // not acknowledged, -4 refused.
+    // Login, the identity check, the write lines and "$SEI" on a reached
+    // connection: the length of the last acknowledged reply text, or -2
+    // stopped, -3 no usable reply or not acknowledged, -4 refused,
+    // kOtherModuleResult another module answered (`otherModule` says which).
     static int writeSequence(CommandConnection& connection, const SettingsRecord& record,
-                             WorkerLink& link);
+                             WorkerLink& link, QString* otherModule = nullptr);
+    // The write lines and "$SEI" on a connection already logged in and checked.
+    static int writeLinesAndRestart(CommandConnection& connection, const SettingsRecord& record,
+                                    WorkerLink& link);
 
 protected:
     void execute() override;

@@ -5,6 +5,7 @@
 #include "app/AppWindows.h"
 #include "app/ExitSignals.h"
 #include "app/Mainfrm.h"
+#include "discovery/DeviceRegistry.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "discovery/Prgfrm.h"
@@ -32,6 +33,7 @@
 #include <QSplitter>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -110,10 +112,12 @@ struct Harness {
         const auto sel = tree()->selectedItems();
         return sel.size() == 1 && sel.first() == tree()->topLevelItem(0);
     }
-    void selectRow(int row)
+    void selectRow(int row) { form->selectDeviceRow(row); }
+    // A cell of the list as it shows it (column 0 is Number).
+    QString shownCell(int row, int column) const
     {
-        form->deviceList()->clearSelection();
-        form->deviceList()->topLevelItem(row)->setSelected(true);
+        const QAbstractItemModel* model = form->deviceList()->model();
+        return model->index(row, column).data().toString();
     }
 };
 
@@ -236,12 +240,12 @@ void TestMainForm::layoutFollowsTheForm()
             <= tree->viewport()->width());
     QCOMPARE(f->findChild<QWidget*>(QStringLiteral("leftPanel"))->minimumWidth(), 10);
 
-    QTreeWidget* list = f->deviceList();
+    QTreeView* list = f->deviceList();
     const QStringList captions = {"Number",   "Device Name", "MAC Address", "IP Address",
                                   "Password", "Model Name",  "Device Mode"};
-    QCOMPARE(list->columnCount(), 7);
+    QCOMPARE(list->model()->columnCount(), 7);
     for (int c = 0; c < 7; ++c)
-        QCOMPARE(list->headerItem()->text(c), captions.at(c));
+        QCOMPARE(list->model()->headerData(c, Qt::Horizontal).toString(), captions.at(c));
     const int widths[] = {82, 106, 95, 60, 82, 80};
     for (int c = 1; c < 7; ++c)
         QVERIFY(list->columnWidth(c) >= widths[c - 1]);
@@ -376,9 +380,8 @@ void TestMainForm::rowsAreNumberedAndDeduplicatedByMac()
     f->addDevice(record("02:00:00:00:00:0a", "198.51.100.9", "lower", "", ""));
     f->addDevice(record("02:00:00:00:00:0A", "198.51.100.10", "upper", "", ""));
     QCOMPARE(f->deviceCount(), 4);
-    QTreeWidget* list = f->deviceList();
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(list->topLevelItem(i)->text(0), QString::number(i + 1));
+        QCOMPARE(h.shownCell(i, 0), QString::number(i + 1));
     QCOMPARE(f->deviceCell(0, CellDeviceName), QStringLiteral("first"));
     QCOMPARE(f->deviceCell(0, CellIp), QStringLiteral("198.51.100.7"));
     QCOMPARE(f->deviceCell(0, CellPassword), QStringLiteral("Yes"));
@@ -404,7 +407,7 @@ void TestMainForm::rowsAreNumberedAndDeduplicatedByMac()
     f->clearDevices();
     f->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "second"));
     QCOMPARE(f->deviceCount(), 1);
-    QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("1"));
+    QCOMPARE(h.shownCell(0, 0), QStringLiteral("1"));
 }
 
 void TestMainForm::openModulesAreBlue()
@@ -422,8 +425,9 @@ void TestMainForm::openModulesAreBlue()
     QCOMPARE(f->deviceRowColour(1), QColor(0, 0, 255));
     QCOMPARE(f->deviceRowColour(0), normal);
     // Every cell of the row, not only the MAC address.
-    QCOMPARE(f->deviceList()->topLevelItem(1)->foreground(0).color(), QColor(0, 0, 255));
-    QCOMPARE(f->deviceList()->topLevelItem(1)->foreground(6).color(), QColor(0, 0, 255));
+    const QAbstractItemModel* model = f->deviceList()->model();
+    QVERIFY(model->index(1, 0).data(DeviceRegistry::OpenRole).toBool());
+    QVERIFY(model->index(1, 6).data(DeviceRegistry::OpenRole).toBool());
 
     // Opening it again is refused; closing turns it back.
     QCOMPARE(f->markDeviceOpen("02:00:00:00:00:02", true), -1);
@@ -690,11 +694,9 @@ namespace {
 // The largest difference in lightness between the selected cell's background
 // (taken in the padding before its text) and any pixel of the cell: text
 // that cannot be read on the band scores low.
-int selectedCellContrast(QTreeWidget* list, QTreeWidgetItem* item, int column)
+int selectedCellContrast(QTreeView* list, int row, int column)
 {
-    const QRect rect = list->visualItemRect(item).intersected(
-        QRect(list->columnViewportPosition(column), 0, list->columnWidth(column),
-              list->viewport()->height()));
+    const QRect rect = list->visualRect(list->model()->index(row, column));
     const QImage image = list->viewport()->grab(rect).toImage();
     const int backLightness = QColor(image.pixel(1, image.height() / 2)).lightness();
     int contrast = 0;
@@ -713,14 +715,14 @@ void TestMainForm::selectedRowsAreReadable()
     f->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "Press-Line-1"));
     f->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "Press-Line-2"));
     f->markDeviceOpen("02:00:00:00:00:02", true);
-    QTreeWidget* list = f->deviceList();
+    QTreeView* list = f->deviceList();
     list->setFocus();
     for (int row = 0; row < 2; ++row) {
         h.selectRow(row);
-        QVERIFY2(selectedCellContrast(list, list->topLevelItem(row), 1) > 100,
+        QVERIFY2(selectedCellContrast(list, row, 1) > 100,
                  qPrintable(QStringLiteral("row %1 with focus").arg(row)));
         h.tree()->setFocus();
-        QVERIFY2(selectedCellContrast(list, list->topLevelItem(row), 1) > 100,
+        QVERIFY2(selectedCellContrast(list, row, 1) > 100,
                  qPrintable(QStringLiteral("row %1 without focus").arg(row)));
         list->setFocus();
     }
@@ -752,15 +754,15 @@ void TestMainForm::actionsReachTheSelectedModuleAfterSortAndFilter()
             record(qPrintable(QStringLiteral("02:00:00:00:00:%1").arg(i, 2, 10, QLatin1Char('0'))),
                    "198.51.100.50", "Other"));
     f->showDeviceActions(true);
-    QTreeWidget* list = f->deviceList();
+    QTreeView* list = f->deviceList();
 
     // Number sorts as a number and keeps each row's number.
     list->sortByColumn(0, Qt::DescendingOrder);
-    QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("10"));
-    QCOMPARE(list->topLevelItem(9)->text(0), QStringLiteral("1"));
+    QCOMPARE(h.shownCell(0, 0), QStringLiteral("10"));
+    QCOMPARE(h.shownCell(9, 0), QStringLiteral("1"));
     list->sortByColumn(1, Qt::AscendingOrder);
-    QCOMPARE(list->topLevelItem(0)->text(1), QStringLiteral("Alpha"));
-    QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("2"));
+    QCOMPARE(h.shownCell(0, 1), QStringLiteral("Alpha"));
+    QCOMPARE(h.shownCell(0, 0), QStringLiteral("2"));
 
     // Sorted by name, the last row is Zeta: Reboot asks about Zeta.
     h.selectRow(9);
@@ -773,24 +775,13 @@ void TestMainForm::actionsReachTheSelectedModuleAfterSortAndFilter()
 
     // Filtered to "mid", the one row left is the only one an action reaches.
     f->deviceFilter()->setText(QStringLiteral("mid"));
-    int visible = 0;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        visible += list->topLevelItem(i)->isHidden() ? 0 : 1;
-    QCOMPARE(visible, 1);
+    QCOMPARE(f->visibleDeviceCount(), 1);
     QCOMPARE(f->firstSelectedRow(), -1); // Zeta's selection went with its row
     // By IP and MAC too.
     f->deviceFilter()->setText(QStringLiteral("00:00:02"));
-    visible = 0;
-    QTreeWidgetItem* shown = nullptr;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        if (!list->topLevelItem(i)->isHidden()) {
-            ++visible;
-            shown = list->topLevelItem(i);
-        }
-    QCOMPARE(visible, 1);
-    QCOMPARE(shown->text(1), QStringLiteral("Alpha"));
-    list->clearSelection();
-    shown->setSelected(true);
+    QCOMPARE(f->visibleDeviceCount(), 1);
+    QCOMPARE(h.shownCell(0, 1), QStringLiteral("Alpha"));
+    h.selectRow(0);
     QMenu* menu = f->deviceContextMenu();
     QAction* copyIp = nullptr;
     for (QAction* a : menu->actions())

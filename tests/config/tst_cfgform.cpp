@@ -1033,8 +1033,7 @@ void tst_CfgForm::lifecycleTwoWindowsAndRowColour()
         m->markDeviceOpen(mac, true);
     }
     const QColor blue(0, 0, 255);
-    QTreeWidget* list = m->deviceList();
-    QCOMPARE(list->topLevelItem(0)->foreground(1).color(), blue);
+    QCOMPARE(m->deviceRowColour(0), blue);
 
     QPointer<TcfgForm> first = h->open(sampleRecord("192.0.2.10", "02:00:00:00:06:01"));
     QPointer<TcfgForm> second = h->open(sampleRecord("192.0.2.11", "02:00:00:00:06:02"));
@@ -1047,8 +1046,8 @@ void tst_CfgForm::lifecycleTwoWindowsAndRowColour()
     QTRY_VERIFY(first.isNull());
     QCOMPARE(m->isDeviceOpen("02:00:00:00:06:01"), 0);
     QCOMPARE(m->isDeviceOpen("02:00:00:00:06:02"), -1);
-    QVERIFY(list->topLevelItem(0)->foreground(1).color() != blue);
-    QCOMPARE(list->topLevelItem(1)->foreground(1).color(), blue);
+    QVERIFY(m->deviceRowColour(0) != blue);
+    QCOMPARE(m->deviceRowColour(1), blue);
     QVERIFY(second->isVisible());
     second->close();
     QTRY_VERIFY(second.isNull());

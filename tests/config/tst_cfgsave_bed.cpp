@@ -75,6 +75,7 @@ private slots:
     void retypedAddressGoesOutAsTyped_data();
     void retypedAddressGoesOutAsTyped();
     void modulesSharingAnAddressAreEachReachedByMac();
+    void saveGoesToItsWindowsModuleAfterAnotherSearch();
     void backupOfOneModuleLoadedIntoAnotherWritesTheOther();
 
 private:
@@ -143,9 +144,7 @@ TcfgForm* TestCfgSaveBed::openModule(const QString& name, const QString& passwor
     const int row = rowOf(module.mac);
     if (row < 0)
         return nullptr;
-    QTreeWidget* list = form_->deviceList();
-    list->clearSelection();
-    list->topLevelItem(row)->setSelected(true);
+    form_->selectDeviceRow(row);
     if (!password.isEmpty()) {
         QTimer::singleShot(100, this, [password] {
             auto* dialog = qobject_cast<TPasswordDlg*>(QApplication::activeModalWidget());
@@ -436,9 +435,7 @@ void TestCfgSaveBed::modulesSharingAnAddressAreEachReachedByMac()
         const int row = rowOf(twin.mac);
         QVERIFY(row >= 0);
         QCOMPARE(form_->deviceCell(row, CellIp), twin.ip);
-        QTreeWidget* list = form_->deviceList();
-        list->clearSelection();
-        list->topLevelItem(row)->setSelected(true);
+        form_->selectDeviceRow(row);
         prompter_.clear();
         // Returns once the read has ended and its outcome is shown.
         form_->deviceListViewDblClick();
@@ -455,6 +452,41 @@ void TestCfgSaveBed::modulesSharingAnAddressAreEachReachedByMac()
         window->close();
         QTRY_VERIFY_WITH_TIMEOUT(TestBed::permanentNeighbours().isEmpty(), 5000);
     }
+}
+
+// Windows of twins outlive the list: after a search by IP has listed another
+// module only, a save from the second twin's window still reaches that twin,
+// and neither other twin takes a line.
+void TestCfgSaveBed::saveGoesToItsWindowsModuleAfterAnotherSearch()
+{
+    const auto twin1 = bed_.module(QStringLiteral("twin1"));
+    const auto twin2 = bed_.module(QStringLiteral("twin2"));
+    const auto twin3 = bed_.module(QStringLiteral("twin3"));
+    const auto other = bed_.module(QStringLiteral("m4"));
+    broadcast();
+    QPointer<TcfgForm> first = openModule(twin1.name);
+    QPointer<TcfgForm> second = openModule(twin2.name);
+    QVERIFY(first && second);
+    form_->startSearch(false, other.ip.toLatin1().constData());
+    QTRY_VERIFY_WITH_TIMEOUT(!form_->searchBusy(), 20000);
+    QCOMPARE(form_->deviceCount(), 1);
+
+    for (const auto& twin : {twin1, twin2, twin3})
+        QVERIFY(bed_.clearTranscript(twin.name));
+    second->findChild<QLineEdit*>(QStringLiteral("Edit_devName"))
+        ->setText(QStringLiteral("Twin-Two"));
+    prompter_.clear();
+    prompter_.queueAnswer(true);
+    prompter_.queueAnswer(false);
+    saveAndWaitClosed(second);
+    QCOMPARE(prompter_.texts(), (QStringList{kConfirm, kRebootQuestion}));
+    QVERIFY(writeLines(twin2.name).contains("$SBNTwin-Two\r\n"));
+    QCOMPARE(bed_.exchanges(twin1.name, QStringLiteral("tcp")).size(), 0);
+    QCOMPARE(bed_.exchanges(twin3.name, QStringLiteral("tcp")).size(), 0);
+    first->close();
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(bed_.waitUntilUp(twin2.name));
+    QTRY_VERIFY_WITH_TIMEOUT(TestBed::permanentNeighbours().isEmpty(), 5000);
 }
 
 // Cloning: a file saved from m4's window and loaded into m5's is written to

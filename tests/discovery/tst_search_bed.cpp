@@ -177,11 +177,10 @@ void TestSearchBed::answerIpDialog(const QString& dotted)
 QList<Row> TestSearchBed::rows() const
 {
     QList<Row> out;
-    QTreeWidget* list = form_->deviceList();
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-        const QTreeWidgetItem* it = list->topLevelItem(i);
-        out.append({it->text(0), it->text(1), it->text(2), it->text(3), it->text(4), it->text(5),
-                    it->text(6)});
+    const QAbstractItemModel* list = form_->deviceList()->model();
+    for (int i = 0; i < list->rowCount(); ++i) {
+        const auto text = [&](int c) { return list->index(i, c).data().toString(); };
+        out.append({text(0), text(1), text(2), text(3), text(4), text(5), text(6)});
     }
     return out;
 }

@@ -346,7 +346,7 @@ private slots:
         std::strncpy(r.ipText, m.ip.toLatin1().constData(), 19);
         std::strncpy(r.passwordState, "Yes", 9);
         main_->addDevice(r);
-        main_->deviceList()->topLevelItem(0)->setSelected(true);
+        main_->selectDeviceRow(0);
         main_->showDeviceActions(true);
 
         whenModal([&](QWidget* modal) {

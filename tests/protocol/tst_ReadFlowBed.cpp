@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <QTreeView>
 #include <QtTest>
 
 #include <cstring>
@@ -121,19 +122,16 @@ void TestReadFlowBed::addRow(const test::BedModule& m, bool password)
     std::strncpy(r.deviceMode, "normal", 9);
     std::strncpy(r.passwordState, password ? "Yes" : "None", 9);
     main_->addDevice(r);
-    QTreeWidget* list = main_->deviceList();
-    QTreeWidgetItem* item = list->topLevelItem(list->topLevelItemCount() - 1);
-    list->clearSelection();
-    item->setSelected(true);
+    main_->selectDeviceRow(main_->visibleDeviceCount() - 1);
 }
 
 void TestReadFlowBed::doubleClick()
 {
-    QTreeWidget* list = main_->deviceList();
-    QTreeWidgetItem* item = list->selectedItems().value(0);
-    QVERIFY(item);
+    QTreeView* list = main_->deviceList();
+    const QModelIndex item = list->selectionModel()->selectedRows(2).value(0);
+    QVERIFY(item.isValid());
     // Through the list's own signal, as a double-click on the row gives it.
-    emit list->itemDoubleClicked(item, 2);
+    emit list->doubleClicked(item);
 }
 
 void TestReadFlowBed::readsAModuleWithoutPassword()

@@ -173,7 +173,7 @@ void TestReadWindows::workerErrorShowsItsExceptionAndOpensNothing()
     std::strcpy(r.ipText, "192.0.2.11");
     std::strcpy(r.passwordState, "None");
     main->addDevice(r);
-    main->deviceList()->topLevelItem(0)->setSelected(true);
+    main->selectDeviceRow(0);
     tables.armed = true;
 
     // The progress window stays open after the error until the user closes it.
@@ -214,7 +214,7 @@ void TestReadWindows::nothingSelectedDoesNothing()
     std::strcpy(r.macText, "02:54:58:01:00:01");
     main->addDevice(r); // no IP address
     main->deviceListViewDblClick();
-    main->deviceList()->topLevelItem(0)->setSelected(true);
+    main->selectDeviceRow(0);
     main->deviceListViewDblClick();
     QCOMPARE(prompter.count(), 0);
     QCOMPARE(WorkerThread::liveCount(), 0);

@@ -10,6 +10,7 @@
 #include "protocol/SettingsRecord.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
+#include "firmware/Rebootthread.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -155,6 +156,7 @@ private slots:
     void writeStopsAtAnUnacknowledgedLine();
     void writeSucceedsWhenTheModuleRestartsSilently();
     void writeStopsBeforeSendingAnything();
+    void nothingChangesOnAnotherModule();
 };
 
 void TestSettingsSequences::readWalksEveryStepInOrder()
@@ -342,7 +344,7 @@ void TestSettingsSequences::writeLines_data()
     SettingsRecord r = loaded();
     QTest::newRow("static, server, no packing")
         << r
-        << join({{"$LOG\r\n"},
+        << join({{"$LOG\r\n", "$GLM\r\n"},
                  common,
                  {"$SSPCA000\r\n"},
                  staticLines,
@@ -355,7 +357,7 @@ void TestSettingsSequences::writeLines_data()
     PUT(r, sp0_dpCtrl, "101");
     r.webEn = 0;
     QTest::newRow("DHCP, client, delimiter and length")
-        << r << Lines{"$LOGold\r\n",     "$SBNModule-1\r\n", "$SBC0\r\n",     "$SBD4001\r\n",
+        << r << Lines{"$LOGold\r\n",     "$GLM\r\n",         "$SBNModule-1\r\n", "$SBC0\r\n",     "$SBD4001\r\n",
                       "$SSBA115200\r\n", "$SSDAN81\r\n",     "$SSFANONE\r\n", "$SSIARS-232\r\n",
                       "$SSPCA101\r\n",   "$SSPSA0D0A\r\n",   "$SSPLA512\r\n", "$SLC1\r\n",
                       "$SSMATC\r\n",     "$SSCPA5000\r\n",   "$SSCCA1\r\n",   "$SSCIA192.0.2.9\r\n",
@@ -367,7 +369,7 @@ void TestSettingsSequences::writeLines_data()
     r.passwdChg = 1;
     QTest::newRow("other mode, timeout only, password removed")
         << r
-        << join({{"$LOG\r\n"},
+        << join({{"$LOG\r\n", "$GLM\r\n"},
                  {common[0], common[1], common[2], "$SBP\r\n"},
                  {common.begin() + 3, common.end()},
                  {"$SSPCA010\r\n", "$SSPTA20\r\n"},
@@ -382,7 +384,7 @@ void TestSettingsSequences::writeLines_data()
     r.passwdChg = 1;
     QTest::newRow("every line: all packing, client, new password")
         << r
-        << join({{"$LOGold\r\n"},
+        << join({{"$LOGold\r\n", "$GLM\r\n"},
                  {common[0], common[1], common[2], "$SBPnew12345\r\n"},
                  {common.begin() + 3, common.end()},
                  {"$SSPCA111\r\n", "$SSPSA0D0A\r\n", "$SSPTA20\r\n", "$SSPLA512\r\n"},
@@ -398,7 +400,7 @@ void TestSettingsSequences::writeLines_data()
     r.passwdChg = 0;
     PUT(r, newPasswd, "ignored");
     QTest::newRow("prefixes only") << r
-                                   << join({{"$LOG\r\n"},
+                                   << join({{"$LOG\r\n", "$GLM\r\n"},
                                             common,
                                             {"$SSPCA1\r\n", "$SSPSA0D0A\r\n", "$SLC01\r\n"},
                                             {staticLines.begin() + 1, staticLines.end()},
@@ -414,7 +416,8 @@ void TestSettingsSequences::writeLines()
     QCOMPARE(out.lines, expected);
     // The last acknowledged line before "$SEI": "SSVPAOK", "SSCIAOK" or "SSMAOK".
     QVERIFY(out.result == 7 || out.result == 6);
-    const int counted = int(expected.size()) - 2;
+    // Neither the login, the identity check nor "$SEI" is counted.
+    const int counted = int(expected.size()) - 3;
     QCOMPARE(out.messages.last(), QStringLiteral("set information...%1/35").arg(counted));
 }
 
@@ -425,7 +428,7 @@ void TestSettingsSequences::writeStopsAtAnUnacknowledgedLine()
     const Outcome out = write(module, loaded());
     QCOMPARE(out.result, -3);
     QCOMPARE(out.lines.back(), std::string("$SSDAN81\r\n"));
-    QCOMPARE(out.lines.size(), size_t(6));
+    QCOMPARE(out.lines.size(), size_t(7));
 
     // A wrong acknowledgement counts the same as none.
     FakeModule other;
@@ -457,7 +460,41 @@ void TestSettingsSequences::writeStopsBeforeSendingAnything()
     FakeModule module;
     const Outcome out = write(module, loaded(), true);
     QCOMPARE(out.result, -2);
-    QCOMPARE(out.lines, Lines{"$LOG\r\n"});
+    QCOMPARE(out.lines, (Lines{"$LOG\r\n", "$GLM\r\n"}));
+}
+
+// The module that answers is asked who it is before anything is changed:
+// another module (two on one factory address) takes no write and no restart.
+void TestSettingsSequences::nothingChangesOnAnotherModule()
+{
+    FakeModule module;
+    module.setValue("GLM", "02:54:58:01:00:99");
+    QString otherModule;
+    const Outcome out = runSequence(module, [&](CommandConnection& c, WorkerLink& l) {
+        return TCPcmdsetThread::writeSequence(c, loaded(), l, &otherModule);
+    });
+    QCOMPARE(out.result, kOtherModuleResult);
+    QCOMPARE(out.lines, (Lines{"$LOG\r\n", "$GLM\r\n"}));
+    QCOMPARE(otherModule, QStringLiteral("another module answered at 127.0.0.1: "
+                                         "02:54:58:01:00:99, not 00:1A:2B:3C:4D:5E"));
+
+    test::FakeNetTables tables;
+    auto net = std::make_shared<HostNetwork>(tables, [](const QString&) {});
+    test::RecordingView view;
+    test::ScriptedPrompter prompter;
+    auto token = std::make_shared<RunToken>();
+    DeviceRequest request{};
+    std::strcpy(request.ipText, "127.0.0.1");
+    std::strcpy(request.macText, "00:1A:2B:3C:4D:5E");
+    const int connectionsBefore = module.peer().connectionCount();
+    WorkerThread::start(std::make_unique<rebootThread>(WorkerLink(token, &view, &prompter, {}, 1000),
+                                                       net, request, module.port()));
+    QTRY_VERIFY_WITH_TIMEOUT(token->finished, 10000);
+    module.peer().waitClosedConnections(connectionsBefore + 1, 3000);
+    QCOMPARE(token->result, kOtherModuleResult);
+    QCOMPARE(WorkerOutcome::ofRun(rebootThread::outcome(token->result), *token).message,
+             otherModule);
+    QCOMPARE(module.lastLines(), (Lines{"$LOG\r\n", "$GLM\r\n"}));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsSequences)

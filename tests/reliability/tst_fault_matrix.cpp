@@ -203,9 +203,7 @@ void TestFaultMatrix::selectRow(const test::BedModule& m)
     std::strncpy(r.ipText, m.ip.toLatin1().constData(), 19);
     std::strncpy(r.passwordState, "None", 9);
     main_->addDevice(r);
-    QTreeWidget* list = main_->deviceList();
-    list->clearSelection();
-    list->topLevelItem(list->topLevelItemCount() - 1)->setSelected(true);
+    main_->selectDeviceRow(main_->visibleDeviceCount() - 1);
 }
 
 QList<TcfgForm*> TestFaultMatrix::openWindows() const

@@ -1,0 +1,250 @@
+#include "discovery/DeviceRegistry.h"
+
+#include "net/HostNetwork.h"
+#include "net/Ipv4.h"
+
+#include <cstring>
+
+namespace tvx {
+
+struct DeviceRegistry::Held {
+    QString mac;
+    uint32_t address = 0;
+    // The host network outlives the marks: it is released after them.
+    std::shared_ptr<HostNetwork> net;
+    std::vector<std::shared_ptr<void>> marks;
+};
+
+DeviceRegistry::DeviceRegistry(std::shared_ptr<HostNetwork> net, QObject* parent)
+    : QAbstractTableModel(parent), net_(std::move(net))
+{}
+
+DeviceRegistry::~DeviceRegistry() = default;
+
+const QStringList& DeviceRegistry::captions()
+{
+    static const QStringList texts{QStringLiteral("Number"),      QStringLiteral("Device Name"),
+                                   QStringLiteral("MAC Address"), QStringLiteral("IP Address"),
+                                   QStringLiteral("Password"),    QStringLiteral("Model Name"),
+                                   QStringLiteral("Device Mode")};
+    return texts;
+}
+
+bool DeviceRegistry::addDevice(const DiscoveryRecord& record)
+{
+    // A module that answers twice, or on two links, keeps the row of its
+    // first answer.
+    const QString mac = recordText(record.macText).left(17);
+    if (rowOfMac_.contains(mac))
+        return false;
+    Row row{record, {}, 0};
+    const int index = count();
+    row.cells[Number] = QString::number(index + 1);
+    row.cells[DeviceName] = recordText(record.deviceName);
+    row.cells[Mac] = recordText(record.macText);
+    row.cells[Ip] = recordText(record.ipText);
+    row.cells[Password] = recordText(record.passwordState);
+    row.cells[Model] = recordText(record.modelName);
+    row.cells[Mode] = recordText(record.deviceMode);
+    row.address = parseIpv4(row.cells[Ip].toLatin1().constData(), false);
+
+    beginInsertRows({}, index, index);
+    rows_.push_back(std::move(row));
+    rowOfMac_.insert(mac, index);
+    QList<int>& atAddress = rowsAtAddress_[rows_.back().address];
+    atAddress.append(index);
+    endInsertRows();
+
+    if (atAddress.size() == 2) {
+        markShared(rows_.back().address);
+        // The first module there is now known to share its address as well.
+        const QModelIndex first = this->index(atAddress.first(), Ip);
+        emit dataChanged(first, first);
+    }
+    return true;
+}
+
+void DeviceRegistry::clear()
+{
+    beginResetModel();
+    rows_.clear();
+    rowOfMac_.clear();
+    rowsAtAddress_.clear();
+    // Held modules keep their own share of a mark.
+    marks_.clear();
+    endResetModel();
+}
+
+QString DeviceRegistry::cell(int row, Column column) const
+{
+    if (row < 0 || row >= count() || column < 0 || column >= kColumns)
+        return {};
+    return rows_[static_cast<size_t>(row)].cells[column];
+}
+
+QStringList DeviceRegistry::cells(int row) const
+{
+    QStringList out;
+    if (row < 0 || row >= count())
+        return out;
+    for (const QString& c : rows_[static_cast<size_t>(row)].cells)
+        out << c;
+    return out;
+}
+
+int DeviceRegistry::rowOfMac(const QString& macText) const
+{
+    return rowOfMac_.value(macText.left(17), -1);
+}
+
+int DeviceRegistry::rowOfIp(const QString& ipText) const
+{
+    for (int i = 0; i < count(); ++i) {
+        if (rows_[static_cast<size_t>(i)].cells[Ip] == ipText)
+            return i;
+    }
+    return -1;
+}
+
+QStringList DeviceRegistry::macsAt(const QString& ipText) const
+{
+    QStringList out;
+    for (const Row& row : rows_) {
+        if (row.cells[Ip] == ipText)
+            out << row.cells[Mac].left(17);
+    }
+    return out;
+}
+
+bool DeviceRegistry::addressShared(int row) const
+{
+    if (row < 0 || row >= count())
+        return false;
+    return rowsAtAddress_.value(rows_[static_cast<size_t>(row)].address).size() > 1;
+}
+
+void DeviceRegistry::markShared(uint32_t address)
+{
+    if (!net_ || marks_.contains(address))
+        return;
+    std::shared_ptr<void> mark = net_->markAddressShared(address);
+    marks_.insert(address, mark);
+    // Whoever refers to a module there keeps the mark beyond this list.
+    for (auto it = held_.begin(); it != held_.end();) {
+        const std::shared_ptr<Held> held = it->lock();
+        if (!held) {
+            it = held_.erase(it);
+            continue;
+        }
+        if (held->address == address)
+            held->marks.push_back(mark);
+        ++it;
+    }
+}
+
+std::shared_ptr<void> DeviceRegistry::hold(const QString& macText)
+{
+    auto held = std::make_shared<Held>();
+    held->mac = macText.left(17);
+    held->net = net_;
+    const int row = rowOfMac(held->mac);
+    if (row >= 0) {
+        held->address = rows_[static_cast<size_t>(row)].address;
+        if (const auto mark = marks_.constFind(held->address); mark != marks_.constEnd())
+            held->marks.push_back(*mark);
+    }
+    std::erase_if(held_, [](const std::weak_ptr<Held>& h) { return h.expired(); });
+    held_.push_back(held);
+    return held;
+}
+
+int DeviceRegistry::markDeviceOpen(const char* mac, bool open)
+{
+    int found = -1;
+    for (int i = 0; i < 100; ++i) {
+        if (openDeviceMacs_[i][0] && std::strncmp(openDeviceMacs_[i], mac, 17) == 0) {
+            found = i;
+            break;
+        }
+    }
+    if (open) {
+        if (found >= 0)
+            return -1;
+        for (auto& slot : openDeviceMacs_) {
+            if (!slot[0]) {
+                std::memset(slot, 0, sizeof slot);
+                std::strncpy(slot, mac, 17);
+                break;
+            }
+        }
+    } else if (found >= 0) {
+        openDeviceMacs_[found][0] = '\0';
+    }
+    updateOpenRow(QString::fromLatin1(mac, static_cast<qsizetype>(strnlen(mac, 17))));
+    return 0;
+}
+
+int DeviceRegistry::isDeviceOpen(const char* mac) const
+{
+    for (const auto& slot : openDeviceMacs_) {
+        if (slot[0] && std::strncmp(slot, mac, 17) == 0)
+            return -1;
+    }
+    return 0;
+}
+
+void DeviceRegistry::clearOpenDevices()
+{
+    std::memset(openDeviceMacs_, 0, sizeof openDeviceMacs_);
+    if (count() > 0)
+        emit dataChanged(index(0, 0), index(count() - 1, kColumns - 1), {OpenRole});
+}
+
+void DeviceRegistry::updateOpenRow(const QString& mac)
+{
+    const int row = rowOfMac(mac);
+    if (row >= 0)
+        emit dataChanged(index(row, 0), index(row, kColumns - 1), {OpenRole});
+}
+
+int DeviceRegistry::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+int DeviceRegistry::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant DeviceRegistry::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= count() || index.column() >= kColumns)
+        return {};
+    const Row& row = rows_[static_cast<size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return row.cells[index.column()];
+    case MacRole:
+        return row.cells[Mac].left(17);
+    case OpenRole: {
+        const QByteArray mac = row.cells[Mac].toLatin1();
+        return !mac.isEmpty() && isDeviceOpen(mac.constData()) != 0;
+    }
+    case SortRole:
+        return index.column() == Number ? QVariant(index.row() + 1)
+                                        : QVariant(row.cells[index.column()]);
+    default:
+        return {};
+    }
+}
+
+QVariant DeviceRegistry::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0
+        || section >= kColumns)
+        return {};
+    return captions()[section];
+}
+
+} // namespace tvx
