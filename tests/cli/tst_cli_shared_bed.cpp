@@ -140,7 +140,7 @@ private slots:
             QVERIFY2(set.exit == 0, set.err.constData());
             QVERIFY(bed_.waitUntilUp(m.name));
             QCOMPARE(bed_.setting(m.name, QStringLiteral("devName")), name);
-            QCOMPARE(tcpExchanges(m.name), 2); // the read, then the write
+            QCOMPARE(tcpExchanges(m.name), 1); // read and written on one connection
             for (const BedModule& other : std::as_const(shared_)) {
                 if (other.name == m.name)
                     continue;
@@ -151,6 +151,45 @@ private slots:
         for (const BedModule& m : std::as_const(shared_))
             QCOMPARE(bed_.state(m.name).value(QStringLiteral("restarts")), QStringLiteral("1"));
         verifyTablesClean();
+    }
+
+    // The shared address could be any of the five: refused before anything is sent, with
+    // the MACs to choose from.
+    void sharedAddressAsTargetIsRefused()
+    {
+        const CliRun r =
+            cli({QStringLiteral("set"), shared_[0].ip, QStringLiteral("devName=Anyone")});
+        QCOMPARE(r.exit, 2);
+        QVERIFY2(r.err.contains("5 modules answer at this address"), r.err.constData());
+        for (const BedModule& m : std::as_const(shared_)) {
+            QVERIFY2(r.err.contains(m.mac.toLatin1()), r.err.constData());
+            QCOMPARE(tcpExchanges(m.name), 0);
+        }
+    }
+
+    // A module that holds what this program would not let a user type (a name set by
+    // another tool): its own backup goes back onto it as no change at all.
+    void backupOfALongNameIsUnchanged()
+    {
+        const BedModule& m = shared_[1];
+        const QString longName = QStringLiteral("Packaging-Line-19c");
+        QVERIFY(bed_.setSetting(m.name, QStringLiteral("devName"), longName + u'!'));
+        const CliRun got = cli({QStringLiteral("get"), m.mac, QStringLiteral("--json")});
+        QVERIFY2(got.exit == 0, got.err.constData());
+        const QString path = dir_.filePath(QStringLiteral("backup.json"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(got.out) == got.out.size());
+        f.close();
+        QVERIFY(bed_.clearTranscript(m.name));
+        const CliRun set =
+            cli({QStringLiteral("set"), m.mac, QStringLiteral("--from"), path});
+        QVERIFY2(set.exit == 0, set.err.constData());
+        QVERIFY2(set.out.contains("unchanged"), set.out.constData());
+        for (const int id : bed_.exchanges(m.name, QStringLiteral("tcp"))) {
+            for (const QByteArray& line : bed_.received(m.name, id).split('\n'))
+                QVERIFY2(!line.startsWith("$S"), line.constData());
+        }
+        QCOMPARE(bed_.setting(m.name, QStringLiteral("devName")), longName + u'!');
     }
 
     // A plan is refused as a whole, before any search: nothing reaches a module.

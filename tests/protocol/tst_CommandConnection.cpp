@@ -89,6 +89,7 @@ private slots:
     void unreachableModuleLeavesNothing();
     void fallbackKeepsEntriesUntilClose();
     void refusedChangesMoveOn();
+    void sharedAddressWithoutPinsIsTriedDirectly();
     void stopBeforeFallbackLeavesNothing();
     void sameModuleWaitsForTheEarlierConnection();
 };
@@ -423,6 +424,32 @@ void TestCommandConnection::refusedChangesMoveOn()
     QCOMPARE(c2.reachDevice(), -1);
     QCOMPARE(tables.pinCalls, 1);
     QVERIFY(tables.neighbours.empty());
+}
+
+// Without the helper no module at a shared address could be pinned: the one
+// that answers there is tried (its MAC is checked by the caller), and the log
+// says once what the helper would change.
+void TestCommandConnection::sharedAddressWithoutPinsIsTriedDirectly()
+{
+    LoopbackPeer module([](const std::string&, int) { return LoopbackPeer::Answer{}; });
+    QStringList log;
+    test::FakeNetTables tables;
+    tables.addresses = {{parseIpv4("192.0.2.1", false), 2}};
+    tables.refuseChanges = true;
+    HostNetwork net(tables, [&log](const QString& line) { log << line; });
+    const auto mark = net.markAddressShared(parseIpv4("127.0.0.1", false));
+    Bench b;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        CommandConnection c(net, b.link, WorkerFamily::Settings, "127.0.0.1", kMac, module.port());
+        QCOMPARE(c.reachDevice(), 0);
+        QCOMPARE(c.routeIndex(), -1);
+        c.closeConnection();
+    }
+    QCOMPARE(tables.pinCalls, 2);
+    QCOMPARE(log.filter(QStringLiteral("the helper tarvanix-netpin would make every module at "
+                                       "that address reachable"))
+                 .size(),
+             1);
 }
 
 void TestCommandConnection::stopBeforeFallbackLeavesNothing()
