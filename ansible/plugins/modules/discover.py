@@ -45,7 +45,7 @@ EXAMPLES = r'''
 
 - name: List them
   ansible.builtin.debug:
-    msg: "{{ item.devName }} {{ item.lanIp }} {{ item.lanMac }}"
+    msg: "{{ item.devName }} {{ item.lanIp }} {{ item.lanMac }}{{ ' (shared address)' if item.sharedIp else '' }}"
   loop: "{{ tarvanix_modules }}"
 
 - name: A module behind a router
@@ -64,6 +64,13 @@ modules:
     devName: {description: Device name., type: str, sample: Press-Line-2}
     lanMac: {description: MAC address., type: str, sample: "02:54:58:01:00:0B"}
     lanIp: {description: IP address., type: str, sample: 192.0.2.11}
+    sharedIp:
+      description:
+        - Whether other modules answered from the same address (modules fresh from the box
+          share a factory address). Such a module must be named by I(lanMac) in the other
+          modules' I(target); its address is refused there.
+      type: bool
+      sample: false
     password: {description: Whether the module has a password., type: bool, sample: false}
     model: {description: Model name., type: str, sample: TX-110}
     mode: {description: Device mode., type: str}

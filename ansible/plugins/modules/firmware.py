@@ -21,7 +21,11 @@ version_added: 1.0.0
 author: Tarvanix Utility developers
 options:
   target:
-    description: The module's IP address or MAC address, as the managed host sees it.
+    description:
+      - The module's MAC address, or its IP address as the managed host sees it.
+      - Before anything is changed the CLI asks the module that answers for its MAC and changes
+        nothing on any other module. An IP address that several modules answer (factory
+        defaults) is refused with the MACs found there; name such a module by its MAC.
     type: str
     required: true
   image:
@@ -63,7 +67,7 @@ EXAMPLES = r'''
 
 - name: Every module of the site to V2.00
   tarvanix.devices.firmware:
-    target: "{{ item.lanIp }}"
+    target: "{{ item.lanMac }}"
     image: /var/tmp/tx110-v2.00.aff
     version: V2.00
     password: "{{ tarvanix_passwords[item.lanMac] | default(omit) }}"

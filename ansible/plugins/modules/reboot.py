@@ -16,7 +16,11 @@ version_added: 1.0.0
 author: Tarvanix Utility developers
 options:
   target:
-    description: The module's IP address or MAC address, as the managed host sees it.
+    description:
+      - The module's MAC address, or its IP address as the managed host sees it.
+      - Before anything is changed the CLI asks the module that answers for its MAC and changes
+        nothing on any other module. An IP address that several modules answer (factory
+        defaults) is refused with the MACs found there; name such a module by its MAC.
     type: str
     required: true
   password:
@@ -43,7 +47,7 @@ notes:
 EXAMPLES = r'''
 - name: Restart every module of the site and wait for each
   tarvanix.devices.reboot:
-    target: "{{ item.lanIp }}"
+    target: "{{ item.lanMac }}"
     password: "{{ tarvanix_passwords[item.lanMac] | default(omit) }}"
   loop: "{{ tarvanix_modules }}"
 '''

@@ -67,7 +67,7 @@ EXAMPLES = r'''
 
 - name: The same on every module the site's host found
   tarvanix.devices.settings:
-    target: "{{ item.lanIp }}"
+    target: "{{ item.lanMac }}"
     settings: "{{ tarvanix_baseline }}"
     password: "{{ tarvanix_passwords[item.lanMac] | default(omit) }}"
   loop: "{{ tarvanix_modules }}"
