@@ -11,6 +11,7 @@
 #include "handover/WorkerThread.h"
 #include "net/Ipv4.h"
 #include "net/SharedHostNetwork.h"
+#include "platform/RegularFile.h"
 #include "protocol/Passworddlg.h"
 
 #include <QAction>
@@ -19,7 +20,6 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -878,12 +878,9 @@ bool TmainForm::exportDeviceList(const QString& path, bool json)
             row << item->text(c);
         rows << row;
     }
-    QFile file(path);
     const QByteArray bytes = json ? deviceListJson(rows) : deviceListCsv(rows);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(bytes) != bytes.size()) {
-        env_.prompter->showError(
-            QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (const QString error = writeRegularFile(path, bytes); !error.isEmpty()) {
+        env_.prompter->showError(QStringLiteral("cannot write ") + error);
         return false;
     }
     appendLog(QStringLiteral("device list written to %1").arg(path));
