@@ -15,6 +15,8 @@
 #include <QSet>
 #include <QThread>
 
+#include <utility>
+
 namespace tvx::cli {
 
 namespace {
@@ -51,6 +53,37 @@ void CliSearch::noteSharedAddresses(bool broadcast, const DeviceTable& table)
 
 int CliSearch::run(bool broadcast, const QString& target, DeviceTable& table)
 {
+    const QByteArray address = target.toLatin1();
+    return runWorker(
+        broadcast,
+        [&](WorkerLink link, ProgressView* view, SearchHooks hooks) {
+            return std::make_unique<UDPsearchThread>(std::move(link), view, std::move(hooks),
+                                                     address.constData(), broadcast);
+        },
+        table);
+}
+
+int CliSearch::run(const QStringList& addresses, DeviceTable& table)
+{
+    std::vector<uint32_t> targets;
+    for (const QString& a : addresses)
+        targets.push_back(parseIpv4(a.toLatin1().constData(), true));
+    return runWorker(
+        false,
+        [&](WorkerLink link, ProgressView* view, SearchHooks hooks) {
+            return std::make_unique<UDPsearchThread>(std::move(link), view, std::move(hooks),
+                                                     targets);
+        },
+        table);
+}
+
+int CliSearch::runWorker(bool broadcast, const MakeWorker& make, DeviceTable& table)
+{
+    // Every input was checked before the first search: only now is the helper
+    // worth its start, which also removes what killed runs left behind.
+    if (context_.startHelper)
+        std::exchange(context_.startHelper, nullptr)();
+
     QEventLoop loop;
     bool ended = false;
     RunView view(*context_.display, QString(), kSearchBarMaximum, {});
@@ -70,10 +103,8 @@ int CliSearch::run(bool broadcast, const QString& target, DeviceTable& table)
     };
 
     context_.display->beginRuns(0);
-    const QByteArray address = target.toLatin1();
-    WorkerThread::start(std::make_unique<UDPsearchThread>(
-        WorkerLink(token, &view, &prompter, context_.log, kSearchBarMaximum), &view,
-        std::move(hooks), address.constData(), broadcast));
+    WorkerThread::start(make(WorkerLink(token, &view, &prompter, context_.log, kSearchBarMaximum),
+                             &view, std::move(hooks)));
     view.prepare();
     if (!ended)
         loop.exec();
@@ -85,6 +116,31 @@ int CliSearch::run(bool broadcast, const QString& target, DeviceTable& table)
     if (context_.interrupted && context_.interrupted->load())
         return -2;
     return prompter.errorsShown() > 0 ? -1 : 0;
+}
+
+int searchAbsentAddresses(CliContext& context, const QList<TargetId>& targets, DeviceTable& found)
+{
+    // --jobs bounds the connections to modules; a search holds none, so the
+    // addresses go together, one wait for all of them.
+    QStringList absent;
+    QSet<QString> seen;
+    for (const TargetId& target : targets) {
+        if (target.kind != TargetId::Kind::Ip || found.findIp(target.key)
+            || seen.contains(target.key))
+            continue;
+        seen.insert(target.key);
+        absent << target.key;
+    }
+    CliSearch search(context);
+    for (qsizetype first = 0; first < absent.size(); first += kMaxAddressesPerSearch) {
+        DeviceTable table;
+        const int result = search.run(absent.mid(first, kMaxAddressesPerSearch), table);
+        for (const DiscoveryRecord& row : table.rows())
+            found.addDevice(row);
+        if (result != 0)
+            return result;
+    }
+    return 0;
 }
 
 } // namespace tvx::cli

@@ -1,6 +1,7 @@
 #include "cli/DeviceTable.h"
 
 #include "config/DeviceListText.h"
+#include "config/PrintableText.h"
 
 #include <array>
 #include <cstring>
@@ -18,20 +19,6 @@ std::array<QString, 7> cells(const DiscoveryRecord& r, int number)
     return {QString::number(number), recordText(r.deviceName),    recordText(r.macText),
             recordText(r.ipText),    recordText(r.passwordState), recordText(r.modelName),
             recordText(r.deviceMode)};
-}
-
-// A module's name is whatever bytes it sent: control characters are shown
-// escaped so that they cannot steer the terminal.
-QString printable(const QString& text)
-{
-    QString out;
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
 }
 
 } // namespace
@@ -73,7 +60,8 @@ QByteArray DeviceTable::toText() const
     for (int i = 0; i < rows_.size(); ++i) {
         auto row = cells(rows_[i], i + 1);
         for (QString& cell : row)
-            cell = printable(cell);
+            // A module's name is whatever bytes it sent.
+            cell = printableText(cell);
         lines << row;
     }
     std::array<qsizetype, 7> width{};
