@@ -37,7 +37,9 @@ UDPsearchThread::UDPsearchThread(WorkerLink link, ProgressView* view, SearchHook
     : UDPsearchThread(std::move(link), view, std::move(hooks), nullptr, false, timings)
 {
     for (const uint32_t address : targets) {
-        if (std::find(targets_.begin(), targets_.end(), address) == targets_.end())
+        // A text that did not parse must not turn the search into a broadcast.
+        if (address != 0 && address != kBroadcastAddress
+            && std::find(targets_.begin(), targets_.end(), address) == targets_.end())
             targets_.push_back(address);
     }
     answered_.assign(targets_.size(), false);
