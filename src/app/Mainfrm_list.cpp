@@ -7,11 +7,11 @@
 #include "discovery/DeviceListFilter.h"
 #include "discovery/DeviceRegistry.h"
 #include "handover/Prompter.h"
+#include "platform/RegularFile.h"
 
 #include <QAction>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -313,13 +313,10 @@ bool TmainForm::exportDeviceList(const QString& path, bool json)
     QList<int> rows;
     for (int i = 0; i < visibleDeviceCount(); ++i)
         rows << registryRow(i);
-    QFile file(path);
     const QByteArray bytes =
         json ? deviceListJson(*devices_, rows) : deviceListCsv(*devices_, rows);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || file.write(bytes) != bytes.size()) {
-        env_.prompter->showError(
-            QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (const QString error = writeRegularFile(path, bytes); !error.isEmpty()) {
+        env_.prompter->showError(QStringLiteral("cannot write ") + error);
         return false;
     }
     appendLog(QStringLiteral("device list written to %1").arg(path));

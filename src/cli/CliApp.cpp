@@ -11,6 +11,7 @@
 #include "config/DeviceListText.h"
 #include "config/DottedQuad.h"
 #include "config/JsonText.h"
+#include "config/PrintableText.h"
 #include "config/RecordText.h"
 #include "discovery/DeviceRegistry.h"
 #include "firmware/FirmwareRecognition.h"
@@ -23,7 +24,9 @@
 #include <QFile>
 #include <QThread>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace tvx::cli {
 
@@ -38,17 +41,33 @@ constexpr qint64 kFirmwareMaxBytes = 64 * 1024 * 1024;
 
 void CliApp::printOut(const QByteArray& bytes)
 {
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
-    std::fflush(stdout);
+    if (outputError_ != 0)
+        return;
+    errno = 0;
+    const size_t size = static_cast<size_t>(bytes.size());
+    if (std::fwrite(bytes.constData(), 1, size, stdout) != size || std::fflush(stdout) != 0)
+        outputError_ = errno != 0 ? errno : EIO;
 }
 
 int CliApp::refused(const QString& text)
 {
-    std::fprintf(stderr, "tarvanix-cli: %s\n", qPrintable(text));
+    // A refused line of a file is quoted in the message: shown, never obeyed.
+    std::fprintf(stderr, "tarvanix-cli: %s\n", printableText(text, true).toLocal8Bit().constData());
     return ExitUsage;
 }
 
 int CliApp::run(const CliRequest& request)
+{
+    const int status = runCommand(request);
+    // A script that reads the output must not take a cut one for the whole.
+    if (outputError_ == 0 || status == ExitInterrupted)
+        return status;
+    std::fprintf(stderr, "tarvanix-cli: cannot write to standard output: %s\n",
+                 std::strerror(outputError_));
+    return ExitOutputFailed;
+}
+
+int CliApp::runCommand(const CliRequest& request)
 {
     if (request.help) {
         printOut(helpText(request.command).toUtf8());
@@ -63,9 +82,9 @@ int CliApp::run(const CliRequest& request)
     display.setQuiet(request.quiet);
     auto tables = std::make_shared<SystemNetTables>(
         SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
-    // Its start removes what the helpers of killed runs left in the tables.
-    tables->startHelper();
     CliContext context;
+    // Its start removes what the helpers of killed runs left in the tables.
+    context.startHelper = [tables] { tables->startHelper(); };
     // The host's own troubles (no helper, no privilege) are always worth a line.
     context.net = makeSharedHostNetwork(tables, [&display](const QString& text) {
         display.line(QStringLiteral("tarvanix-cli: ") + text);
@@ -202,11 +221,18 @@ int CliApp::prepareSet(const CliRequest& request, CliContext& context)
 
     std::optional<QByteArray> next = PasswordSource::fromEnvironment(kNewPasswordVariable);
     if (!next) {
-        next = PasswordSource::ask(QStringLiteral("New password: "));
-        if (!next)
+        bool interrupted = false;
+        next = PasswordSource::ask(QStringLiteral("New password: "), interrupted);
+        if (!next && !interrupted)
             return refused(QStringLiteral("--change-password needs %1 or a terminal")
                                .arg(QLatin1String(kNewPasswordVariable)));
-        std::optional<QByteArray> again = PasswordSource::ask(QStringLiteral("Confirm password: "));
+        std::optional<QByteArray> again;
+        if (!interrupted)
+            again = PasswordSource::ask(QStringLiteral("Confirm password: "), interrupted);
+        if (interrupted) {
+            interrupted_.store(true);
+            return ExitInterrupted;
+        }
         if (!again || *again != *next)
             return refused(QStringLiteral("Confirm password isn't match for new password"));
     }
@@ -274,14 +300,10 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
         }
         return ExitOk;
     }
-    // A module behind a router answers no broadcast of ours: it is asked at
-    // its address.
-    for (const TargetId& target : std::as_const(targets)) {
-        if (target.kind != TargetId::Kind::Ip || found.rowOfIp(target.key) >= 0)
-            continue;
-        if (const int result = search.run(false, target.key, found); result != 0)
-            return searchFailed(result);
-    }
+    // A module behind a router answers no broadcast of ours: the addresses the
+    // broadcast did not find are asked together.
+    if (const int result = searchAbsentAddresses(context, targets, found); result != 0)
+        return searchFailed(result);
     return ExitOk;
 }
 
@@ -305,7 +327,9 @@ std::optional<QByteArray> CliApp::passwordFor(Command command, const TargetId& t
                                               const DiscoveryRecord& row, QString& problem)
 {
     // The windows ask only for a module whose "Password" cell reads "Yes".
-    if (recordText(row.passwordState) != QLatin1String("Yes"))
+    // After an interrupt nobody is asked: the target is never started and
+    // ends as interrupted.
+    if (recordText(row.passwordState) != QLatin1String("Yes") || interrupted_.load())
         return QByteArray();
     std::optional<QByteArray> password = target.password;
     if (!password) {
@@ -316,8 +340,14 @@ std::optional<QByteArray> CliApp::passwordFor(Command command, const TargetId& t
         password = environmentPassword_;
     }
     if (!password) {
+        bool interrupted = false;
         password = PasswordSource::ask(
-            QStringLiteral("Password for %1 (%2): ").arg(target.text, recordText(row.macText)));
+            QStringLiteral("Password for %1 (%2): ").arg(target.text, recordText(row.macText)),
+            interrupted);
+        if (interrupted) {
+            interrupted_.store(true);
+            return QByteArray();
+        }
     }
     if (!password || password->isEmpty()) {
         // The texts of the windows' two password prompts: the upgrade dialog's
@@ -354,7 +384,7 @@ void CliApp::printGet(const CliRequest& request, const FleetRunner& fleet)
         if (objects.size() > 1)
             out += (i ? "\n# " : "# ") + names[i].toUtf8() + "\n";
         for (const auto& [name, value] : objects[i].mid(2))
-            out += name.toUtf8() + "=" + value.toString().toUtf8() + "\n";
+            out += name.toUtf8() + "=" + printableText(value.toString()).toUtf8() + "\n";
     }
     printOut(out);
 }
@@ -373,7 +403,8 @@ void CliApp::printChanges(const FleetRunner& fleet)
             if (c.name == QLatin1String("passwd"))
                 out += "passwd: changed\n";
             else
-                out += (c.name + QStringLiteral(": ") + c.old + QStringLiteral(" -> ") + c.now)
+                out += (c.name + QStringLiteral(": ") + printableText(c.old)
+                        + QStringLiteral(" -> ") + printableText(c.now))
                            .toUtf8()
                     + "\n";
         }

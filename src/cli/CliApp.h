@@ -31,7 +31,9 @@ public:
     int run(const CliRequest& request);
 
 private:
-    static void printOut(const QByteArray& bytes);
+    int runCommand(const CliRequest& request);
+    // Writes to standard output; the first failure is kept for the exit status.
+    void printOut(const QByteArray& bytes);
     // Prints why the input was refused; the exit status for it.
     static int refused(const QString& text);
 
@@ -79,6 +81,7 @@ private:
                     FleetRunner& fleet);
 
     std::atomic<bool>& interrupted_;
+    int outputError_ = 0; // errno of the first failed write to standard output
     std::optional<QByteArray> environmentPassword_;
     bool environmentRead_ = false;
 };

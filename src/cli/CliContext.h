@@ -22,6 +22,9 @@ class TerminalDisplay;
 // the log, and what the command line asked each target to get.
 struct CliContext {
     std::shared_ptr<HostNetwork> net;
+    // Starts the helper; the first search runs it once, after every input of
+    // the command line was checked.
+    std::function<void()> startHelper;
     TerminalDisplay* display = nullptr;
     // Worker log lines (any thread); printed only with --verbose.
     std::function<void(const QString&)> log;

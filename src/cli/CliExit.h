@@ -12,6 +12,9 @@ enum CliExit : int {
     ExitUsage = 2,
     // The search could not run, or found no module to act on.
     ExitNoModules = 3,
+    // Standard output could not be written (a full disk, a closed pipe): what
+    // a script would read is missing, whatever the run did to the modules.
+    ExitOutputFailed = 4,
     // Ended by SIGINT, SIGTERM or SIGHUP after every run had stopped and
     // removed its temporary entries.
     ExitInterrupted = 130,

@@ -47,7 +47,8 @@ const char kTargetsHelp[] =
     "(02:54:58:01:00:0B). Each target is first looked up by a search: a search by\n"
     "IP address for a lone address (then a broadcast if that finds nothing), else\n"
     "one broadcast, so that a module outside the host's subnets is reached through\n"
-    "its MAC address.\n";
+    "its MAC address; the addresses it did not find are then asked together in one\n"
+    "search by IP.\n";
 
 const char kFleetOptions[] =
     "      --all             act on every module a broadcast finds\n"
@@ -74,7 +75,8 @@ const char kPlanOptions[] =
     "                        The whole plan is refused (status 2) before anything\n"
     "                        is sent when a column is unknown or repeated, lanMac is\n"
     "                        missing, a MAC is bad or listed twice, two lines give\n"
-    "                        one lanIp, or a value would be refused. A module the\n"
+    "                        one lanIp, or a value would be refused (a number,\n"
+    "                        its range, a choice, an address). A module the\n"
     "                        broadcast does not find fails its line only\n";
 
 const char kSettingsHelp[] =
@@ -137,8 +139,8 @@ QString helpText(Command command)
         return commandHelp("set TARGET... (--from FILE.json | NAME=VALUE...) [OPTION]...\n"
                            "  or:  tarvanix-cli set --plan FILE.csv [OPTION]...",
                            kSetHelp,
-                           {kTargetsHelp, kSetOptions, kPlanOptions, kFleetOptions,
-                            kCommonOptions, kSettingsHelp, kFilesHelp});
+                           {kTargetsHelp, kSetOptions, kPlanOptions, kFleetOptions, kCommonOptions,
+                            kSettingsHelp, kFilesHelp});
     case Command::Reboot:
         return commandHelp("reboot TARGET... [--wait] [--json]", kRebootHelp,
                            {kTargetsHelp, kFleetOptions,
@@ -187,6 +189,9 @@ QString helpText(Command command)
         "the one typed at a prompt on the terminal (not echoed).\n"
         "\n"
         "Progress goes to standard error: a bar on a terminal, plain lines otherwise.\n"
+        "Control characters in what modules send (names, answers quoted in messages)\n"
+        "are printed as \\xNN. In CSV a cell that begins with =, +, - or @ gets a\n"
+        "single quote in front, so a spreadsheet shows it as text.\n"
         "set, reboot and upgrade print a summary, one row a target (--json: one\n"
         "object a target).\n"
         "\n"
@@ -197,8 +202,11 @@ QString helpText(Command command)
         "  2    the command line, a targets file, a settings file, a plan or the\n"
         "       firmware file was refused; nothing was sent to a module\n"
         "  3    the search could not run, or found no module to act on\n"
-        "  130  ended by SIGINT, SIGTERM or SIGHUP; every run stopped and removed its\n"
-        "       temporary ARP entries and host routes\n"
+        "  4    standard output could not be written (a full disk, a closed pipe or\n"
+        "       descriptor), as standard error says; the modules may have been\n"
+        "       changed all the same\n"
+        "  130  ended by SIGINT, SIGTERM or SIGHUP (also at a password prompt); every\n"
+        "       run stopped and removed its temporary ARP entries and host routes\n"
         "\n"
         "Environment:\n"
         "  TARVANIX_PASSWORD      password of the modules that have one\n"

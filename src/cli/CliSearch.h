@@ -1,7 +1,13 @@
 #pragma once
 
+#include "cli/TargetId.h"
+#include "discovery/Udpsearchthread.h"
 
 #include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
 
 namespace tvx {
 class DeviceRegistry;
@@ -10,6 +16,16 @@ class DeviceRegistry;
 namespace tvx::cli {
 
 struct CliContext;
+
+// Looks for every IP target that `found` does not hold yet, all in one search
+// by IP (of at most kMaxAddressesPerSearch addresses a run), and adds what
+// answers to `found`. 0, or the first failing search's result (as run's).
+int searchAbsentAddresses(CliContext& context, const QList<TargetId>& targets,
+                          DeviceRegistry& found);
+
+// Unanswered addresses on a link each hold a neighbour entry while the kernel
+// asks ARP for them; the kernel keeps about 1024, so one run asks this many.
+constexpr qsizetype kMaxAddressesPerSearch = 256;
 
 // Processes events until every worker has ended and its last effects have
 // been applied. Workers stopped by an interrupt end by themselves too.
@@ -25,8 +41,16 @@ public:
 
     // 0 done; -1 the search failed (its message was shown); -2 interrupted.
     int run(bool broadcast, const QString& target, DeviceRegistry& table);
+    // One search by IP of all `addresses` ("%u.%u.%u.%u") at once.
+    int run(const QStringList& addresses, DeviceRegistry& table);
 
 private:
+    // Runs the worker that `make` builds from the search's link, view and
+    // hooks, and waits for it.
+    using MakeWorker =
+        std::function<std::unique_ptr<UDPsearchThread>(WorkerLink, ProgressView*, SearchHooks)>;
+    int runWorker(bool broadcast, const MakeWorker& make, DeviceRegistry& table);
+
     CliContext& context_;
 };
 

@@ -1,32 +1,14 @@
 #include "cli/DeviceTable.h"
 
+#include "config/PrintableText.h"
 #include "discovery/DeviceRegistry.h"
 
 #include <QList>
 #include <QString>
 
 #include <array>
-#include <cstring>
 
 namespace tvx::cli {
-
-namespace {
-
-// A module's name is whatever bytes it sent: control characters are shown
-// escaped so that they cannot steer the terminal.
-QString printable(const QString& text)
-{
-    QString out;
-    for (const QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
-} // namespace
 
 QByteArray deviceTableText(const DeviceRegistry& devices)
 {
@@ -39,7 +21,8 @@ QByteArray deviceTableText(const DeviceRegistry& devices)
         const QStringList cells = devices.cells(i);
         std::array<QString, 7> row;
         for (size_t c = 0; c < row.size(); ++c)
-            row[c] = printable(cells.value(static_cast<qsizetype>(c)));
+            // A module's name is whatever bytes it sent.
+            row[c] = printableText(cells.value(static_cast<qsizetype>(c)));
         lines << row;
     }
     std::array<qsizetype, 7> width{};

@@ -4,6 +4,7 @@
 #include "cli/CliSearch.h"
 #include "cli/TerminalDisplay.h"
 #include "config/JsonText.h"
+#include "config/PrintableText.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -114,7 +115,13 @@ QByteArray FleetRunner::summary(qint64 wallMs) const
             : resultName(o);
         QString message = o.message;
         message.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-        rows << Row{o.target, o.mac, o.ip, result, QString::number(o.ms / 1000.0, 'f', 1), message};
+        // A message may quote what a module answered.
+        rows << Row{printableText(o.target),
+                    printableText(o.mac),
+                    printableText(o.ip),
+                    result,
+                    QString::number(o.ms / 1000.0, 'f', 1),
+                    printableText(message)};
     }
     std::array<qsizetype, 6> width{};
     for (const Row& row : rows) {

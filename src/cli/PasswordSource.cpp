@@ -1,5 +1,7 @@
 #include "cli/PasswordSource.h"
 
+#include "config/PrintableText.h"
+
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,11 +18,37 @@ constexpr int kPasswordMaxChars = 8;
 // The terminal as it was before the prompt, for the interrupt handler.
 int promptFd = -1;
 termios savedTerminal{};
+// The signal that ended the prompt, if one did.
+volatile sig_atomic_t promptSignal = 0;
 
-void restoreAndReraise(int signal)
+constexpr int kPromptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+constexpr int kPromptSignalCount = sizeof kPromptSignals / sizeof kPromptSignals[0];
+struct sigaction previousActions[kPromptSignalCount];
+
+bool endsTheProgram(int signal)
+{
+    return signal == SIGINT || signal == SIGTERM || signal == SIGHUP;
+}
+
+// The echo comes back first, whatever follows. A signal that ends the program
+// goes on to the program's own handler, which stops it the orderly way (exit
+// status 130) once the prompt has returned; the read is interrupted, not
+// restarted. Any other signal, or one the program does not handle, takes its
+// default action.
+void atPromptSignal(int signal)
 {
     if (promptFd >= 0)
         ::tcsetattr(promptFd, TCSAFLUSH, &savedTerminal);
+    for (int i = 0; i < kPromptSignalCount; ++i) {
+        const struct sigaction& previous = previousActions[i];
+        if (kPromptSignals[i] != signal || !endsTheProgram(signal)
+            || (previous.sa_flags & SA_SIGINFO) || previous.sa_handler == SIG_DFL
+            || previous.sa_handler == SIG_IGN)
+            continue;
+        promptSignal = signal;
+        previous.sa_handler(signal);
+        return;
+    }
     ::signal(signal, SIG_DFL);
     ::raise(signal);
 }
@@ -36,16 +64,28 @@ public:
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
         promptFd = fd_;
-        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP})
-            previous_[count_++] = {s, ::signal(s, restoreAndReraise)};
+        promptSignal = 0;
+        struct sigaction sa {};
+        sa.sa_handler = atPromptSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0; // no SA_RESTART: the read must end
+        for (int i = 0; i < kPromptSignalCount; ++i) {
+            // An ignored signal (nohup) stays ignored.
+            ::sigaction(kPromptSignals[i], nullptr, &previousActions[i]);
+            installed_[i] = previousActions[i].sa_handler != SIG_IGN;
+            if (installed_[i])
+                ::sigaction(kPromptSignals[i], &sa, nullptr);
+        }
         active_ = ::tcsetattr(fd_, TCSAFLUSH, &quiet) == 0;
     }
     ~EchoOff()
     {
         if (active_)
             ::tcsetattr(fd_, TCSAFLUSH, &savedTerminal);
-        for (int i = 0; i < count_; ++i)
-            ::signal(previous_[i].first, previous_[i].second);
+        for (int i = 0; i < kPromptSignalCount; ++i) {
+            if (installed_[i])
+                ::sigaction(kPromptSignals[i], &previousActions[i], nullptr);
+        }
         promptFd = -1;
     }
     EchoOff(const EchoOff&) = delete;
@@ -53,9 +93,8 @@ public:
 
 private:
     int fd_;
+    bool installed_[kPromptSignalCount] = {};
     bool active_ = false;
-    std::pair<int, sighandler_t> previous_[5];
-    int count_ = 0;
 };
 
 } // namespace
@@ -68,21 +107,29 @@ std::optional<QByteArray> PasswordSource::fromEnvironment(const char* name)
     return QByteArray(value);
 }
 
-std::optional<QByteArray> PasswordSource::ask(const QString& prompt)
+std::optional<QByteArray> PasswordSource::ask(const QString& prompt, bool& interrupted)
 {
+    interrupted = false;
     const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
     QByteArray typed;
     {
         EchoOff quiet(fd);
-        const QByteArray text = prompt.toLocal8Bit();
+        const QByteArray text = printableText(prompt).toLocal8Bit();
         (void)!::write(fd, text.constData(), static_cast<size_t>(text.size()));
         char c;
-        while (::read(fd, &c, 1) == 1 && c != '\n' && c != '\r')
+        while (promptSignal == 0 && ::read(fd, &c, 1) == 1 && c != '\n' && c != '\r')
             typed += c;
+        interrupted = promptSignal != 0;
+        if (interrupted)
+            (void)!::write(fd, "\n", 1);
     }
     ::close(fd);
+    if (interrupted) {
+        typed.fill('\0');
+        return std::nullopt;
+    }
     return typed;
 }
 

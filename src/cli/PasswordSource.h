@@ -14,9 +14,10 @@ class PasswordSource {
 public:
     // The variable's value when it is set (also when empty).
     static std::optional<QByteArray> fromEnvironment(const char* name);
-    // Asks on /dev/tty without echo; nothing when there is no terminal. An
-    // interrupt at the prompt restores the echo before the program ends.
-    static std::optional<QByteArray> ask(const QString& prompt);
+    // Asks on /dev/tty without echo; nothing when there is no terminal, or
+    // when SIGINT, SIGTERM or SIGHUP ended the prompt: `interrupted` then says
+    // so, the echo is back and the program's own handler has heard the signal.
+    static std::optional<QByteArray> ask(const QString& prompt, bool& interrupted);
     // Why a password cannot be sent in a login line; empty when it can: at
     // most 8 characters, printable ASCII only (a line break would end the
     // login line early and send the rest as a command).

@@ -1,5 +1,7 @@
 #include "cli/TerminalDisplay.h"
 
+#include "config/PrintableText.h"
+
 #include <QRegularExpression>
 
 #include <sys/ioctl.h>
@@ -69,7 +71,8 @@ void TerminalDisplay::progress(const QString& run, const QString& message, int p
     state.shownStage = stage;
     state.shownQuarter = quarter;
     const QString prefix = run.isEmpty() ? QString() : run + QStringLiteral(": ");
-    std::fprintf(out_, "%s%s (%d%%)\n", qPrintable(prefix), qPrintable(message),
+    std::fprintf(out_, "%s%s (%d%%)\n", printableText(prefix).toLocal8Bit().constData(),
+                 printableText(message).toLocal8Bit().constData(),
                  static_cast<int>(state.fraction * 100));
     std::fflush(out_);
 }
@@ -87,7 +90,7 @@ void TerminalDisplay::line(const QString& text)
 {
     std::lock_guard guard(lock_);
     eraseLocked();
-    std::fprintf(out_, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(out_, "%s\n", printableText(text, true).toLocal8Bit().constData());
     if (bar_ && !runs_.isEmpty())
         drawStatusLocked(true);
     std::fflush(out_);
@@ -146,7 +149,7 @@ void TerminalDisplay::drawStatusLocked(bool force)
     const QString status = label.left(room).leftJustified(room) + QLatin1Char(' ') + barText;
     if (status == lastStatus_)
         return;
-    std::fprintf(out_, "\r\033[K%s", status.toLocal8Bit().constData());
+    std::fprintf(out_, "\r\033[K%s", printableText(status).toLocal8Bit().constData());
     std::fflush(out_);
     lastStatus_ = status;
     statusShown_ = true;

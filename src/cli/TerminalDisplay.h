@@ -13,7 +13,8 @@ namespace tvx::cli {
 // through here. On a terminal one status line at the bottom carries a bar (of
 // the one run, or of the whole fleet), redrawn in place; elsewhere each new
 // stage of a run is one plain line, so a log file stays readable. Messages
-// and log lines are printed above the status line. Any thread.
+// and log lines are printed above the status line. Any thread. Every text is
+// shown with its control characters escaped: messages quote what modules sent.
 class TerminalDisplay {
 public:
     // `bar`: draw the status line (standard error is a terminal).

@@ -5,16 +5,19 @@
 #include "cli/CliExit.h"
 #include "cli/CliHelp.h"
 #include "cli/CliRequest.h"
+#include "config/PrintableText.h"
 #include "handover/WorkerThread.h"
 
 #include <QCoreApplication>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <thread>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -62,10 +65,28 @@ void startSignalWatchdog(std::atomic<bool>& interrupted)
     }).detach();
 }
 
+// A standard descriptor that the caller closed (">&-") would be taken by the
+// next file or socket the program opens, and the output would go there. Each
+// closed one is held by /dev/null opened the other way round, so that a write
+// to a closed standard output still fails, as it must.
+void holdClosedStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int held = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+        if (held >= 0 && held != fd) {
+            ::dup2(held, fd);
+            ::close(held);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    holdClosedStandardDescriptors();
     // A module that closes its connection must never end the program.
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -77,7 +98,8 @@ int main(int argc, char* argv[])
     args.removeFirst();
     const tvx::cli::ParsedCommandLine parsed = tvx::cli::parseCommandLine(args);
     if (!parsed.ok()) {
-        std::fprintf(stderr, "tarvanix-cli: %s\n%s\n", qPrintable(parsed.error),
+        std::fprintf(stderr, "tarvanix-cli: %s\n%s\n",
+                     tvx::printableText(parsed.error).toLocal8Bit().constData(),
                      qPrintable(tvx::cli::usageHint()));
         return tvx::cli::ExitUsage;
     }

@@ -56,26 +56,81 @@ void storeAddress(char (&field)[N], uint32_t value)
 
 } // namespace
 
+CollectResult checkEntry(EntryRule rule, const QByteArray& text, int32_t* converted)
+{
+    int32_t value = 0;
+    const auto blank = [&text](const char* message) {
+        return text.isEmpty() ? refuse(message) : CollectResult{};
+    };
+    CollectResult result;
+    switch (rule) {
+    case EntryRule::DeviceName:
+        return blank("device name can't be blank");
+    case EntryRule::DioListenPort:
+        if (result = blank("DIO Listen port can't be blank"); !result.passed())
+            return result;
+        if (!convert(text, value))
+            return notAnInteger(text);
+        // Leading spaces pass the conversion, so a long text can get this far.
+        if (text.size() > kDiolpMaxChars)
+            return refuse("DIO Listen port can't be longer than 9 characters");
+        break;
+    case EntryRule::PackingLength:
+        if (result = blank("port 1 data packing length can't be blank"); !result.passed())
+            return result;
+        if (!convert(text, value))
+            return notAnInteger(text);
+        if (value < 1 || value > 1024)
+            return refuse("invalid data packing length");
+        break;
+    case EntryRule::PackingTimeout:
+        if (result = blank("port 1 data packing timeout can't be blank"); !result.passed())
+            return result;
+        if (!convert(text, value))
+            return notAnInteger(text);
+        if (value < 1 || value > 65535)
+            return refuse("invalid data packing timeout");
+        break;
+    case EntryRule::DelimiterByte: {
+        // Each edit holds hexadecimal digits without their prefix.
+        const QByteArray prefixed = "0x" + text;
+        if (!convert(prefixed, value))
+            return notAnInteger(prefixed);
+        break;
+    }
+    case EntryRule::ListenPort:
+        if (result = blank("port 1 Listen port can't be blank"); !result.passed())
+            return result;
+        if (!convert(text, value))
+            return notAnInteger(text);
+        break;
+    case EntryRule::RemotePort:
+        if (!convert(text, value))
+            return notAnInteger(text);
+        if (value < 1 || value > 65535)
+            return refuse("invalid remote Port");
+        if (text.size() > kRemotePortMaxChars)
+            return refuse("port 1 Remote port can't be longer than 30 characters");
+        break;
+    }
+    if (converted)
+        *converted = value;
+    return {};
+}
+
 CollectResult collectEntries(const CfgEntries& now, const CfgEntries& loaded,
                              const SettingsRecord& asRead, SettingsRecord& r)
 {
     using namespace cfgitems;
-    int32_t value = 0;
-
-    if (now.devName.isEmpty())
-        return refuse("device name can't be blank");
+    if (CollectResult r = checkEntry(EntryRule::DeviceName, now.devName.toLatin1()); !r.passed())
+        return r;
     storeField(r.devName, now.devName.toLatin1());
 
     r.webEn = now.webEn ? 1 : 0;
 
     const QByteArray diolp = now.diolp.toLatin1();
-    if (diolp.isEmpty())
-        return refuse("DIO Listen port can't be blank");
-    if (!convert(diolp, value))
-        return notAnInteger(diolp);
-    // Leading spaces pass the conversion, so a long text can get this far.
-    if (diolp.size() > kDiolpMaxChars)
-        return refuse("DIO Listen port can't be longer than 9 characters");
+    if (CollectResult r = checkEntry(EntryRule::DioListenPort, diolp); !r.passed())
+        return r;
     storeField(r.diolp, diolp);
 
     collectCombo(r.sp0_baud, asRead.sp0_baud, kBaud, now.baud, loaded.baud, loaded.baudKept,
@@ -99,12 +154,8 @@ CollectResult collectEntries(const CfgEntries& now, const CfgEntries& loaded,
             storeField(r.sp0_dpLen, fieldBytes(asRead.sp0_dpLen));
         } else {
             const QByteArray len = now.dpLen.toLatin1();
-            if (len.isEmpty())
-                return refuse("port 1 data packing length can't be blank");
-            if (!convert(len, value))
-                return notAnInteger(len);
-            if (value < 1 || value > 1024)
-                return refuse("invalid data packing length");
+            if (CollectResult r = checkEntry(EntryRule::PackingLength, len); !r.passed())
+                return r;
             storeField(r.sp0_dpLen, len);
         }
         r.sp0_dpCtrl[2] = '1';
@@ -117,12 +168,8 @@ CollectResult collectEntries(const CfgEntries& now, const CfgEntries& loaded,
             storeField(r.sp0_dpTm, fieldBytes(asRead.sp0_dpTm));
         } else {
             const QByteArray tm = now.dpTm.toLatin1();
-            if (tm.isEmpty())
-                return refuse("port 1 data packing timeout can't be blank");
-            if (!convert(tm, value))
-                return notAnInteger(tm);
-            if (value < 1 || value > 65535)
-                return refuse("invalid data packing timeout");
+            if (CollectResult r = checkEntry(EntryRule::PackingTimeout, tm); !r.passed())
+                return r;
             storeField(r.sp0_dpTm, tm);
         }
         r.sp0_dpCtrl[1] = '1';
@@ -136,19 +183,20 @@ CollectResult collectEntries(const CfgEntries& now, const CfgEntries& loaded,
         } else {
             if (now.dpStr0.isEmpty())
                 return refuse("port 1 delimiter can't be blank");
-            // Each edit holds hexadecimal digits without their prefix.
-            const QByteArray first = "0x" + now.dpStr0.toLatin1();
             int32_t firstValue = 0;
-            if (!convert(first, firstValue))
-                return notAnInteger(first);
+            if (CollectResult r =
+                    checkEntry(EntryRule::DelimiterByte, now.dpStr0.toLatin1(), &firstValue);
+                !r.passed())
+                return r;
             QByteArray delimiter = QByteArray::number(static_cast<uint32_t>(firstValue), 16)
                                        .toUpper()
                                        .rightJustified(2, '0');
             if (!now.dpStr1.isEmpty()) {
-                const QByteArray second = "0x" + now.dpStr1.toLatin1();
                 int32_t secondValue = 0;
-                if (!convert(second, secondValue))
-                    return notAnInteger(second);
+                if (CollectResult r =
+                        checkEntry(EntryRule::DelimiterByte, now.dpStr1.toLatin1(), &secondValue);
+                    !r.passed())
+                    return r;
                 delimiter += QByteArray::number(static_cast<uint32_t>(secondValue), 16)
                                  .toUpper()
                                  .rightJustified(2, '0');
@@ -185,10 +233,8 @@ CollectResult collectEntries(const CfgEntries& now, const CfgEntries& loaded,
 
     if (mode.startsWith(kOpModeCodes[kOpModeServer])) {
         const QByteArray port = now.tcpslport.toLatin1();
-        if (port.isEmpty())
-            return refuse("port 1 Listen port can't be blank");
-        if (!convert(port, value))
-            return notAnInteger(port);
+        if (CollectResult r = checkEntry(EntryRule::ListenPort, port); !r.passed())
+            return r;
         storeField(r.sp0_tcpslport, port);
     } else if (mode.startsWith(kOpModeCodes[kOpModeClient])) {
         const uint32_t remoteIp = now.remoteIp.value_or(0);
@@ -196,12 +242,8 @@ CollectResult collectEntries(const CfgEntries& now, const CfgEntries& loaded,
             return refuse("invalid remote IP");
         storeAddress(r.sp0_tcpcrip, remoteIp);
         const QByteArray port = now.tcpcrport.toLatin1();
-        if (!convert(port, value))
-            return notAnInteger(port);
-        if (value < 1 || value > 65535)
-            return refuse("invalid remote Port");
-        if (port.size() > kRemotePortMaxChars)
-            return refuse("port 1 Remote port can't be longer than 30 characters");
+        if (CollectResult r = checkEntry(EntryRule::RemotePort, port); !r.passed())
+            return r;
         storeField(r.sp0_tcpcrport, port);
         storeField(r.sp0_tcpcat, now.tcpcat == kConnectAtSerialData ? "1" : "0");
     }

@@ -9,11 +9,11 @@
 #include "config/SettingsEdit.h"
 #include "firmware/QtFilePicker.h"
 #include "handover/Prompter.h"
+#include "platform/RegularFile.h"
 
 #include <QCheckBox>
 #include <QFrame>
 #include <QPushButton>
-#include <QSaveFile>
 
 #include <cstring>
 
@@ -68,11 +68,10 @@ void TcfgForm::saveFileBtnClick()
                                                QString(), kFileFilter);
     if (path.isEmpty())
         return;
-    QSaveFile file(path);
     const QByteArray json = SettingsEdit::fileJson(
         toSave, QString::fromLatin1(deviceIp_, strnlen(deviceIp_, sizeof deviceIp_)));
-    if (!file.open(QIODevice::WriteOnly) || file.write(json) != json.size() || !file.commit()) {
-        links_.prompter->showError(QStringLiteral("%1: %2").arg(path, file.errorString()));
+    if (const QString error = writeRegularFile(path, json); !error.isEmpty()) {
+        links_.prompter->showError(error);
         return;
     }
     writeLog(QStringLiteral("settings saved to %1").arg(path));

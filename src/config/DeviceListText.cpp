@@ -1,6 +1,7 @@
 #include "config/DeviceListText.h"
 
 #include "config/JsonText.h"
+#include "config/PrintableText.h"
 #include "config/SettingsEdit.h"
 #include "discovery/DeviceRegistry.h"
 
@@ -14,14 +15,18 @@ namespace {
 constexpr std::array<const char*, 7> kKeys = {"number",   "devName", "lanMac", "lanIp",
                                               "password", "model",   "mode"};
 
-QString csvCell(const QString& text)
+// A cell that a spreadsheet would take for a formula (=, +, -, @) gets a single
+// quote in front, which makes it text; a control character is shown escaped.
+// Both come from the modules' own names, which anybody on the network can set.
+QString csvCell(const QString& raw)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
-        && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+    QString text = printableText(raw);
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front()))
+        text.prepend(QLatin1Char('\''));
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')))
         return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
 } // namespace

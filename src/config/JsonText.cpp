@@ -2,6 +2,9 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
+
+#include <vector>
 
 namespace tvx {
 
@@ -40,6 +43,48 @@ QByteArray jsonArray(const QList<OrderedObject>& objects)
         out += (i ? ",\n  " : "\n  ") + jsonObject(objects[i], 2);
     out += objects.isEmpty() ? "]\n" : "\n]\n";
     return out;
+}
+
+std::optional<QString> repeatedJsonKey(const QByteArray& json)
+{
+    // Each open object or array, innermost last; an object with the keys it
+    // has named so far and whether a key comes next.
+    struct Level {
+        bool object = false;
+        bool keyNext = false;
+        QSet<QString> keys;
+    };
+    std::vector<Level> levels;
+    const qsizetype n = json.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = json[i];
+        if (c == '"') {
+            const qsizetype start = i;
+            for (++i; i < n && json[i] != '"'; ++i) {
+                if (json[i] == '\\')
+                    ++i;
+            }
+            if (levels.empty() || !levels.back().object || !levels.back().keyNext)
+                continue;
+            // Compared as decoded: "a" and "\u0061" are one key.
+            const QByteArray token = json.mid(start, i - start + 1);
+            const QString key =
+                QJsonDocument::fromJson("[" + token + "]").array().first().toString();
+            Level& level = levels.back();
+            level.keyNext = false;
+            if (level.keys.contains(key))
+                return key;
+            level.keys.insert(key);
+        } else if (c == '{' || c == '[') {
+            levels.push_back({c == '{', c == '{', {}});
+        } else if (c == '}' || c == ']') {
+            if (!levels.empty())
+                levels.pop_back();
+        } else if (c == ',' && !levels.empty() && levels.back().object) {
+            levels.back().keyNext = true;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace tvx

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
+
 namespace tvx {
 
 // A JSON object written in the order its members are given: the device list's
@@ -19,5 +21,11 @@ QByteArray jsonString(const QString& text);
 QByteArray jsonObject(const OrderedObject& members, int indent);
 // An array of objects, one per line block; always an array, also for one.
 QByteArray jsonArray(const QList<OrderedObject>& objects);
+
+// The first key that one object of `json` names twice, in the order of the
+// text; nothing when every object names each key once. `json` must be valid
+// JSON (QJsonDocument parsed it): Qt's parser keeps the last of two values
+// silently, and a file that says two things about a setting means neither.
+std::optional<QString> repeatedJsonKey(const QByteArray& json);
 
 } // namespace tvx

@@ -1,7 +1,9 @@
 #include "config/SettingsEdit.h"
 
+#include "config/CfgCollect.h"
 #include "config/CfgItems.h"
 #include "config/DottedQuad.h"
+#include "config/PrintableText.h"
 #include "config/RecordText.h"
 #include "platform/RegularFile.h"
 #include "protocol/CommandTable.h"
@@ -155,6 +157,45 @@ std::optional<uint32_t> addressValue(const QString& value)
     return a;
 }
 
+// The checks of "Save to Module" that a field's text passes whatever the
+// module: `always` where the window collects the field in every mode (a blank
+// is then refused too), else only for a text that is not blank, since an
+// unused field reads as blank in a settings file.
+struct FieldRule {
+    const char* name;
+    EntryRule rule;
+    bool always;
+};
+constexpr std::array<FieldRule, 7> kRules{{
+    {"devName", EntryRule::DeviceName, true},
+    {"diolp", EntryRule::DioListenPort, true},
+    {"sp0_dpLen", EntryRule::PackingLength, false},
+    {"sp0_dpTm", EntryRule::PackingTimeout, false},
+    {"sp0_dpStr", EntryRule::DelimiterByte, false},
+    {"sp0_tcpslport", EntryRule::ListenPort, false},
+    {"sp0_tcpcrport", EntryRule::RemotePort, false},
+}};
+
+// Empty when the text passes its field's rule, else the collection's message.
+QString checkRule(const SettingsField& f, const QString& value)
+{
+    for (const FieldRule& r : kRules) {
+        if (!is(f, r.name) || (value.isEmpty() && !r.always))
+            continue;
+        const QByteArray text = value.toLatin1();
+        // The delimiter's edits hold one byte each.
+        const QList<QByteArray> parts = r.rule == EntryRule::DelimiterByte && text.size() > 2
+            ? QList<QByteArray>{text.left(2), text.mid(2)}
+            : QList<QByteArray>{text};
+        for (const QByteArray& part : parts) {
+            const CollectResult result = checkEntry(r.rule, part);
+            if (!result.passed())
+                return QStringLiteral("%1: %2").arg(QLatin1String(f.name), result.message);
+        }
+    }
+    return {};
+}
+
 // The form of one value, whatever the module: empty when it could be entered.
 QString checkForm(const SettingsField& f, const QString& value)
 {
@@ -172,7 +213,7 @@ QString checkForm(const SettingsField& f, const QString& value)
     case Control::Delimiter:
         if (f.maxChars > 0 && value.size() > f.maxChars)
             return QStringLiteral("%1 takes at most %2 characters").arg(name).arg(f.maxChars);
-        return {};
+        return checkRule(f, value);
     case Control::Switch:
         if (value != QLatin1String("0") && value != QLatin1String("1"))
             return QStringLiteral("%1 takes 0 or 1").arg(name);
@@ -295,6 +336,8 @@ QString SettingsEdit::parseFile(const QByteArray& bytes, const QString& path, Se
         return QStringLiteral("%1: %2 at offset %3")
             .arg(path, error.errorString())
             .arg(error.offset);
+    if (const std::optional<QString> twice = repeatedJsonKey(bytes))
+        return QStringLiteral("%1: \"%2\" is given twice").arg(path, printableText(*twice));
     QJsonObject object;
     if (doc.isObject()) {
         object = doc.object();

@@ -62,17 +62,18 @@ public:
     // Empty when `name` is a setting that can be set, else why not (the same
     // texts as parse).
     static QString checkName(const QString& name);
-    // Checks names and the form of each value, as far as it does not depend on
-    // a module; a shown-only field is refused. Empty when all pass, else the
-    // first problem.
+    // Checks names and each value as far as it does not depend on a module:
+    // its form, and the checks of "Save to Module" that judge it alone (a
+    // number, its range, a blank device name). A shown-only field is refused.
+    // Empty when all pass, else the first problem.
     static QString parse(const QList<QPair<QString, QString>>& raw, QList<Assignment>& out);
     // NAME=VALUE arguments.
     static QString parseArguments(const QStringList& arguments, QList<Assignment>& out);
     // A settings file's text: one object, or an array of exactly one, of
     // strings (integers pass too). "version" and "target" are skipped, the
-    // shown-only fields are listed in `shownOnly` and not taken. The values'
-    // forms are checked by apply, against the module. Errors begin with
-    // `path`.
+    // shown-only fields are listed in `shownOnly` and not taken; a key given
+    // twice is refused. The values' forms are checked by apply, against the
+    // module. Errors begin with `path`.
     static QString parseFile(const QByteArray& bytes, const QString& path, SettingsFile& out);
     // Reads `path` (a regular file of at most 1 MiB) and parses it.
     static QString readFile(const QString& path, SettingsFile& out);

@@ -32,6 +32,21 @@ UDPsearchThread::UDPsearchThread(WorkerLink link, ProgressView* view, SearchHook
         std::strncpy(targetAddress_, target, sizeof targetAddress_ - 1);
 }
 
+UDPsearchThread::UDPsearchThread(WorkerLink link, ProgressView* view, SearchHooks hooks,
+                                 std::vector<uint32_t> targets, SearchTimings timings)
+    : UDPsearchThread(std::move(link), view, std::move(hooks), nullptr, false, timings)
+{
+    for (const uint32_t address : targets) {
+        // A text that did not parse must not turn the search into a broadcast.
+        if (address != 0 && address != kBroadcastAddress
+            && std::find(targets_.begin(), targets_.end(), address) == targets_.end())
+            targets_.push_back(address);
+    }
+    answered_.assign(targets_.size(), false);
+    if (!targets_.empty())
+        formatIpv4(targets_.front(), targetAddress_);
+}
+
 void UDPsearchThread::execute()
 {
     // Every failure has already shown its own message.
@@ -70,6 +85,10 @@ int UDPsearchThread::runSearch(bool broadcast, const char* target)
         link().setPosition(link().barMaximum() / (2 * local.count));
     if (broadcast)
         link().setMessage(QStringLiteral("Broadcast search..."));
+    else if (targets_.size() > 1)
+        link().setMessage(QStringLiteral("search %1 and %2 more...")
+                              .arg(QString::fromLatin1(target))
+                              .arg(targets_.size() - 1));
     else
         link().setMessage(QStringLiteral("search %1...").arg(QString::fromLatin1(target)));
     std::this_thread::sleep_for(std::chrono::milliseconds(timings_.pauseMs));
@@ -115,8 +134,8 @@ int UDPsearchThread::runSearch(bool broadcast, const char* target)
 
         if (broadcast) {
             showFound();
-        } else if (listedOne_) {
-            // The module has answered: the other interfaces are not asked.
+        } else if (answeredAll_) {
+            // The modules have answered: the other interfaces are not asked.
             return 0;
         }
     }
@@ -169,21 +188,40 @@ int UDPsearchThread::waitWithin(std::chrono::steady_clock::time_point readEnd) c
     return static_cast<int>(std::min<long long>(left.count(), timings_.waitMs));
 }
 
+bool UDPsearchThread::noteAnswer(uint32_t sender)
+{
+    if (targets_.size() > 1) {
+        const auto at = std::find(targets_.begin(), targets_.end(), sender);
+        if (at != targets_.end())
+            answered_[static_cast<size_t>(at - targets_.begin())] = true;
+        answeredAll_ = std::find(answered_.begin(), answered_.end(), false) == answered_.end();
+    } else {
+        answeredAll_ = true;
+    }
+    return answeredAll_;
+}
+
 int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* target,
                                     uint32_t localAddress, uint32_t ifIndex)
 {
-    uint32_t destination = kBroadcastAddress;
-    if (!broadcast) {
+    std::vector<uint32_t> destinations{kBroadcastAddress};
+    if (!broadcast && !targets_.empty()) {
+        destinations = targets_;
+    } else if (!broadcast) {
         if (!target || !target[0])
             return -1;
-        destination = parseIpv4(target, true);
+        destinations = {parseIpv4(target, true)};
     }
 
     for (int send = 0; send < timings_.sendsPerAddress; ++send) {
         link().stepIt();
         if (stopRequested())
             return -2;
-        sendRequest(socket, destination, localAddress, ifIndex);
+        for (size_t d = 0; d < destinations.size(); ++d) {
+            // An address that has answered on another interface is not asked again.
+            if (broadcast || targets_.size() <= 1 || !answered_[d])
+                sendRequest(socket, destinations[d], localAddress, ifIndex);
+        }
         const auto readEnd =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(timings_.readBudgetMs);
 
@@ -218,10 +256,8 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
             formatIpv4(from.sin_addr.s_addr, record_.ipText);
             if (hooks_.addDevice)
                 link().post([add = hooks_.addDevice, record = record_] { add(record); });
-            if (!broadcast) {
-                listedOne_ = true;
+            if (!broadcast && noteAnswer(from.sin_addr.s_addr))
                 return 0;
-            }
         }
     }
     return 0;

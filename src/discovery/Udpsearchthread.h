@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace tvx {
 
@@ -38,8 +39,9 @@ struct SearchTimings {
 };
 
 // The search worker: sends the discovery request from every local address in
-// turn (by broadcast, or to one address), parses the replies and hands each
-// accepted module to the window, which lists it once per MAC address.
+// turn (by broadcast, or to the addresses of a search by IP), parses the
+// replies and hands each accepted module to the window, which lists it once
+// per MAC address.
 //
 // Each local address gets its own socket bound to the wildcard address and
 // source port 16384 + n. The request leaves through the address's interface
@@ -52,6 +54,13 @@ public:
     // null); `view` is the progress window that `link` drives.
     UDPsearchThread(WorkerLink link, ProgressView* view, SearchHooks hooks, const char* target,
                     bool broadcast, SearchTimings timings = {});
+    // A search by IP of several addresses in one run (network byte order),
+    // for the CLI's targets: each send goes to every address that has not
+    // answered yet, so the run costs the waits of one search, and it ends as
+    // soon as each address has answered. With one address it is the search
+    // above.
+    UDPsearchThread(WorkerLink link, ProgressView* view, SearchHooks hooks,
+                    std::vector<uint32_t> targets, SearchTimings timings = {});
 
     // 0 done, -1 failed (its message was shown), -2 cancelled.
     int runSearch(bool broadcast, const char* target);
@@ -65,6 +74,9 @@ protected:
 
 private:
     void sendRequest(int socket, uint32_t destination, uint32_t localAddress, uint32_t ifIndex);
+    // A search by IP: notes that a module answered from `sender`; true once
+    // every address asked has answered (with one address, any reply does).
+    bool noteAnswer(uint32_t sender);
     void showFound();
     int waitWithin(std::chrono::steady_clock::time_point readEnd) const;
 
@@ -74,7 +86,10 @@ private:
     bool broadcast_;
     char targetAddress_[20] = {};
     DiscoveryRecord record_ = {};
-    bool listedOne_ = false;
+    // Several addresses of one search by IP, and which of them have answered.
+    std::vector<uint32_t> targets_;
+    std::vector<bool> answered_;
+    bool answeredAll_ = false;
 };
 
 } // namespace tvx

@@ -1,7 +1,8 @@
 #include "firmware/FirmwareImage.h"
 
+#include "platform/RegularFile.h"
+
 #include <cerrno>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,11 +12,11 @@ bool FirmwareImage::open(const char* path)
 {
     close();
     size_ = 0;
-    UniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (!fd)
-        return false;
+    // The file was checked when it was chosen, but it may have been swapped
+    // for a FIFO since: only what is read is judged.
+    UniqueFd fd;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0)
+    if (openRegularFile(path, fd, st) != FileOpen::Regular || st.st_size <= 0)
         return false;
     if (::lseek(fd.get(), 0, SEEK_SET) != 0)
         return false;

@@ -2,9 +2,10 @@
 
 #include "firmware/FirmwareImage.h"
 #include "firmware/TftpWrite.h"
+#include "platform/RegularFile.h"
 #include "platform/UniqueFd.h"
 
-#include <fcntl.h>
+#include <cerrno>
 #include <sys/stat.h>
 
 #include <QByteArray>
@@ -38,12 +39,18 @@ FirmwareCheck recogniseFirmwareFile(const QByteArray& path)
     // A cut path could name another file, so it is refused, never shortened.
     if (static_cast<size_t>(path.size()) > kFirmwarePathRoom)
         return FirmwareCheck::PathTooLong;
+    // One open judges and reads the same file; it never waits on a FIFO.
     struct stat st {};
-    if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    UniqueFd fd;
+    switch (openRegularFile(path.constData(), fd, st)) {
+    case FileOpen::Regular:
+        break;
+    case FileOpen::NotRegular:
         return FirmwareCheck::Missing;
-    UniqueFd fd(::open(path.constData(), O_RDONLY | O_CLOEXEC));
-    if (!fd)
-        return FirmwareCheck::OpenFailed;
+    case FileOpen::Failed:
+        return errno == ENOENT || errno == ENOTDIR ? FirmwareCheck::Missing
+                                                   : FirmwareCheck::OpenFailed;
+    }
     uint8_t head[3] = {};
     if (readFully(fd.get(), head, sizeof head) != 3)
         return FirmwareCheck::ReadFailed;

@@ -39,6 +39,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <sys/stat.h>
 
 using namespace tvx;
 using tvx::test::FakeNetTables;
@@ -170,6 +171,7 @@ private slots:
     void actionsReachTheSelectedModuleAfterSortAndFilter();
     void rebootConfirmationNamesTheModule();
     void exportWritesTheVisibleRows();
+    void exportThatCannotWriteSaysSo();
 };
 
 void TestMainForm::windowsAreCreatedInOrder()
@@ -849,6 +851,27 @@ void TestMainForm::exportWritesTheVisibleRows()
     QCOMPARE(o.value(QStringLiteral("lanMac")).toString(), QStringLiteral("02:00:00:00:00:01"));
     QCOMPARE(o.value(QStringLiteral("password")), QJsonValue(true));
     QCOMPARE(o.value(QStringLiteral("number")).toString(), QStringLiteral("1"));
+}
+
+// A FIFO would have held the window in its open; a device or a full disk
+// would have lost the list while the log said it was written.
+void TestMainForm::exportThatCannotWriteSaysSo()
+{
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "Hall"));
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("d.csv"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QElapsedTimer took;
+    took.start();
+    QVERIFY(!h.form->exportDeviceList(fifo, false));
+    QVERIFY(took.elapsed() < 2000);
+    QVERIFY(!h.form->exportDeviceList(QStringLiteral("/dev/full"), true));
+    QCOMPARE(h.prompter.texts(),
+             QStringList({QStringLiteral("cannot write %1: not a regular file").arg(fifo),
+                          QStringLiteral("cannot write /dev/full: not a regular file")}));
+    QCOMPARE(h.prompter.shown().first().caption, QStringLiteral("Error"));
+    QVERIFY(!h.form->messageLog()->toPlainText().contains(QLatin1String("device list written")));
 }
 
 QTEST_MAIN(TestMainForm)

@@ -4,6 +4,7 @@
 #include "TestBed.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <functional>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,8 +56,9 @@ class TestCliBed : public QObject {
     TestBed bed_;
     QTemporaryDir dir_;
 
+    // `prepare` may change the process before it starts (its standard output).
     CliRun cli(const QStringList& args, const QMap<QString, QString>& env = {},
-               int timeoutMs = 120000)
+               int timeoutMs = 120000, const std::function<void(QProcess&)>& prepare = {})
     {
         QProcess p;
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
@@ -64,6 +68,8 @@ class TestCliBed : public QObject {
         p.setProcessEnvironment(e);
         // No controlling terminal: a password prompt must not wait for anyone.
         p.setChildProcessModifier([] { ::setsid(); });
+        if (prepare)
+            prepare(p);
         p.start(QStringLiteral(TARVANIX_CLI_PATH), args);
         CliRun run;
         if (!p.waitForFinished(timeoutMs)) {
@@ -130,6 +136,13 @@ private slots:
             {QStringLiteral("set"), f1, QStringLiteral("lanMac=02:00:00:00:00:01")},
             {QStringLiteral("upgrade"), f1, QStringLiteral("--firmware"),
              file(QStringLiteral("bad.aff"), QByteArray("\x55\xAA\xF0 data"))},
+            // Values "Save to Module" refuses whatever the module, and a file that says two
+            // things about one setting, are refused as they are read.
+            {QStringLiteral("set"), f1, QStringLiteral("diolp=abc")},
+            {QStringLiteral("set"), QStringLiteral("--plan"),
+             file(QStringLiteral("bad.csv"), "lanMac,diolp\n02:54:58:01:00:01,abc\n")},
+            {QStringLiteral("set"), f1, QStringLiteral("--from"),
+             file(QStringLiteral("twice.json"), "{\"diolp\": \"5001\", \"diolp\": \"6001\"}")},
         };
         for (const QStringList& args : refused) {
             const CliRun r = cli(args);
@@ -139,6 +152,9 @@ private slots:
         }
         QVERIFY(cli(refused[3]).err.contains("sp0_baud: '12345' is not one of: 921600"));
         QVERIFY(cli(refused[5]).err.contains("file can't be recognised"));
+        QVERIFY(
+            cli(refused[7]).err.contains("bad.csv:2: diolp: 'abc' is not a valid integer value"));
+        QVERIFY(cli(refused[8]).err.contains("twice.json: \"diolp\" is given twice"));
         for (const BedModule& m : bed_.modules()) {
             QCOMPARE(bed_.exchanges(m.name, QStringLiteral("disc")).size(), 0);
             QCOMPARE(tcpExchanges(m.name), 0);
@@ -250,10 +266,12 @@ private slots:
     void setChecksLikeSaveToModuleThenWrites()
     {
         const BedModule f3 = bed_.module(QStringLiteral("f3"));
-        // A check of "Save to Module" fails on the module's own values: nothing is written.
-        const CliRun bad = cli({QStringLiteral("set"), f3.ip, QStringLiteral("diolp=abc")});
+        // A check of "Save to Module" that depends on the module's modes fails once it is
+        // read (a blank length counts only with the length switch on): nothing is written.
+        const CliRun bad = cli({QStringLiteral("set"), f3.ip, QStringLiteral("sp0_dpCtrl=011"),
+                                QStringLiteral("sp0_dpLen=")});
         QCOMPARE(bad.exit, 1);
-        QVERIFY(bad.err.contains("'abc' is not a valid integer value"));
+        QVERIFY(bad.err.contains("port 1 data packing length can't be blank"));
         QVERIFY(summaryRow(bad.out, f3.ip).value(3) == QLatin1String("FAILED"));
         const CliRun hidden =
             cli({QStringLiteral("set"), f3.ip, QStringLiteral("sp0_tcpcrport=80")});
@@ -392,6 +410,59 @@ private slots:
         QCOMPARE(r.exit, 2);
         QVERIFY2(r.err.contains(fifo.toUtf8() + ": not a regular file"), r.err.constData());
         QCOMPARE(tcpExchanges(QStringLiteral("f1")), 0);
+    }
+
+    // Standard output on a full disk, or closed: what a script would read is missing, and
+    // the exit status and standard error say so, whatever the command.
+    void outputThatCannotBeWrittenFails()
+    {
+        const QString f1 = bed_.module(QStringLiteral("f1")).ip;
+        const QList<QStringList> commands = {
+            {QStringLiteral("discover"), QStringLiteral("--csv")},
+            {QStringLiteral("get"), f1, QStringLiteral("--json")},
+            {QStringLiteral("set"), f1, QStringLiteral("diolp=4999"), QStringLiteral("--dry-run"),
+             QStringLiteral("--json")},
+        };
+        for (const QStringList& args : commands) {
+            const CliRun r =
+                cli(args + QStringList{QStringLiteral("-q")}, {}, 120000,
+                    [](QProcess& p) { p.setStandardOutputFile(QStringLiteral("/dev/full")); });
+            QVERIFY2(r.exit == 4
+                         && r.err.contains("cannot write to standard output: No space "
+                                           "left on device"),
+                     qPrintable(args.join(u' ') + QStringLiteral(" -> ") + QString::number(r.exit)
+                                + u' ' + r.err));
+        }
+        const CliRun closed =
+            cli({QStringLiteral("discover"), QStringLiteral("--json"), QStringLiteral("-q")}, {},
+                120000, [](QProcess& p) {
+                    p.setChildProcessModifier([] {
+                        ::setsid();
+                        ::close(STDOUT_FILENO);
+                    });
+                });
+        QCOMPARE(closed.exit, 4);
+        QVERIFY2(closed.err.contains("cannot write to standard output: Bad file descriptor"),
+                 closed.err.constData());
+    }
+
+    // The addresses a broadcast did not find are asked together: one search by IP for
+    // all of them, not one each (which cost a whole search's waits per address).
+    void absentAddressesAreAskedInOneSearch()
+    {
+        const BedModule f2 = bed_.module(QStringLiteral("f2"));
+        const CliRun r = cli({QStringLiteral("get"), QStringLiteral("192.0.2.200"), f2.ip,
+                              QStringLiteral("192.0.2.201"), QStringLiteral("192.0.2.202")});
+        QCOMPARE(r.exit, 1);
+        QSet<QString> searches;
+        static const QRegularExpression percent(QStringLiteral(" \\([0-9]+%\\)$"));
+        for (const QByteArray& line : r.err.split('\n')) {
+            if (line.startsWith("search "))
+                searches << QString::fromUtf8(line).remove(percent);
+        }
+        QCOMPARE(searches, QSet<QString>{QStringLiteral("search 192.0.2.200 and 2 more...")});
+        QCOMPARE(summaryRow(r.err, f2.ip).value(3), QStringLiteral("ok"));
+        QVERIFY(r.err.contains("tarvanix-cli: 192.0.2.201: no module answered the search"));
     }
 
     // --wait returns only once the module answers a broadcast again after its restart.

@@ -1,9 +1,17 @@
 // The configuration window's text rules without the window: the dotted-quad
-// reading of the load and the integer conversion of the save.
+// reading of the load, the integer conversion of the save, the checks that
+// settings given by name pass before any module is asked, and the texts that
+// leave the program (settings files read, the device list's CSV).
+#include "config/DeviceListText.h"
 #include "config/DottedQuad.h"
 #include "config/IntegerText.h"
+#include "config/JsonText.h"
+#include "config/SettingsEdit.h"
+#include "discovery/DeviceRegistry.h"
 
 #include <QTest>
+
+#include <cstring>
 
 using namespace tvx;
 
@@ -15,6 +23,11 @@ private slots:
     void dottedQuadFormat();
     void integer_data();
     void integer();
+    void valuesCheckedWithoutAModule_data();
+    void valuesCheckedWithoutAModule();
+    void settingsFileWithAKeyTwiceIsRefused_data();
+    void settingsFileWithAKeyTwiceIsRefused();
+    void csvCellsCannotActInASpreadsheet();
 };
 
 void tst_CfgRules::dottedQuad_data()
@@ -110,6 +123,116 @@ void tst_CfgRules::integer()
     QCOMPARE(textToInt(std::string_view(text.constData(), size_t(text.size())), out), ok);
     if (ok)
         QCOMPARE(out, value);
+}
+
+void tst_CfgRules::valuesCheckedWithoutAModule_data()
+{
+    // What "Save to Module" refuses whatever the module is refused as the
+    // arguments, a file or a plan line are read, with the collection's text.
+    QTest::addColumn<QString>("assignment");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("port in letters") << "diolp=abc"
+                                     << "diolp: 'abc' is not a valid integer value";
+    QTest::newRow("blank port") << "diolp="
+                                << "diolp: DIO Listen port can't be blank";
+    QTest::newRow("long port") << "diolp=       123"
+                               << "diolp: DIO Listen port can't be longer than 9 characters";
+    QTest::newRow("blank name") << "devName="
+                                << "devName: device name can't be blank";
+    QTest::newRow("length over 1024") << "sp0_dpLen=2000"
+                                      << "sp0_dpLen: invalid data packing length";
+    QTest::newRow("timeout 0") << "sp0_dpTm=0"
+                               << "sp0_dpTm: invalid data packing timeout";
+    QTest::newRow("listen port x") << "sp0_tcpslport=x"
+                                   << "sp0_tcpslport: 'x' is not a valid "
+                                      "integer value";
+    QTest::newRow("remote port over 65535") << "sp0_tcpcrport=70000"
+                                            << "sp0_tcpcrport: invalid remote Port";
+    QTest::newRow("second delimiter byte") << "sp0_dpStr=0Dzz"
+                                           << "sp0_dpStr: '0xzz' is not a valid integer value";
+    // A field that the modes may leave unused is blank in a settings file:
+    // whether that matters is up to the module.
+    QTest::newRow("blank packing length") << "sp0_dpLen="
+                                          << "";
+    QTest::newRow("blank remote port") << "sp0_tcpcrport="
+                                       << "";
+    QTest::newRow("good port") << "diolp=5001"
+                               << "";
+    QTest::newRow("hex port") << "diolp=$1389"
+                              << "";
+    QTest::newRow("good delimiter") << "sp0_dpStr=0D0A"
+                                    << "";
+}
+
+void tst_CfgRules::valuesCheckedWithoutAModule()
+{
+    QFETCH(QString, assignment);
+    QFETCH(QString, problem);
+    QList<Assignment> parsed;
+    const QString got = SettingsEdit::parseArguments({assignment}, parsed);
+    QCOMPARE(got, problem);
+}
+
+void tst_CfgRules::settingsFileWithAKeyTwiceIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("twice") << QByteArray(
+        "{\"diolp\": \"5001\", \"webEn\": \"1\", \"diolp\": \"6001\"}")
+                           << "f.json: \"diolp\" is given twice";
+    QTest::newRow("in the array") << QByteArray("[{\"version\": 1, \"version\": 1}]")
+                                  << "f.json: \"version\" is given twice";
+    QTest::newRow("written another way")
+        << QByteArray("{\"diolp\": \"5001\", \"dio\\u006cp\": \"6001\"}")
+        << "f.json: \"diolp\" is given twice";
+    QTest::newRow("NUL in the key") << QByteArray("{\"a\\u0000b\": 1, \"a\\u0000b\": 2}")
+                                    << "f.json: \"a\\x00b\" is given twice";
+    // A key's name inside a string value, and the same key in two objects,
+    // is no repetition.
+    QTest::newRow("inside a value")
+        << QByteArray("{\"devName\": \"x\\\", \\\"diolp\\\": {\", \"diolp\": \"5001\"}") << "";
+    QTest::newRow("once each") << QByteArray("{\"diolp\": \"5001\", \"webEn\": \"1\"}") << "";
+}
+
+void tst_CfgRules::settingsFileWithAKeyTwiceIsRefused()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, problem);
+    SettingsFile file;
+    const QString got = SettingsEdit::parseFile(json, QStringLiteral("f.json"), file);
+    if (problem.isEmpty())
+        QVERIFY2(!got.contains(QLatin1String("twice")), qPrintable(got));
+    else
+        QCOMPARE(got, problem);
+    // Nested objects keep their own keys.
+    QCOMPARE(repeatedJsonKey("{\"a\": {\"b\": 1}, \"b\": {\"a\": 2, \"c\": [{\"a\": 3}]}}"),
+             std::nullopt);
+    QCOMPARE(repeatedJsonKey("{\"a\": {\"b\": 1, \"b\": 2}}"), std::optional<QString>("b"));
+}
+
+void tst_CfgRules::csvCellsCannotActInASpreadsheet()
+{
+    const auto row = [](const char* name, const char* mac, const char* ip, const char* password,
+                        const char* model, const char* mode) {
+        DiscoveryRecord r{};
+        std::strncpy(r.deviceName, name, 19);
+        std::strncpy(r.macText, mac, 19);
+        std::strncpy(r.ipText, ip, 19);
+        std::strncpy(r.passwordState, password, 9);
+        std::strncpy(r.modelName, model, 19);
+        std::strncpy(r.deviceMode, mode, 9);
+        return r;
+    };
+    DeviceRegistry devices;
+    devices.addDevice(row("=HYPERLINK(\"x\")", "+1", "-2", "@SUM(A1)", "\x1b[31mRed\x07", "a\r\nb"));
+    devices.addDevice(row("Hall, 3", "x=1", "", "Yes", "TX-110", "Normal"));
+    QCOMPARE(deviceListCsv(devices, allDeviceRows(devices)).split('\n').mid(1),
+             QList<QByteArray>({
+                 "1,\"'=HYPERLINK(\"\"x\"\")\",'+1,'-2,'@SUM(A1),"
+                 "\\x1b[31mRed\\x07,a\\x0d\\x0ab",
+                 "2,\"Hall, 3\",x=1,,Yes,TX-110,Normal",
+                 "",
+             }));
 }
 
 QTEST_APPLESS_MAIN(tst_CfgRules)

@@ -3,6 +3,7 @@
 #include "ScriptedTftpPeer.h"
 
 #include "firmware/FirmwareImage.h"
+#include "firmware/FirmwareRecognition.h"
 #include "firmware/FirmwareTransfer.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/UpgradeCodes.h"
@@ -13,6 +14,7 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -304,6 +306,20 @@ private slots:
         QCOMPARE(run(peer, pattern(4000)).data, int(UpgradeReadFailed));
         QCOMPARE(peer.dataPackets().size(), 1);
         QVERIFY(log_.join('\n').contains(QStringLiteral("read file failed")));
+    }
+
+    // The file was checked when it was chosen; swapped for a FIFO since, it
+    // would have held the upgrade (and the program, past SIGTERM) in its open.
+    void fileSwappedForAFifoIsRefusedAtOnce()
+    {
+        const QString path = writeFile(QByteArray("\x55\xAA\xF1V2.00", 8) + pattern(3000));
+        QCOMPARE(recogniseFirmwareFile(QFile::encodeName(path)), FirmwareCheck::Accepted);
+        QVERIFY(QFile::remove(path));
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        FirmwareImage image;
+        QVERIFY(!image.open(QFile::encodeName(path).constData()));
+        QCOMPARE(recogniseFirmwareFile(QFile::encodeName(path)), FirmwareCheck::Missing);
+        QFile::remove(path);
     }
 };
 
