@@ -21,12 +21,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QItemSelectionModel>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProgressBar>
 #include <QTimer>
-#include <QItemSelectionModel>
 #include <QTreeView>
 
 #include <arpa/inet.h>

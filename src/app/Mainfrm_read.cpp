@@ -38,10 +38,9 @@ void TmainForm::deviceListViewDblClick()
     auto token = std::make_shared<RunToken>();
     auto handOver = std::make_shared<SettingsRecord>();
     std::memset(handOver.get(), 0, sizeof *handOver);
-    WorkerThread::start(
-        std::make_unique<TCPcmdgetThread>(makeLink(token, progress, progress->barMaximum(),
-                                                   QString::fromLatin1(macText)),
-                                          hostNetwork_, record, macText, ipText, handOver));
+    WorkerThread::start(std::make_unique<TCPcmdgetThread>(
+        makeLink(token, progress, progress->barMaximum(), QString::fromLatin1(macText)),
+        hostNetwork_, record, macText, ipText, handOver));
 
     if (!runModalOperation(progress, *token))
         return;

@@ -4,10 +4,10 @@
 #include "cli/CliExit.h"
 #include "cli/CliHelp.h"
 #include "cli/CliSearch.h"
+#include "cli/DeviceTable.h"
 #include "cli/FleetRunner.h"
 #include "cli/PasswordSource.h"
 #include "cli/TerminalDisplay.h"
-#include "cli/DeviceTable.h"
 #include "config/DeviceListText.h"
 #include "config/DottedQuad.h"
 #include "config/JsonText.h"
@@ -190,7 +190,7 @@ int CliApp::discover(const CliRequest& request, CliContext& context)
         return ExitInterrupted;
     if (result != 0)
         return ExitNoModules;
-    printOut(request.json  ? deviceListJson(table, allDeviceRows(table))
+    printOut(request.json      ? deviceListJson(table, allDeviceRows(table))
                  : request.csv ? deviceListCsv(table, allDeviceRows(table))
                                : deviceTableText(table));
     return ExitOk;

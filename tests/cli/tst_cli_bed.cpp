@@ -170,7 +170,8 @@ private slots:
         QSet<QString> macs;
         for (const QJsonValue& v : rows) {
             const QJsonObject row = v.toObject();
-            QCOMPARE(row.keys().size(), 8);
+            QCOMPARE(row.keys().size(), 9);
+            QCOMPARE(row.value(QStringLiteral("sharedIp")), QJsonValue(false));
             QCOMPARE(row.value(QStringLiteral("version")).toInt(), 1);
             const QString mac = row.value(QStringLiteral("lanMac")).toString();
             macs << mac;

@@ -181,8 +181,7 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(got.out) == got.out.size());
         f.close();
         QVERIFY(bed_.clearTranscript(m.name));
-        const CliRun set =
-            cli({QStringLiteral("set"), m.mac, QStringLiteral("--from"), path});
+        const CliRun set = cli({QStringLiteral("set"), m.mac, QStringLiteral("--from"), path});
         QVERIFY2(set.exit == 0, set.err.constData());
         QVERIFY2(set.out.contains("unchanged"), set.out.constData());
         for (const int id : bed_.exchanges(m.name, QStringLiteral("tcp"))) {

@@ -224,7 +224,8 @@ void tst_CfgRules::csvCellsCannotActInASpreadsheet()
         return r;
     };
     DeviceRegistry devices;
-    devices.addDevice(row("=HYPERLINK(\"x\")", "+1", "-2", "@SUM(A1)", "\x1b[31mRed\x07", "a\r\nb"));
+    devices.addDevice(
+        row("=HYPERLINK(\"x\")", "+1", "-2", "@SUM(A1)", "\x1b[31mRed\x07", "a\r\nb"));
     devices.addDevice(row("Hall, 3", "x=1", "", "Yes", "TX-110", "Normal"));
     QCOMPARE(deviceListCsv(devices, allDeviceRows(devices)).split('\n').mid(1),
              QList<QByteArray>({

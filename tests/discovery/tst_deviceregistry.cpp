@@ -26,8 +26,8 @@ DiscoveryRecord module(const char* mac, const char* ip, const char* name = "")
 struct Fixture {
     test::FakeNetTables tables;
     QStringList log;
-    std::shared_ptr<HostNetwork> net = std::make_shared<HostNetwork>(
-        tables, [this](const QString& line) { log << line; });
+    std::shared_ptr<HostNetwork> net =
+        std::make_shared<HostNetwork>(tables, [this](const QString& line) { log << line; });
     DeviceRegistry devices{net};
 
     bool shared(const char* ip) const { return net->addressIsShared(parseIpv4(ip, false)); }
@@ -50,8 +50,8 @@ void TestDeviceRegistry::listsEachModuleOnceInAnswerOrder()
     QVERIFY(!f.devices.addDevice(module("02:54:58:01:00:01", "198.51.100.9", "again")));
     QVERIFY(f.devices.addDevice(module("02:54:58:01:00:03", "192.0.2.50")));
     QCOMPARE(f.devices.count(), 3);
-    QCOMPARE(f.devices.cells(0), (QStringList{"1", "first", "02:54:58:01:00:01", "192.0.2.11",
-                                              "", "", ""}));
+    QCOMPARE(f.devices.cells(0),
+             (QStringList{"1", "first", "02:54:58:01:00:01", "192.0.2.11", "", "", ""}));
     QCOMPARE(f.devices.cell(2, DeviceRegistry::Number), QStringLiteral("3"));
     QCOMPARE(f.devices.rowOfMac(QStringLiteral("02:54:58:01:00:03")), 2);
     QCOMPARE(f.devices.rowOfIp(QStringLiteral("198.51.100.9")), -1);

@@ -166,7 +166,8 @@ private slots:
         }
         const QList<int> tcp = bed_.exchanges(m.name, QStringLiteral("tcp"));
         QCOMPARE(tcp.size(), 1);
-        QCOMPARE(bed_.received(m.name, tcp.first()), QByteArray("$LOG\r\n$SEF\r\n\0", 13));
+        // The module is asked who it is before "$SEF".
+        QCOMPARE(bed_.received(m.name, tcp.first()), QByteArray("$LOG\r\n$GLM\r\n$SEF\r\n\0", 19));
 
         QByteArray request;
         QCOMPARE(receivedImage(m.name, &request), image);
@@ -297,7 +298,7 @@ private slots:
         const QList<int> tcp = bed_.exchanges(m.name, QStringLiteral("tcp"));
         QCOMPARE(tcp.size(), 1);
         QCOMPARE(bed_.received(m.name, tcp.first()),
-                 "$LOG" + m.password.toLatin1() + QByteArray("\r\n$SER\r\n\0", 9));
+                 "$LOG" + m.password.toLatin1() + QByteArray("\r\n$GLM\r\n$SER\r\n\0", 15));
         QTRY_VERIFY_WITH_TIMEOUT(restarts(m.name) > before, 10000);
         expectCleanTables();
     }

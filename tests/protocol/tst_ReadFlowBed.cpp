@@ -15,8 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTreeWidget>
 #include <QTreeView>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <cstring>

@@ -5,12 +5,12 @@
 #include "RecordingView.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
+#include "firmware/Rebootthread.h"
 #include "net/HostNetwork.h"
 #include "protocol/CommandConnection.h"
 #include "protocol/SettingsRecord.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
-#include "firmware/Rebootthread.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -357,11 +357,11 @@ void TestSettingsSequences::writeLines_data()
     PUT(r, sp0_dpCtrl, "101");
     r.webEn = 0;
     QTest::newRow("DHCP, client, delimiter and length")
-        << r << Lines{"$LOGold\r\n",     "$GLM\r\n",         "$SBNModule-1\r\n", "$SBC0\r\n",     "$SBD4001\r\n",
-                      "$SSBA115200\r\n", "$SSDAN81\r\n",     "$SSFANONE\r\n", "$SSIARS-232\r\n",
-                      "$SSPCA101\r\n",   "$SSPSA0D0A\r\n",   "$SSPLA512\r\n", "$SLC1\r\n",
-                      "$SSMATC\r\n",     "$SSCPA5000\r\n",   "$SSCCA1\r\n",   "$SSCIA192.0.2.9\r\n",
-                      "$SEI\r\n"};
+        << r << Lines{"$LOGold\r\n",         "$GLM\r\n",        "$SBNModule-1\r\n", "$SBC0\r\n",
+                      "$SBD4001\r\n",        "$SSBA115200\r\n", "$SSDAN81\r\n",     "$SSFANONE\r\n",
+                      "$SSIARS-232\r\n",     "$SSPCA101\r\n",   "$SSPSA0D0A\r\n",   "$SSPLA512\r\n",
+                      "$SLC1\r\n",           "$SSMATC\r\n",     "$SSCPA5000\r\n",   "$SSCCA1\r\n",
+                      "$SSCIA192.0.2.9\r\n", "$SEI\r\n"};
 
     r = loaded();
     PUT(r, sp0_opmode, "UD");
@@ -475,8 +475,9 @@ void TestSettingsSequences::nothingChangesOnAnotherModule()
     });
     QCOMPARE(out.result, kOtherModuleResult);
     QCOMPARE(out.lines, (Lines{"$LOG\r\n", "$GLM\r\n"}));
-    QCOMPARE(otherModule, QStringLiteral("another module answered at 127.0.0.1: "
-                                         "02:54:58:01:00:99, not 00:1A:2B:3C:4D:5E"));
+    QCOMPARE(otherModule,
+             QStringLiteral("another module answered at 127.0.0.1: "
+                            "02:54:58:01:00:99, not 00:1A:2B:3C:4D:5E"));
 
     test::FakeNetTables tables;
     auto net = std::make_shared<HostNetwork>(tables, [](const QString&) {});
@@ -487,8 +488,8 @@ void TestSettingsSequences::nothingChangesOnAnotherModule()
     std::strcpy(request.ipText, "127.0.0.1");
     std::strcpy(request.macText, "00:1A:2B:3C:4D:5E");
     const int connectionsBefore = module.peer().connectionCount();
-    WorkerThread::start(std::make_unique<rebootThread>(WorkerLink(token, &view, &prompter, {}, 1000),
-                                                       net, request, module.port()));
+    WorkerThread::start(std::make_unique<rebootThread>(
+        WorkerLink(token, &view, &prompter, {}, 1000), net, request, module.port()));
     QTRY_VERIFY_WITH_TIMEOUT(token->finished, 10000);
     module.peer().waitClosedConnections(connectionsBefore + 1, 3000);
     QCOMPARE(token->result, kOtherModuleResult);

@@ -149,12 +149,13 @@ void TestWriteWorkerBed::staticServerWrite()
     PUT(r, sp0_dpCtrl, "000");
     r.webEn = 0;
     QCOMPARE(write(m1, r), 7); // "SSVPAOK"
-    const QByteArray expected = line("LOG") + line("SBN", "Renamed") + line("SBC", "0")
-        + line("SBD", r.diolp) + line("SSBA", r.sp0_baud) + line("SSDA", r.sp0_dataFmt)
-        + line("SSFA", r.sp0_fc) + line("SSIA", r.sp0_if) + line("SSPCA", "000") + line("SLC", "0")
-        + line("SLI", r.lanIp) + line("SLN", r.lanMask) + line("SLG", r.lanGw)
-        + line("SLA", r.lanPingEn) + line("SSMA", r.sp0_opmode) + line("SSVPA", r.sp0_tcpslport)
-        + line("SEI");
+    // The identity check follows the login, before the first change.
+    const QByteArray expected = line("LOG") + line("GLM") + line("SBN", "Renamed")
+        + line("SBC", "0") + line("SBD", r.diolp) + line("SSBA", r.sp0_baud)
+        + line("SSDA", r.sp0_dataFmt) + line("SSFA", r.sp0_fc) + line("SSIA", r.sp0_if)
+        + line("SSPCA", "000") + line("SLC", "0") + line("SLI", r.lanIp) + line("SLN", r.lanMask)
+        + line("SLG", r.lanGw) + line("SLA", r.lanPingEn) + line("SSMA", r.sp0_opmode)
+        + line("SSVPA", r.sp0_tcpslport) + line("SEI");
     QCOMPARE(lastReceived("m1"), expected);
     QCOMPARE(view_.messages.last(), QStringLiteral("set information...15/35"));
 
@@ -177,8 +178,8 @@ void TestWriteWorkerBed::dhcpClientWithNewPassword()
     r.passwdChg = 1;
     r.webEn = 1;
     QCOMPARE(write(m5, r), 7); // "SSCIAOK"
-    const QByteArray expected = line("LOG") + line("SBN", r.devName) + line("SBC", "1")
-        + line("SBD", r.diolp) + line("SBP", "pw1") + line("SSBA", r.sp0_baud)
+    const QByteArray expected = line("LOG") + line("GLM") + line("SBN", r.devName)
+        + line("SBC", "1") + line("SBD", r.diolp) + line("SBP", "pw1") + line("SSBA", r.sp0_baud)
         + line("SSDA", r.sp0_dataFmt) + line("SSFA", r.sp0_fc) + line("SSIA", r.sp0_if)
         + line("SSPCA", "101") + line("SSPSA", "0D0A") + line("SSPLA", "256") + line("SLC", "1")
         + line("SSMA", r.sp0_opmode) + line("SSCPA", r.sp0_tcpcrport) + line("SSCCA", r.sp0_tcpcat)
@@ -199,12 +200,13 @@ void TestWriteWorkerBed::otherModeRemovesThePassword()
     PUT(r, sp0_dpCtrl, "010");
     r.passwdChg = 1; // newPasswd empty: remove it
     QCOMPARE(write(m2, r), 6); // "SSMAOK"
-    const QByteArray expected = "$LOG" + m2.password.toLatin1() + "\r\n" + line("SBN", r.devName)
-        + line("SBC", r.webEn ? "1" : "0") + line("SBD", r.diolp) + line("SBP")
-        + line("SSBA", r.sp0_baud) + line("SSDA", r.sp0_dataFmt) + line("SSFA", r.sp0_fc)
-        + line("SSIA", r.sp0_if) + line("SSPCA", "010") + line("SSPTA", r.sp0_dpTm)
-        + line("SLC", "0") + line("SLI", r.lanIp) + line("SLN", r.lanMask) + line("SLG", r.lanGw)
-        + line("SLA", r.lanPingEn) + line("SSMA", "UD") + line("SEI");
+    const QByteArray expected = "$LOG" + m2.password.toLatin1() + "\r\n" + line("GLM")
+        + line("SBN", r.devName) + line("SBC", r.webEn ? "1" : "0") + line("SBD", r.diolp)
+        + line("SBP") + line("SSBA", r.sp0_baud) + line("SSDA", r.sp0_dataFmt)
+        + line("SSFA", r.sp0_fc) + line("SSIA", r.sp0_if) + line("SSPCA", "010")
+        + line("SSPTA", r.sp0_dpTm) + line("SLC", "0") + line("SLI", r.lanIp)
+        + line("SLN", r.lanMask) + line("SLG", r.lanGw) + line("SLA", r.lanPingEn)
+        + line("SSMA", "UD") + line("SEI");
     QCOMPARE(lastReceived("m2"), expected);
     QVERIFY(bed_.waitUntilUp("m2", 10000));
     QCOMPARE(bed_.setting("m2", "password"), QString());
