@@ -161,10 +161,9 @@ void TestNetpinArguments::allowedRanges()
     QCOMPARE(config.allowedRouted.size(), size_t(1));
     QVERIFY(config.allowedRouted[0].contains(*parseDottedQuad("10.20.3.4")));
     QVERIFY(!config.allowedRouted[0].contains(*parseDottedQuad("10.21.0.1")));
-    for (const char* bad :
-         {"allow 0.0.0.0/0\n", "allow 10.0.0.1/8\n", "permit 10.0.0.0/8\n",
-          "allow 10.0.0.0/8 extra\n", "allow 10.0.0.0/033\n", "allow 10.0.0.0\n",
-          "allow-routed 10.0.0.0/7\n", "allow routed 10.0.0.0/8\n"}) {
+    for (const char* bad : {"allow 0.0.0.0/0\n", "allow 10.0.0.1/8\n", "permit 10.0.0.0/8\n",
+                            "allow 10.0.0.0/8 extra\n", "allow 10.0.0.0/033\n", "allow 10.0.0.0\n",
+                            "allow-routed 10.0.0.0/7\n", "allow routed 10.0.0.0/8\n"}) {
         NetpinConfig out;
         out.allowed = {ranges[0]};
         QVERIFY2(!parseNetpinConfig(bad, out, error), bad);

@@ -338,8 +338,8 @@ bool LiveSessions::ask(const std::string& name, OwnedEntries& out, std::string& 
         if (errno != EAGAIN && errno != EINTR)
             return fail("cannot ask the running helper " + name + ": " + std::strerror(errno));
         if (!wait(POLLIN, kAskMs))
-            return fail("the running helper " + name + " (process "
-                        + std::to_string(peer.pid) + ") does not answer");
+            return fail("the running helper " + name + " (process " + std::to_string(peer.pid)
+                        + ") does not answer");
     }
     ::close(s);
     if (!parseHeld(text, out)) {

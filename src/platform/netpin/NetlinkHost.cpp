@@ -259,8 +259,8 @@ std::string NetlinkHost::routedElsewhere(uint32_t address, int ifIndex) const
         if (r.prefixLength == 0 || r.table == RT_TABLE_LOCAL || !r.range.contains(address)
             || (r.prefixLength == 32 && r.protocol == kOwnProtocol))
             continue;
-        const std::string route = formatAddress(r.range.network) + "/"
-            + std::to_string(r.prefixLength);
+        const std::string route =
+            formatAddress(r.range.network) + "/" + std::to_string(r.prefixLength);
         if (r.type != RTN_UNICAST) {
             char type[32];
             return formatAddress(address) + " is covered by the "
@@ -325,9 +325,8 @@ int takeNeighbour(nl_msg* msg, void* arg)
         return NL_OK;
     const auto* nd = static_cast<const ndmsg*>(nlmsg_data(header));
     nlattr* attrs[NDA_MAX + 1] = {};
-    if (nd->ndm_family != AF_INET
-        || nlmsg_parse(header, sizeof(ndmsg), attrs, NDA_MAX, nullptr) < 0 || !attrs[NDA_DST]
-        || nla_len(attrs[NDA_DST]) != 4)
+    if (nd->ndm_family != AF_INET || nlmsg_parse(header, sizeof(ndmsg), attrs, NDA_MAX, nullptr) < 0
+        || !attrs[NDA_DST] || nla_len(attrs[NDA_DST]) != 4)
         return NL_OK;
     NeighbourEntry e;
     std::memcpy(&e.address, nla_data(attrs[NDA_DST]), 4);

@@ -165,8 +165,7 @@ bool parseNetpinConfig(const std::string& text, NetpinConfig& out, std::string& 
             continue;
         const auto slash = value.find('/');
         bool ok = (keyword == "allow" || keyword == "allow-routed") && extra.empty()
-            && slash != std::string::npos && slash + 1 < value.size()
-            && value.size() - slash <= 3;
+            && slash != std::string::npos && slash + 1 < value.size() && value.size() - slash <= 3;
         std::optional<uint32_t> network;
         int prefix = -1;
         if (ok) {

@@ -3,8 +3,8 @@
 #include <linux/neighbour.h>
 
 #include <algorithm>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 namespace tvx::netpin {
@@ -210,8 +210,7 @@ Exit NetpinSession::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std
         if (const std::string whose = foreignNeighbour(*existing); !whose.empty()) {
             text = "refused: " + formatAddress(address) + " has a neighbour entry on interface "
                 + std::to_string(ifIndex)
-                + " that the kernel did not learn and tarvanix-netpin did not make (" + whose
-                + ")";
+                + " that the kernel did not learn and tarvanix-netpin did not make (" + whose + ")";
             return BadArguments;
         }
     }
@@ -236,8 +235,7 @@ Exit NetpinSession::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std
 Exit NetpinSession::release(const std::function<bool(const OwnedNeighbour&)>& neighbour,
                             const std::function<bool(const OwnedRoute&)>& route, std::string& text)
 {
-    const bool any =
-        std::any_of(owned_.neighbours.begin(), owned_.neighbours.end(), neighbour)
+    const bool any = std::any_of(owned_.neighbours.begin(), owned_.neighbours.end(), neighbour)
         || std::any_of(owned_.routes.begin(), owned_.routes.end(), route);
     if (!any)
         return Ok;
@@ -289,9 +287,8 @@ Exit NetpinSession::release(const std::function<bool(const OwnedNeighbour&)>& ne
 
 Exit NetpinSession::unpin(const uint8_t mac[6], std::string& text)
 {
-    return release(
-        [&](const OwnedNeighbour& n) { return std::memcmp(n.mac.data(), mac, 6) == 0; },
-        [](const OwnedRoute&) { return false; }, text);
+    return release([&](const OwnedNeighbour& n) { return std::memcmp(n.mac.data(), mac, 6) == 0; },
+                   [](const OwnedRoute&) { return false; }, text);
 }
 
 Exit NetpinSession::addRoute(uint32_t address, uint32_t local, int ifIndex, std::string& text)

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "LiveSessions.h"
 #include "NetlinkHost.h"
 #include "NetpinArguments.h"
-#include "LiveSessions.h"
 
 #include <functional>
 #include <string>

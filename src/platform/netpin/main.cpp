@@ -130,8 +130,9 @@ NetpinConfig readConfig()
         ::open(TARVANIX_NETPIN_CONFIG, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT)
-            fail(Ok, std::string(TARVANIX_NETPIN_CONFIG " ignored: ")
-                         + (errno == ELOOP ? "it is a symbolic link" : std::strerror(errno)));
+            fail(Ok,
+                 std::string(TARVANIX_NETPIN_CONFIG " ignored: ")
+                     + (errno == ELOOP ? "it is a symbolic link" : std::strerror(errno)));
         return config;
     }
     struct stat st {};
@@ -143,8 +144,8 @@ NetpinConfig readConfig()
         fail(Ok, TARVANIX_NETPIN_CONFIG " ignored: it is not a regular file");
         return config;
     }
-    if (st.st_uid != 0 || (st.st_mode & 022) || ::stat(folder.c_str(), &dir) != 0
-        || dir.st_uid != 0 || (dir.st_mode & 022)) {
+    if (st.st_uid != 0 || (st.st_mode & 022) || ::stat(folder.c_str(), &dir) != 0 || dir.st_uid != 0
+        || (dir.st_mode & 022)) {
         ::close(fd);
         fail(Ok,
              TARVANIX_NETPIN_CONFIG " ignored: it and its folder must be root's and "
