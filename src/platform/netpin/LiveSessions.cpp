@@ -28,6 +28,10 @@ constexpr char kPrefix[] = "tarvanix-netpin/";
 constexpr size_t kIdLength = 16;
 // A running helper answers at once; one that is stopped is given this long.
 constexpr int kAskMs = 500;
+// How long a full queue of questions may take to make room.
+constexpr int kConnectMs = 50;
+// Sockets asked at once, well below the descriptors a process may open.
+constexpr size_t kBatch = 256;
 // What a helper at its limits says is a few kilobytes.
 constexpr size_t kMaxAnswer = 64 * 1024;
 constexpr size_t kMaxListing = 32 * 1024 * 1024;
@@ -174,15 +178,23 @@ bool listeningHelpers(std::vector<std::string>& names, std::string& why)
     return true;
 }
 
-// Whether the process that listens is a helper: it holds CAP_NET_ADMIN in
-// this user namespace. A process this helper may not see is believed.
-bool isHelperProcess(pid_t pid)
+// Whether the process that listens is a helper that can answer: it holds
+// CAP_NET_ADMIN in this user namespace and is not stopped. A helper that is
+// stopped serves no caller; what it holds goes as a gone helper's does (it
+// could otherwise outlive its caller, stopped where no signal of its own
+// reaches it). A process this helper may not see is believed.
+bool isAnsweringHelper(pid_t pid)
 {
     if (pid <= 0)
         return true;
     std::string status;
     if (!readProcFile("/proc/" + std::to_string(pid) + "/status", status, 65536))
         return ::kill(pid, 0) == 0 || errno == EPERM; // hidden from us, or gone
+    if (const auto state = status.find("\nState:\t"); state != std::string::npos) {
+        const char c = status[std::min(status.size() - 1, state + 8)];
+        if (c == 'T' || c == 't' || c == 'Z' || c == 'X')
+            return false;
+    }
     const auto at = status.find("\nCapEff:");
     if (at == std::string::npos)
         return true;
@@ -232,7 +244,7 @@ bool LiveSessions::open(std::string& error)
         sockaddr_un address;
         const socklen_t length = abstractAddress(name_, address);
         if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) == 0) {
-            if (::listen(listener_, 64) == 0)
+            if (::listen(listener_, SOMAXCONN) == 0)
                 return true;
             break;
         }
@@ -270,83 +282,126 @@ bool LiveSessions::othersHold(OwnedEntries& out, std::string& why) const
     std::vector<std::string> names;
     if (!listeningHelpers(names, why))
         return false;
-    for (const std::string& name : names) {
-        if (name != name_ && !ask(name, out, why))
-            return false;
+    names.erase(std::remove(names.begin(), names.end(), name_), names.end());
+    // All at once, a batch at a time: however many sockets claim the name,
+    // the waits below are paid once per batch, not once per socket.
+    bool whole = true;
+    for (size_t first = 0; first < names.size(); first += kBatch) {
+        const size_t end = std::min(names.size(), first + kBatch);
+        whole =
+            askBatch({names.begin() + long(first), names.begin() + long(end)}, out, why) && whole;
     }
-    return true;
+    return whole;
 }
 
-bool LiveSessions::ask(const std::string& name, OwnedEntries& out, std::string& why) const
+void LiveSessions::waitAnswering(std::vector<pollfd>& fds, long long deadline) const
 {
-    const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (s < 0) {
-        why = std::string("cannot ask the running helpers: ") + std::strerror(errno);
-        return false;
-    }
-    const long long deadline = nowMs() + kAskMs;
-    // While this one waits, it answers others: two helpers that ask each
-    // other at once must not wait for each other.
-    const auto wait = [&](short events, long long most) {
-        pollfd p[2] = {{s, events, 0}, {listener_, POLLIN, 0}};
-        const long long left = std::min(deadline - nowMs(), most);
-        if (left <= 0)
-            return false;
-        if (::poll(p, listener_ >= 0 ? 2 : 1, static_cast<int>(left)) > 0
-            && (p[1].revents & POLLIN))
-            answerQueries();
-        return true;
+    fds.push_back({listener_, POLLIN, 0});
+    const long long left = deadline - nowMs();
+    if (left > 0 && ::poll(fds.data(), fds.size(), static_cast<int>(left)) > 0
+        && (fds.back().revents & POLLIN))
+        answerQueries();
+    fds.pop_back();
+}
+
+bool LiveSessions::askBatch(const std::vector<std::string>& names, OwnedEntries& out,
+                            std::string& why) const
+{
+    struct Asked {
+        const std::string* name = nullptr;
+        int fd = -1;
+        bool connected = false;
+        pid_t pid = 0;
+        std::string text;
+        bool answered = false;
     };
-    const auto fail = [&](const std::string& text) {
-        ::close(s);
-        why = text;
-        return false;
-    };
-    sockaddr_un address;
-    const socklen_t length = abstractAddress(name, address);
-    while (::connect(s, reinterpret_cast<sockaddr*>(&address), length) != 0) {
-        if (errno == ECONNREFUSED || errno == ENOENT) {
-            ::close(s); // gone meanwhile
-            return true;
-        }
-        if (errno != EAGAIN && errno != EINTR)
-            return fail("cannot ask the running helper " + name + ": " + std::strerror(errno));
-        // Its queue is full: it answers in turn.
-        if (!wait(0, 10))
-            return fail("the running helper " + name + " does not answer");
-    }
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    if (::getsockopt(s, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
-        return fail("cannot ask the running helper " + name + ": " + std::strerror(errno));
-    if (!isHelperProcess(peer.pid)) {
-        ::close(s); // not a helper: what it says counts for nothing
-        return true;
-    }
-    std::string text;
-    for (;;) {
-        char buffer[4096];
-        const ssize_t n = ::recv(s, buffer, sizeof buffer, 0);
-        if (n == 0)
-            break;
-        if (n > 0) {
-            text.append(buffer, static_cast<size_t>(n));
-            if (text.size() > kMaxAnswer)
-                return fail("the running helper " + name + " says too much");
+    std::vector<Asked> asked;
+    for (const std::string& name : names) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0)
             continue;
+        Asked a;
+        a.name = &name;
+        a.fd = fd;
+        asked.push_back(std::move(a));
+    }
+    const auto close = [](Asked& a) {
+        if (a.fd >= 0)
+            ::close(a.fd);
+        a.fd = -1;
+    };
+    // A helper takes its questions at once; a queue that stays full belongs
+    // to a process that is no helper, or to one that is stopped (and would
+    // not answer anyway): neither is counted.
+    const long long connectDeadline = nowMs() + kConnectMs;
+    for (;;) {
+        bool waiting = false;
+        for (Asked& a : asked) {
+            if (a.fd < 0 || a.connected)
+                continue;
+            sockaddr_un address;
+            const socklen_t length = abstractAddress(*a.name, address);
+            if (::connect(a.fd, reinterpret_cast<sockaddr*>(&address), length) == 0)
+                a.connected = true;
+            else if (errno == EAGAIN || errno == EINTR)
+                waiting = true;
+            else
+                close(a); // gone meanwhile
         }
-        if (errno != EAGAIN && errno != EINTR)
-            return fail("cannot ask the running helper " + name + ": " + std::strerror(errno));
-        if (!wait(POLLIN, kAskMs))
-            return fail("the running helper " + name + " (process " + std::to_string(peer.pid)
-                        + ") does not answer");
+        if (!waiting || nowMs() >= connectDeadline)
+            break;
+        std::vector<pollfd> none;
+        waitAnswering(none, std::min(connectDeadline, nowMs() + 2));
     }
-    ::close(s);
-    if (!parseHeld(text, out)) {
-        why = "the running helper " + name + " gave no whole answer";
-        return false;
+    // What a process says counts only if it is a helper that can answer.
+    for (Asked& a : asked) {
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        if (!a.connected || ::getsockopt(a.fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0
+            || !isAnsweringHelper(peer.pid))
+            close(a);
+        else
+            a.pid = peer.pid;
     }
-    return true;
+    const long long answerDeadline = nowMs() + kAskMs;
+    for (;;) {
+        std::vector<pollfd> fds;
+        std::vector<Asked*> open;
+        for (Asked& a : asked) {
+            if (a.fd >= 0 && !a.answered) {
+                fds.push_back({a.fd, POLLIN, 0});
+                open.push_back(&a);
+            }
+        }
+        if (open.empty() || nowMs() >= answerDeadline)
+            break;
+        waitAnswering(fds, answerDeadline);
+        for (size_t i = 0; i < open.size(); ++i) {
+            Asked& a = *open[i];
+            if (!fds[i].revents)
+                continue;
+            char buffer[4096];
+            ssize_t n;
+            while ((n = ::recv(a.fd, buffer, sizeof buffer, 0)) > 0 && a.text.size() <= kMaxAnswer)
+                a.text.append(buffer, static_cast<size_t>(n));
+            if (n == 0 || a.text.size() > kMaxAnswer
+                || (n < 0 && errno != EAGAIN && errno != EINTR))
+                a.answered = true;
+        }
+    }
+    bool whole = true;
+    for (Asked& a : asked) {
+        if (a.fd < 0)
+            continue;
+        if (!a.answered || a.text.size() > kMaxAnswer || !parseHeld(a.text, out)) {
+            if (whole)
+                why = "the running helper " + *a.name + " (process " + std::to_string(a.pid)
+                    + ") does not say what it holds";
+            whole = false;
+        }
+        close(a);
+    }
+    return whole;
 }
 
 } // namespace tvx::netpin

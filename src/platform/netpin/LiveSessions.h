@@ -1,5 +1,7 @@
 #pragma once
 
+#include <poll.h>
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -53,13 +55,16 @@ public:
     // Answers the queries waiting, without waiting for anything.
     void answerQueries() const;
 
-    // What the other running helpers hold. False, with `why`, when one of
-    // them could not be asked: then nothing is known of what it holds, and
-    // the caller must not remove entries on the strength of `out`.
+    // What the other running helpers hold, as far as they answer. False,
+    // with `why`, when a helper did not answer (it is stopped, say): then
+    // what it holds is not in `out`, and a sweep must not rely on `out`.
     bool othersHold(OwnedEntries& out, std::string& why) const;
 
 private:
-    bool ask(const std::string& name, OwnedEntries& out, std::string& why) const;
+    bool askBatch(const std::vector<std::string>& names, OwnedEntries& out, std::string& why) const;
+    // Waits for `fds` until `deadline`, answering others' questions meanwhile:
+    // two helpers that ask each other at once must not wait for each other.
+    void waitAnswering(std::vector<pollfd>& fds, long long deadline) const;
 
     const OwnedEntries& own_;
     int listener_ = -1;

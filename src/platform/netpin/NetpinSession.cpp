@@ -239,11 +239,11 @@ Exit NetpinSession::release(const std::function<bool(const OwnedNeighbour&)>& ne
         || std::any_of(owned_.routes.begin(), owned_.routes.end(), route);
     if (!any)
         return Ok;
-    // What another running helper holds too stays for it; when one of them
-    // cannot say what it holds, everything stays, for the next start's sweep.
+    // What another running helper holds too stays for it. One that does not
+    // answer keeps nothing: no entry may outlive this caller for its sake.
     OwnedEntries live;
     std::string why;
-    const bool known = sessions_.othersHold(live, why);
+    sessions_.othersHold(live, why);
     Exit result = Ok;
     const auto failed = [&](Exit e, const std::string& text_) {
         if (result == Ok) {
@@ -258,7 +258,7 @@ Exit NetpinSession::release(const std::function<bool(const OwnedNeighbour&)>& ne
             keptNeighbours.push_back(n);
             continue;
         }
-        if (!known || live.claimsNeighbour(n.address, n.ifIndex))
+        if (live.claimsNeighbour(n.address, n.ifIndex))
             continue;
         std::string problem;
         if (const Exit e = host_.unpin(n.address, n.mac.data(), n.ifIndex, problem); e != Ok) {
@@ -273,7 +273,7 @@ Exit NetpinSession::release(const std::function<bool(const OwnedNeighbour&)>& ne
             keptRoutes.push_back(r);
             continue;
         }
-        if (!known || live.claimsRoute(r.address, r.ifIndex))
+        if (live.claimsRoute(r.address, r.ifIndex))
             continue;
         std::string problem;
         if (const Exit e = host_.deleteRoute(r.address, r.ifIndex, problem); e != Ok) {

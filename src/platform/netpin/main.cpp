@@ -197,7 +197,10 @@ bool stopping()
     return stopSignal || callerGone();
 }
 
-bool answer(Exit code, const std::string& text)
+// One line, short enough that a write the descriptor is ready for takes it
+// whole. Meanwhile it goes on answering other helpers: a caller that does not
+// read must not make this helper silent to them.
+bool answer(const NetpinSession* session, Exit code, const std::string& text)
 {
     std::string line = std::to_string(int(code)) + " ";
     for (char c : text)
@@ -205,8 +208,18 @@ bool answer(Exit code, const std::string& text)
     line += '\n';
     size_t done = 0;
     while (done < line.size()) {
+        pollfd p[2] = {{STDOUT_FILENO, POLLOUT, 0}, {session ? session->queries() : -1, POLLIN, 0}};
+        if (::poll(p, 2, -1) < 0) {
+            if (errno == EINTR && !stopping())
+                continue;
+            return false;
+        }
+        if (p[1].revents & POLLIN)
+            session->answerQueries();
+        if (!(p[0].revents & (POLLOUT | POLLERR | POLLHUP | POLLNVAL)))
+            continue;
         const ssize_t n = ::write(STDOUT_FILENO, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR && !stopping())
+        if (n < 0 && (errno == EINTR || errno == EAGAIN) && !stopping())
             continue;
         if (n <= 0)
             return false;
@@ -244,12 +257,12 @@ int serve()
     NetpinSession session(readConfig());
     std::string error, warning;
     if (const Exit e = session.start(error, warning); e != Ok) {
-        answer(e, error);
+        answer(nullptr, e, error);
         return fail(e, error);
     }
     if (!warning.empty())
         fail(Ok, warning);
-    bool talking = answer(Ok, "ready");
+    bool talking = answer(&session, Ok, "ready");
 
     static constexpr size_t kMaxLine = 256;
     std::string pending;
@@ -285,7 +298,7 @@ int serve()
                 text = "request line too long";
             if (code == NoPrivilege)
                 text += " (the program lacks CAP_NET_ADMIN; see README)";
-            talking = answer(code, text);
+            talking = answer(&session, code, text);
             pending.clear();
             overlong = false;
         }
