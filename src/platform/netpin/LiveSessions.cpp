@@ -26,7 +26,7 @@ namespace {
 // The names are "tarvanix-netpin/" and 16 hexadecimal digits, abstract.
 constexpr char kPrefix[] = "tarvanix-netpin/";
 constexpr size_t kIdLength = 16;
-// A running helper answers at once; one that is stopped is given this long.
+// A running helper answers at once; one that is slow is given this long.
 constexpr int kAskMs = 500;
 // How long a full queue of questions may take to make room.
 constexpr int kConnectMs = 50;
@@ -171,10 +171,11 @@ bool listeningHelpers(std::vector<std::string>& names, std::string& why)
         if (type != "0001" || path.size() < 2 || path[0] != '@'
             || !(std::strtoul(flags.c_str(), nullptr, 16) & kListening))
             continue;
-        const std::string name = path.substr(1);
-        if (isHelperName(name) && std::find(names.begin(), names.end(), name) == names.end())
+        if (const std::string name = path.substr(1); isHelperName(name))
             names.push_back(name);
     }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
     return true;
 }
 
@@ -264,13 +265,15 @@ void LiveSessions::answerQueries() const
         return;
     // A bounded number per call, so that a flood of queries cannot keep the
     // caller's requests waiting.
+    std::string text;
     for (int i = 0; i < 64; ++i) {
         const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (connection < 0)
             return;
         // Far below the socket's buffer: it goes at once or not at all, and
         // an answer without its end counts for nothing.
-        const std::string text = heldText(own_);
+        if (text.empty())
+            text = heldText(own_);
         [[maybe_unused]] const ssize_t n =
             ::send(connection, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         ::close(connection);

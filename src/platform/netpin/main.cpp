@@ -115,7 +115,7 @@ const char kHelp[] =
     "  allow-routed A.B.C.D/N         the same, even where a route leads there\n"
     "\n"
     "At its start it removes the entries that helpers which are gone left behind:\n"
-    "those with its mark that no running helper holds.\n"
+    "those with its mark that no running helper holds (a stopped one holds none).\n"
     "\n"
     "Options:\n"
     "  --help                         show this text\n"
