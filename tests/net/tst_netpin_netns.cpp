@@ -214,6 +214,7 @@ public:
         for (int fd : {in_, out_})
             if (fd >= 0)
                 ::close(fd);
+        killCaller();
     }
     bool start(const std::string& helper)
     {
@@ -246,8 +247,11 @@ public:
     }
     void killCaller()
     {
-        ::kill(shell_, SIGKILL);
-        ::waitpid(shell_, nullptr, 0);
+        if (shell_ > 0) {
+            ::kill(shell_, SIGKILL);
+            ::waitpid(shell_, nullptr, 0);
+        }
+        shell_ = -1;
     }
 
 private:
