@@ -22,6 +22,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # setcap, run by the post-installation step.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# The programs keep paths of the prefix they were built for: the helper reads
+# its administrator's file in that prefix's etc folder, which for /usr is
+# /etc. So a package is made only from a tree configured for /usr
+# (scripts/package configures one), never from one for /usr/local.
+set(CPACK_TARVANIX_BUILT_FOR "${CMAKE_INSTALL_PREFIX}")
+set(CPACK_TARVANIX_NETPIN_CONFIG "${TARVANIX_NETPIN_CONFIG}")
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/PackagePrefix.cmake)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/packaging/postinst")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -11,7 +11,18 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <net/if.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <functional>
 
 using namespace tvx;
 
@@ -91,6 +102,172 @@ void quietly(const QStringList& args)
     p.waitForFinished(5000);
 }
 
+// The addresses of a range whose neighbour entries, and host routes, carry
+// the helper's mark.
+QStringList markedNeighbours(const QString& range)
+{
+    QStringList out;
+    for (const QJsonValue& v : ipJson({"-4", "neigh", "show", "to", range, "nud", "all"})) {
+        if (v.toObject().value("protocol").toString() == QLatin1String("211"))
+            out << v.toObject().value("dst").toString();
+    }
+    out.sort();
+    return out;
+}
+QStringList markedRoutes()
+{
+    QStringList out;
+    for (const QJsonValue& v : ipJson({"-4", "route", "show", "table", "main", "proto", "211"}))
+        out << v.toObject().value("dst").toString();
+    out.sort();
+    return out;
+}
+
+// A neighbour entry as far as its owner made it: link-layer address,
+// protocol, flags and (unless `withState` is false) state.
+QString describeNeighbour(const QString& address, bool withState = true)
+{
+    const QJsonArray entries = ipJson({"-d", "-4", "neigh", "show", "to", address, "nud", "all"});
+    if (entries.isEmpty())
+        return QStringLiteral("none");
+    const QJsonObject o = entries.first().toObject();
+    QStringList parts{o.value("lladdr").toString(), o.value("protocol").toString()};
+    for (const char* flag : {"router", "extern_learn", "managed"}) {
+        if (o.contains(QLatin1String(flag)))
+            parts << QLatin1String(flag);
+    }
+    if (withState) {
+        for (const QJsonValue& state : o.value("state").toArray())
+            parts << state.toString();
+    }
+    return parts.join(' ');
+}
+
+// A process of another user and without the privilege that says, like a
+// running helper, that it holds `held`. It counts the questions it is asked.
+class Forger {
+public:
+    ~Forger()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (asked_ >= 0)
+            ::close(asked_);
+    }
+    bool start(const std::string& held)
+    {
+        int pipe[2];
+        if (::pipe2(pipe, O_CLOEXEC) != 0)
+            return false;
+        static const char name[] = "tarvanix-netpin/0123456789abcdef";
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path + 1, name, sizeof name - 1);
+        const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + sizeof name);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Only system calls from here: the test has threads.
+            const int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0
+                || ::bind(s, reinterpret_cast<sockaddr*>(&address), length) != 0
+                || ::listen(s, 8) != 0 || ::write(pipe[1], "r", 1) != 1)
+                ::_exit(1);
+            for (;;) {
+                const int c = ::accept(s, nullptr, nullptr);
+                if (c < 0)
+                    continue;
+                // The asker may have gone already, having seen who it asked.
+                [[maybe_unused]] auto n = ::send(c, held.data(), held.size(), MSG_NOSIGNAL);
+                n = ::write(pipe[1], "a", 1);
+                ::close(c);
+            }
+        }
+        ::close(pipe[1]);
+        asked_ = pipe[0];
+        char c = 0;
+        return pid_ > 0 && ::read(asked_, &c, 1) == 1 && c == 'r';
+    }
+    int questions()
+    {
+        ::fcntl(asked_, F_SETFL, O_NONBLOCK);
+        char buffer[64];
+        for (ssize_t got; (got = ::read(asked_, buffer, sizeof buffer)) > 0;)
+            questions_ += int(got);
+        return questions_;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int asked_ = -1;
+    int questions_ = 0;
+};
+
+// A helper started by a shell that is then killed, while its input stays
+// open (another process of the caller's could hold it): only the end of its
+// parent tells the helper that its caller is gone.
+class OrphanedHelper {
+public:
+    ~OrphanedHelper()
+    {
+        for (int fd : {in_, out_})
+            if (fd >= 0)
+                ::close(fd);
+        killCaller();
+    }
+    bool start(const std::string& helper)
+    {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+            return false;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        // A background command of a shell reads /dev/null unless told.
+        char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                        const_cast<char*>("exec 3<&0; \"$0\" serve <&3 3<&- & wait"),
+                        const_cast<char*>(helper.c_str()), nullptr};
+        char* none[] = {nullptr};
+        const int rc = ::posix_spawn(&shell_, "/bin/sh", &actions, nullptr, argv, none);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        in_ = in[1];
+        out_ = out[0];
+        return rc == 0 && readLine() == QStringLiteral("0 ready");
+    }
+    QString ask(const QString& request)
+    {
+        const QByteArray line = request.toLatin1() + '\n';
+        if (::write(in_, line.data(), size_t(line.size())) != line.size())
+            return {};
+        return readLine();
+    }
+    void killCaller()
+    {
+        if (shell_ > 0) {
+            ::kill(shell_, SIGKILL);
+            ::waitpid(shell_, nullptr, 0);
+        }
+        shell_ = -1;
+    }
+
+private:
+    QString readLine()
+    {
+        QByteArray line;
+        char c = 0;
+        while (::read(out_, &c, 1) == 1 && c != '\n')
+            line += c;
+        return QString::fromLatin1(line).trimmed();
+    }
+    pid_t shell_ = -1;
+    int in_ = -1;
+    int out_ = -1;
+};
+
 } // namespace
 
 class TestNetpinNetns : public QObject {
@@ -148,6 +325,12 @@ private slots:
     void helperRejectsMalformedArguments();
     void helperReadsNoEnvironment();
     void entriesGoWithTheirOwnerAndOnlyThen();
+    void entriesOfGoneHelpersAreSwept_data();
+    void entriesOfGoneHelpersAreSwept();
+    void entriesOfOthersAreNeverReplaced_data();
+    void entriesOfOthersAreNeverReplaced();
+    void routedAddressesAreRefused_data();
+    void routedAddressesAreRefused();
     void withoutThePrivilegeChangesFailAndSayWhy();
 };
 
@@ -176,6 +359,8 @@ void TestNetpinNetns::cleanup()
     quietly({"-4", "neigh", "flush", "to", "203.0.113.0/25"});
     for (int i = 0; i < 4; ++i)
         quietly({"route", "del", "203.0.113.7/32"});
+    quietly({"-4", "neigh", "flush", "to", "10.0.0.0/8", "nud", "all"});
+    quietly({"-4", "route", "flush", "proto", "211"});
 }
 
 void TestNetpinNetns::listsTheNamespaceAddresses()
@@ -411,6 +596,213 @@ void TestNetpinNetns::entriesGoWithTheirOwnerAndOnlyThen()
     a->end();
     QCOMPARE(neighbours("203.0.113.7"), QStringList());
     QCOMPARE(routesTo(QStringLiteral("203.0.113.7")).size(), 0);
+}
+
+// However a helper goes, the next start finds its entries in the kernel's
+// tables; only what a running helper holds is kept.
+void TestNetpinNetns::entriesOfGoneHelpersAreSwept_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("killed at its limit") << "limit";
+    QTest::newRow("killed, with a forged claim") << "forged";
+    QTest::newRow("killed, another user's helper running") << "other user";
+    QTest::newRow("killed, another helper stopped") << "stopped";
+    QTest::newRow("its caller killed, its input kept open") << "orphan";
+}
+
+void TestNetpinNetns::entriesOfGoneHelpersAreSwept()
+{
+    REQUIRE_PRIVILEGE(true);
+    QFETCH(QString, how);
+    const QString t0 = tvx(tvx0_);
+    const auto pin = [&](int n) {
+        return QStringLiteral("pin 10.77.0.%1 02:00:00:77:00:%2 %3")
+            .arg(n)
+            .arg(n, 2, 16, QLatin1Char('0'))
+            .arg(t0);
+    };
+    const auto route = [&](int n) {
+        return QStringLiteral("route-add 10.77.0.%1 192.0.2.1 %2").arg(n).arg(t0);
+    };
+
+    // Another user's running helper, with the privilege, holds one entry and
+    // keeps it; a stopped one serves nobody and keeps nothing.
+    std::unique_ptr<Session> other;
+    QStringList kept;
+    if (how == QLatin1String("other user") || how == QLatin1String("stopped")) {
+        if (how == QLatin1String("stopped")) {
+            other = session();
+        } else {
+            other = std::make_unique<Session>();
+            other->process->start(QStringLiteral("setpriv"),
+                                  {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                   "--inh-caps=+net_admin", "--ambient-caps=+net_admin", "--",
+                                   QString::fromStdString(helper_), "serve"});
+            QCOMPARE(other->answer(), QStringLiteral("0 ready"));
+        }
+        QCOMPARE(other->ask(QStringLiteral("pin 10.77.1.1 02:00:00:77:01:01 ") + t0),
+                 QStringLiteral("0"));
+        QCOMPARE(other->ask(QStringLiteral("route-add 10.77.1.1 192.0.2.1 ") + t0),
+                 QStringLiteral("0"));
+        if (how != QLatin1String("stopped"))
+            kept << QStringLiteral("10.77.1.1");
+    }
+
+    const int count = how == QLatin1String("limit") ? 128 : 2;
+    std::unique_ptr<Session> gone;
+    OrphanedHelper orphan;
+    std::function<QString(const QString&)> ask;
+    if (how == QLatin1String("orphan")) {
+        QVERIFY(orphan.start(helper_));
+        ask = [&](const QString& r) { return orphan.ask(r); };
+    } else {
+        gone = session();
+        ask = [&](const QString& r) { return gone->ask(r); };
+    }
+    for (int n = 1; n <= count; ++n) {
+        QCOMPARE(ask(pin(n)), QStringLiteral("0"));
+        QCOMPARE(ask(route(n)), QStringLiteral("0"));
+    }
+    if (how == QLatin1String("limit")) {
+        QVERIFY(ask(pin(200)).startsWith("1 refused: one caller may hold at most 128"));
+        QVERIFY(ask(route(200)).startsWith("1 refused: one caller may hold at most 128"));
+        // Another entry's place is still its own to change.
+        QCOMPARE(ask(QStringLiteral("pin 10.77.0.1 02:00:00:77:00:ff ") + t0), QStringLiteral("0"));
+    }
+    const int others = other ? 1 : 0;
+    QCOMPARE(markedNeighbours("10.77.0.0/16").size(), count + others);
+
+    Forger forger;
+    if (how == QLatin1String("forged")) {
+        const std::string held = "tarvanix-netpin held\nneigh 10.77.0.1 " + t0.toStdString()
+            + " 02:00:00:77:00:01\nroute 10.77.0.1 " + t0.toStdString() + "\nend\n";
+        QVERIFY(forger.start(held));
+    }
+    if (how == QLatin1String("stopped"))
+        ::kill(pid_t(other->process->processId()), SIGSTOP);
+    if (how == QLatin1String("orphan")) {
+        orphan.killCaller();
+        // The helper removes them itself, at once.
+        QTRY_COMPARE_WITH_TIMEOUT(markedNeighbours("10.77.0.0/16"), kept, 2000);
+    } else {
+        gone->process->kill();
+        gone->process->waitForFinished(5000);
+        QCOMPARE(markedNeighbours("10.77.0.0/16").size(), count + others);
+        session()->end();
+    }
+    QCOMPARE(markedNeighbours("10.77.0.0/16"), kept);
+    QCOMPARE(markedRoutes(), kept);
+    if (how == QLatin1String("forged"))
+        QTRY_VERIFY_WITH_TIMEOUT(forger.questions() > 0, 2000); // asked, and not believed
+    if (other) {
+        ::kill(pid_t(other->process->processId()), SIGCONT);
+        other->end();
+        QCOMPARE(markedNeighbours("10.77.0.0/16"), QStringList());
+        QCOMPARE(markedRoutes(), QStringList());
+    }
+}
+
+// The kernel's learned entries may be replaced; what a routing daemon, an
+// administrator or the kernel on someone's behalf made stays as it is, also
+// when it was one of the helper's before an administrator re-stated it.
+void TestNetpinNetns::entriesOfOthersAreNeverReplaced_data()
+{
+    QTest::addColumn<QStringList>("made");
+    QTest::addColumn<bool>("restated");
+    const QStringList entry{"neigh", "add", "10.78.0.1", "lladdr", "02:00:00:78:00:01",
+                            "dev",   "tvx0"};
+    QTest::newRow("zebra, reachable")
+        << entry + QStringList{"nud", "reachable", "proto", "zebra"} << false;
+    QTest::newRow("static, stale")
+        << entry + QStringList{"nud", "stale", "proto", "static"} << false;
+    QTest::newRow("managed") << QStringList{"neigh", "add", "10.78.0.1", "dev", "tvx0", "managed"}
+                             << false;
+    QTest::newRow("extern_learn") << entry + QStringList{"nud", "reachable", "extern_learn"}
+                                  << false;
+    QTest::newRow("re-stated by an administrator")
+        << QStringList{"neigh", "replace", "10.78.0.1", "lladdr",   "02:00:00:78:00:01",
+                       "dev",   "tvx0",    "nud",       "permanent"}
+        << true;
+}
+
+void TestNetpinNetns::entriesOfOthersAreNeverReplaced()
+{
+    REQUIRE_PRIVILEGE(true);
+    QFETCH(QStringList, made);
+    QFETCH(bool, restated);
+    const QString t0 = tvx(tvx0_);
+    const QString request = "pin 10.78.0.1 02:00:00:78:00:99 " + t0;
+    std::unique_ptr<Session> first;
+    if (restated) {
+        first = session();
+        QCOMPARE(first->ask("pin 10.78.0.1 02:00:00:78:00:01 " + t0), QStringLiteral("0"));
+    }
+    ipRun(made);
+    // A managed entry's state is the kernel's to change meanwhile.
+    const bool withState = !made.contains(QLatin1String("managed"));
+    const QString before = describeNeighbour("10.78.0.1", withState);
+
+    auto helper = session();
+    const QString answer = helper->ask(request);
+    QVERIFY2(answer.startsWith("1 refused: 10.78.0.1 has a neighbour entry on interface "),
+             qPrintable(answer));
+    QCOMPARE(helper->ask(QStringLiteral("unpin 02:00:00:78:00:99")), QStringLiteral("0"));
+    helper->end();
+    if (first) {
+        QCOMPARE(first->ask(QStringLiteral("unpin 02:00:00:78:00:01")), QStringLiteral("0"));
+        first->process->kill(); // nor does the sweep after a killed helper take it
+        first->process->waitForFinished(5000);
+        session()->end();
+    }
+    QCOMPARE(describeNeighbour("10.78.0.1", withState), before);
+}
+
+// A network the host reaches through a router, or through another interface,
+// is not the helper's to divert; the default route does not count.
+void TestNetpinNetns::routedAddressesAreRefused_data()
+{
+    QTest::addColumn<QStringList>("route");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("refusal"); // empty: allowed
+    QTest::newRow("the bed's router") << QStringList() << "203.0.113.130"
+                                      << "is routed through the gateway 192.0.2.254";
+    QTest::newRow("a private network via a router")
+        << QStringList{"10.20.0.0/16", "via", "192.0.2.254"} << "10.20.0.5"
+        << "is routed through the gateway 192.0.2.254 by the route 10.20.0.0/16";
+    QTest::newRow("another interface's network")
+        << QStringList{"10.30.0.0/16", "dev", "tvx2"} << "10.30.0.5"
+        << "is routed to interface";
+    QTest::newRow("a blackhole") << QStringList{"blackhole", "10.40.0.0/16"} << "10.40.0.5"
+                                 << "is covered by the blackhole route 10.40.0.0/16";
+    QTest::newRow("the default route only")
+        << QStringList{"default", "via", "192.0.2.254"} << "10.50.0.5" << QString();
+}
+
+void TestNetpinNetns::routedAddressesAreRefused()
+{
+    REQUIRE_PRIVILEGE(true);
+    QFETCH(QStringList, route);
+    QFETCH(QString, address);
+    QFETCH(QString, refusal);
+    if (!route.isEmpty())
+        ipRun(QStringList{"route", "add"} + route);
+    const QString t0 = tvx(tvx0_);
+    auto helper = session();
+    const QString pinned = helper->ask("pin " + address + " 02:00:00:79:00:01 " + t0);
+    const QString routed = helper->ask("route-add " + address + " 192.0.2.1 " + t0);
+    helper->end();
+    if (!route.isEmpty())
+        quietly(QStringList{"route", "del"} + route);
+    for (const QString& answer : {pinned, routed}) {
+        if (refusal.isEmpty())
+            QCOMPARE(answer, QStringLiteral("0"));
+        else
+            QVERIFY2(answer.startsWith("1 refused: " + address + " " + refusal)
+                         && answer.contains("allow-routed"),
+                     qPrintable(answer));
+    }
+    QCOMPARE(neighbours(address), QStringList());
+    QCOMPARE(routesTo(address).size(), 0);
 }
 
 void TestNetpinNetns::withoutThePrivilegeChangesFailAndSayWhy()

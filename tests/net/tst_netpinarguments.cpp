@@ -145,21 +145,29 @@ void TestNetpinArguments::macClasses()
 // The administrator's file widens the ranges; a bad line voids the whole file.
 void TestNetpinArguments::allowedRanges()
 {
-    std::vector<Ipv4Range> ranges;
+    NetpinConfig config;
     std::string error;
-    QVERIFY(parseAllowedRanges("# plant\n\nallow 100.0.0.0/8\n  allow 8.8.8.8/32 # one\n", ranges,
-                               error));
-    QCOMPARE(ranges.size(), size_t(2));
+    QVERIFY(parseNetpinConfig("# plant\n\nallow 100.0.0.0/8\n  allow 8.8.8.8/32 # one\n"
+                              "allow-routed 10.20.0.0/16\n",
+                              config, error));
+    const auto& ranges = config.allowed;
+    QCOMPARE(ranges.size(), size_t(3));
     QVERIFY(ranges[0].contains(*parseDottedQuad("100.200.1.2")));
     QVERIFY(!ranges[0].contains(*parseDottedQuad("101.0.0.1")));
     QVERIFY(ranges[1].contains(*parseDottedQuad("8.8.8.8")));
     QVERIFY(!ranges[1].contains(*parseDottedQuad("8.8.8.9")));
-    for (const char* bad :
-         {"allow 0.0.0.0/0\n", "allow 10.0.0.1/8\n", "permit 10.0.0.0/8\n",
-          "allow 10.0.0.0/8 extra\n", "allow 10.0.0.0/033\n", "allow 10.0.0.0\n"}) {
-        std::vector<Ipv4Range> out{ranges[0]};
-        QVERIFY2(!parseAllowedRanges(bad, out, error), bad);
-        QCOMPARE(out.size(), size_t(1)); // untouched
+    // Allowed where routed is allowed at all; only that line where routed.
+    QVERIFY(ranges[2].contains(*parseDottedQuad("10.20.3.4")));
+    QCOMPARE(config.allowedRouted.size(), size_t(1));
+    QVERIFY(config.allowedRouted[0].contains(*parseDottedQuad("10.20.3.4")));
+    QVERIFY(!config.allowedRouted[0].contains(*parseDottedQuad("10.21.0.1")));
+    for (const char* bad : {"allow 0.0.0.0/0\n", "allow 10.0.0.1/8\n", "permit 10.0.0.0/8\n",
+                            "allow 10.0.0.0/8 extra\n", "allow 10.0.0.0/033\n", "allow 10.0.0.0\n",
+                            "allow-routed 10.0.0.0/7\n", "allow routed 10.0.0.0/8\n"}) {
+        NetpinConfig out;
+        out.allowed = {ranges[0]};
+        QVERIFY2(!parseNetpinConfig(bad, out, error), bad);
+        QCOMPARE(out.allowed.size(), size_t(1)); // untouched
         QVERIFY(error.rfind("line 1: ", 0) == 0);
     }
     QVERIFY(inDefaultModuleRanges(*parseDottedQuad("100.64.0.1")));

@@ -70,6 +70,10 @@ sim=/usr/libexec/tarvanix/tarvanix-modsim
 for prog in /usr/bin/tarvanix-utility /usr/bin/tarvanix-cli "$sim" "$helper"; do
   desc="$prog --help"; check sh -c "ip netns exec '$ns' chroot '$target' $prog --help >/dev/null"
 done
+desc="the helper reads /etc/tarvanix/netpin.conf, and its man page says so"
+check sh -c "ip netns exec '$ns' chroot '$target' $helper --help | grep -q ' /etc/tarvanix/netpin.conf' &&
+  zcat '$target/usr/share/man/man8/tarvanix-netpin.8.gz' | grep -q '/etc/tarvanix/netpin.conf' &&
+  ! zcat '$target/usr/share/man/man8/tarvanix-netpin.8.gz' | grep -q /usr/local"
 desc="the simulator is not among the user's commands"
 check test ! -e "$target/usr/bin/tarvanix-modsim"
 desc="man pages for every program"

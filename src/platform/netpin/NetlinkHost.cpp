@@ -10,6 +10,7 @@
 #include <netlink/route/neighbour.h>
 #include <netlink/route/nexthop.h>
 #include <netlink/route/route.h>
+#include <netlink/route/rtnl.h>
 #include <netlink/socket.h>
 
 #include <arpa/inet.h>
@@ -109,6 +110,7 @@ Exit NetlinkHost::refresh(std::string& error)
     subnets_.clear();
     subnetBroadcasts_.clear();
     gateways_.clear();
+    routes_.clear();
     hostMacs_.clear();
     return readTables(error);
 }
@@ -150,12 +152,28 @@ Exit NetlinkHost::readTables(std::string& error)
     Cache routes(raw);
     for (nl_object* o = nl_cache_get_first(routes.get()); o; o = nl_cache_get_next(o)) {
         auto* r = reinterpret_cast<rtnl_route*>(o);
+        KnownRoute known{};
+        nl_addr* dst = rtnl_route_get_dst(r);
+        uint32_t network = 0;
+        known.prefixLength = dst ? nl_addr_get_prefixlen(dst) : 0;
+        if (known.prefixLength > 0 && ipv4Of(dst, network)) {
+            const uint32_t mask = htonl(0xFFFFFFFFu << (32 - known.prefixLength));
+            known.range = {network & mask, mask};
+        } else {
+            known.prefixLength = 0;
+        }
+        known.table = rtnl_route_get_table(r);
+        known.type = rtnl_route_get_type(r);
+        known.protocol = rtnl_route_get_protocol(r);
         const int n = rtnl_route_get_nnexthops(r);
         for (int i = 0; i < n; ++i) {
+            rtnl_nexthop* nh = rtnl_route_nexthop_n(r, i);
             uint32_t gw = 0;
-            if (ipv4Of(rtnl_route_nh_get_gateway(rtnl_route_nexthop_n(r, i)), gw))
+            if (ipv4Of(rtnl_route_nh_get_gateway(nh), gw))
                 gateways_.push_back(gw);
+            known.hops.push_back({rtnl_route_nh_get_ifindex(nh), gw});
         }
+        routes_.push_back(std::move(known));
     }
 
     raw = nullptr;
@@ -232,6 +250,66 @@ std::string NetlinkHost::outsideItsSubnet(uint32_t address, int ifIndex) const
         + std::to_string(other->ifIndex) + ", not of interface " + std::to_string(ifIndex);
 }
 
+std::string NetlinkHost::routedElsewhere(uint32_t address, int ifIndex) const
+{
+    for (const KnownRoute& r : routes_) {
+        // The default route is how the helper's modules are otherwise
+        // reached; the local table holds the host's own addresses, refused
+        // before; the helper's own host routes are route-add's to weigh.
+        if (r.prefixLength == 0 || r.table == RT_TABLE_LOCAL || !r.range.contains(address)
+            || (r.prefixLength == 32 && r.protocol == kOwnProtocol))
+            continue;
+        const std::string route =
+            formatAddress(r.range.network) + "/" + std::to_string(r.prefixLength);
+        if (r.type != RTN_UNICAST) {
+            char type[32];
+            return formatAddress(address) + " is covered by the "
+                + nl_rtntype2str(r.type, type, sizeof type) + " route " + route;
+        }
+        if (r.hops.empty())
+            return formatAddress(address) + " is routed by " + route
+                + ", whose next hops this helper cannot read";
+        for (const Hop& h : r.hops) {
+            if (h.gateway != 0)
+                return formatAddress(address) + " is routed through the gateway "
+                    + formatAddress(h.gateway) + " by the route " + route;
+            if (h.ifIndex != ifIndex)
+                return formatAddress(address) + " is routed to interface "
+                    + std::to_string(h.ifIndex) + " by the route " + route;
+        }
+    }
+    return {};
+}
+
+bool isOwnNeighbour(const NeighbourEntry& e)
+{
+    return e.protocol == kOwnProtocol && (e.flags & NTF_ROUTER) && e.state == NUD_PERMANENT
+        && e.hasMac && !(e.flags & NTF_EXT_LEARNED) && e.extFlags == 0;
+}
+
+std::string foreignNeighbour(const NeighbourEntry& e)
+{
+    if (isOwnNeighbour(e))
+        return {};
+    if (e.protocol == kOwnProtocol)
+        return "re-stated by an administrator";
+    if (e.protocol != 0)
+        return "of the protocol " + std::to_string(e.protocol);
+    if (e.state & NUD_PERMANENT)
+        return "permanent";
+    if (e.state & NUD_NOARP)
+        return "noarp";
+    if (e.extFlags & NTF_EXT_MANAGED)
+        return "managed";
+    if (e.extFlags)
+        return "with extended flags";
+    if (e.flags & NTF_EXT_LEARNED)
+        return "extern_learn";
+    if (e.flags & NTF_ROUTER)
+        return "marked router";
+    return {};
+}
+
 namespace {
 
 struct NlMsgFree {
@@ -239,49 +317,45 @@ struct NlMsgFree {
 };
 using Message = std::unique_ptr<nl_msg, NlMsgFree>;
 
-struct NeighbourQuery {
-    uint32_t address;
-    int ifIndex;
-    std::optional<NeighbourEntry>* out;
-};
-
 int takeNeighbour(nl_msg* msg, void* arg)
 {
-    auto* query = static_cast<NeighbourQuery*>(arg);
+    auto* out = static_cast<std::vector<NeighbourEntry>*>(arg);
     nlmsghdr* header = nlmsg_hdr(msg);
     if (header->nlmsg_type != RTM_NEWNEIGH || !nlmsg_valid_hdr(header, sizeof(ndmsg)))
         return NL_OK;
     const auto* nd = static_cast<const ndmsg*>(nlmsg_data(header));
     nlattr* attrs[NDA_MAX + 1] = {};
-    if (nd->ndm_family != AF_INET || nd->ndm_ifindex != query->ifIndex
-        || nlmsg_parse(header, sizeof(ndmsg), attrs, NDA_MAX, nullptr) < 0 || !attrs[NDA_DST]
-        || nla_len(attrs[NDA_DST]) != 4)
+    if (nd->ndm_family != AF_INET || nlmsg_parse(header, sizeof(ndmsg), attrs, NDA_MAX, nullptr) < 0
+        || !attrs[NDA_DST] || nla_len(attrs[NDA_DST]) != 4)
         return NL_OK;
     NeighbourEntry e;
     std::memcpy(&e.address, nla_data(attrs[NDA_DST]), 4);
-    if (e.address != query->address)
-        return NL_OK;
     e.ifIndex = nd->ndm_ifindex;
     e.state = nd->ndm_state;
+    e.flags = nd->ndm_flags;
     if (attrs[NDA_PROTOCOL] && nla_len(attrs[NDA_PROTOCOL]) == 1)
         e.protocol = nla_get_u8(attrs[NDA_PROTOCOL]);
+    if (attrs[NDA_FLAGS_EXT] && nla_len(attrs[NDA_FLAGS_EXT]) == 4)
+        e.extFlags = nla_get_u32(attrs[NDA_FLAGS_EXT]);
     if (attrs[NDA_LLADDR] && nla_len(attrs[NDA_LLADDR]) == 6) {
         e.hasMac = true;
         std::memcpy(e.mac.data(), nla_data(attrs[NDA_LLADDR]), 6);
     }
-    *query->out = e;
+    out->push_back(e);
     return NL_OK;
 }
 
 // The neighbour message for `address` on `ifIndex`, with the rest left to
 // the caller.
-Message neighbourMessage(int type, int flags, uint32_t address, int ifIndex, uint16_t state)
+Message neighbourMessage(int type, int flags, uint32_t address, int ifIndex, uint16_t state,
+                         uint8_t ndmFlags)
 {
     Message msg(nlmsg_alloc_simple(type, flags));
     ndmsg nd{};
     nd.ndm_family = AF_INET;
     nd.ndm_ifindex = ifIndex;
     nd.ndm_state = state;
+    nd.ndm_flags = ndmFlags;
     if (!msg || nlmsg_append(msg.get(), &nd, sizeof nd, NLMSG_ALIGNTO) < 0
         || nla_put(msg.get(), NDA_DST, 4, &address) < 0)
         return {};
@@ -290,11 +364,10 @@ Message neighbourMessage(int type, int flags, uint32_t address, int ifIndex, uin
 
 } // namespace
 
-Exit NetlinkHost::neighbourAt(uint32_t address, int ifIndex, std::optional<NeighbourEntry>& out,
-                              std::string& error)
+Exit NetlinkHost::neighbours(std::vector<NeighbourEntry>& out, std::string& error)
 {
     // libnl's neighbour object has no protocol, so the dump is read here.
-    out.reset();
+    out.clear();
     ndmsg nd{};
     nd.ndm_family = AF_INET;
     if (const int err = nl_send_simple(sock_, RTM_GETNEIGH, NLM_F_DUMP, &nd, sizeof nd); err < 0) {
@@ -306,13 +379,26 @@ Exit NetlinkHost::neighbourAt(uint32_t address, int ifIndex, std::optional<Neigh
         error = "out of memory";
         return TableUnreadable;
     }
-    NeighbourQuery query{address, ifIndex, &out};
-    nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, takeNeighbour, &query);
+    nl_cb_set(cb, NL_CB_VALID, NL_CB_CUSTOM, takeNeighbour, &out);
     const int err = nl_recvmsgs(sock_, cb);
     nl_cb_put(cb);
     if (err < 0) {
         error = std::string("cannot read the neighbour table: ") + nl_geterror(err);
         return TableUnreadable;
+    }
+    return Ok;
+}
+
+Exit NetlinkHost::neighbourAt(uint32_t address, int ifIndex, std::optional<NeighbourEntry>& out,
+                              std::string& error)
+{
+    out.reset();
+    std::vector<NeighbourEntry> all;
+    if (const Exit e = neighbours(all, error); e != Ok)
+        return e;
+    for (const NeighbourEntry& n : all) {
+        if (n.address == address && n.ifIndex == ifIndex)
+            out = n;
     }
     return Ok;
 }
@@ -323,7 +409,7 @@ Exit NetlinkHost::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std::
     // which the removal could no longer recognise it. Replace: the host may
     // already have learned an entry from the module.
     Message msg = neighbourMessage(RTM_NEWNEIGH, NLM_F_CREATE | NLM_F_REPLACE, address, ifIndex,
-                                   NUD_PERMANENT);
+                                   NUD_PERMANENT, NTF_ROUTER);
     if (!msg || nla_put(msg.get(), NDA_LLADDR, 6, mac) < 0
         || nla_put_u8(msg.get(), NDA_PROTOCOL, kOwnProtocol) < 0) {
         error = "out of memory";
@@ -339,11 +425,11 @@ Exit NetlinkHost::unpin(uint32_t address, const uint8_t mac[6], int ifIndex, std
     std::optional<NeighbourEntry> entry;
     if (const Exit e = neighbourAt(address, ifIndex, entry, error); e != Ok)
         return e;
-    // Replaced meanwhile by someone else, or already gone: not ours to touch.
-    if (!entry || entry->protocol != kOwnProtocol || !(entry->state & NUD_PERMANENT)
-        || !entry->hasMac || std::memcmp(entry->mac.data(), mac, 6) != 0)
+    // Replaced or re-stated meanwhile by someone else, or already gone: not
+    // ours to touch.
+    if (!entry || !isOwnNeighbour(*entry) || std::memcmp(entry->mac.data(), mac, 6) != 0)
         return Ok;
-    Message msg = neighbourMessage(RTM_DELNEIGH, 0, address, ifIndex, 0);
+    Message msg = neighbourMessage(RTM_DELNEIGH, 0, address, ifIndex, 0, 0);
     if (!msg) {
         error = "out of memory";
         return KernelRefused;
@@ -370,9 +456,34 @@ Exit NetlinkHost::hostRoutes(uint32_t address, std::vector<HostRouteEntry>& out,
             || nl_addr_get_prefixlen(dst) != 32 || value != address)
             continue;
         HostRouteEntry e;
+        e.address = value;
         e.protocol = rtnl_route_get_protocol(r);
         if (rtnl_route_get_nnexthops(r) > 0)
             e.ifIndex = rtnl_route_nh_get_ifindex(rtnl_route_nexthop_n(r, 0));
+        out.push_back(e);
+    }
+    return Ok;
+}
+
+Exit NetlinkHost::markedRoutes(std::vector<HostRouteEntry>& out, std::string& error)
+{
+    out.clear();
+    nl_cache* raw = nullptr;
+    if (const int err = rtnl_route_alloc_cache(sock_, AF_INET, 0, &raw); err < 0) {
+        error = std::string("cannot read the route table: ") + nl_geterror(err);
+        return TableUnreadable;
+    }
+    Cache cache(raw);
+    for (nl_object* o = nl_cache_get_first(cache.get()); o; o = nl_cache_get_next(o)) {
+        auto* r = reinterpret_cast<rtnl_route*>(o);
+        nl_addr* dst = rtnl_route_get_dst(r);
+        HostRouteEntry e;
+        if (rtnl_route_get_table(r) != RT_TABLE_MAIN || !ipv4Of(dst, e.address)
+            || nl_addr_get_prefixlen(dst) != 32 || rtnl_route_get_protocol(r) != kOwnProtocol
+            || rtnl_route_get_nnexthops(r) != 1)
+            continue;
+        e.protocol = kOwnProtocol;
+        e.ifIndex = rtnl_route_nh_get_ifindex(rtnl_route_nexthop_n(r, 0));
         out.push_back(e);
     }
     return Ok;

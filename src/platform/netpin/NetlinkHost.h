@@ -22,7 +22,10 @@ namespace tvx::netpin {
 // What the helper makes carries its own protocol number: routes in the
 // route's protocol field, neighbour entries in their protocol attribute. The
 // kernel keeps both as given, so the mark survives the helper and its caller,
-// and the helper deletes nothing that lacks it.
+// and the helper deletes nothing that lacks it. Its neighbour entries also
+// carry the flag "router", which IPv4 leaves unused: an administrator's
+// `ip neigh replace` or `change` of the entry keeps the protocol but clears
+// the flag, and so makes the entry theirs.
 constexpr uint8_t kOwnProtocol = 211;
 
 struct NeighbourEntry {
@@ -30,11 +33,20 @@ struct NeighbourEntry {
     int ifIndex = 0;
     uint16_t state = 0; // NUD_*
     uint8_t protocol = 0; // 0 when the entry has none
+    uint8_t flags = 0; // NTF_*
+    uint32_t extFlags = 0; // NTF_EXT_* (managed)
     bool hasMac = false;
     std::array<uint8_t, 6> mac{};
 };
 
+// Made by a helper and not touched since by anyone else.
+bool isOwnNeighbour(const NeighbourEntry& entry);
+// Why the entry is someone's that the helper must leave as it is (empty for
+// one the kernel learned, or one a helper made).
+std::string foreignNeighbour(const NeighbourEntry& entry);
+
 struct HostRouteEntry {
+    uint32_t address = 0;
     int ifIndex = 0; // of the first nexthop; 0 for a route without one
     uint8_t protocol = 0;
 };
@@ -61,18 +73,26 @@ public:
     // Why `address` must not be pinned or routed on `ifIndex` (empty when it
     // may): it lies in a subnet that another interface carries.
     std::string outsideItsSubnet(uint32_t address, int ifIndex) const;
+    // Why `address` must not be pinned or routed on `ifIndex` (empty when it
+    // may): a route of the host other than the default one leads there
+    // through a gateway or another interface, or is not a plain route.
+    std::string routedElsewhere(uint32_t address, int ifIndex) const;
 
+    // The IPv4 neighbour entries.
+    Exit neighbours(std::vector<NeighbourEntry>& out, std::string& error);
     // The IPv4 neighbour entry of `address` on `ifIndex`, if there is one.
     Exit neighbourAt(uint32_t address, int ifIndex, std::optional<NeighbourEntry>& out,
                      std::string& error);
     // The main table's /32 routes to `address`, in table order.
     Exit hostRoutes(uint32_t address, std::vector<HostRouteEntry>& out, std::string& error);
+    // The main table's /32 routes with the helper's mark, all addresses.
+    Exit markedRoutes(std::vector<HostRouteEntry>& out, std::string& error);
 
     // A permanent entry with the helper's mark, replacing what is there
-    // (callers check first that it is not someone else's permanent entry).
+    // (callers check first that it is not someone else's).
     Exit pin(uint32_t address, const uint8_t mac[6], int ifIndex, std::string& error);
-    // Deletes the entry of `address` on `ifIndex` if it carries the mark and
-    // still points to `mac`.
+    // Deletes the entry of `address` on `ifIndex` if it is a helper's
+    // (isOwnNeighbour) and still points to `mac`.
     Exit unpin(uint32_t address, const uint8_t mac[6], int ifIndex, std::string& error);
     Exit addRoute(uint32_t address, uint32_t localAddress, int ifIndex, std::string& error);
     // Deletes the marked /32 route to `address` through `ifIndex`, if any.
@@ -87,6 +107,18 @@ private:
         Ipv4Range range;
         int ifIndex;
     };
+    struct Hop {
+        int ifIndex;
+        uint32_t gateway; // 0 for none
+    };
+    struct KnownRoute {
+        Ipv4Range range;
+        int prefixLength;
+        uint32_t table;
+        uint8_t type; // RTN_*
+        uint8_t protocol;
+        std::vector<Hop> hops;
+    };
 
     Exit readTables(std::string& error);
     static Exit kernelExit(int nlError, const char* what, std::string& error);
@@ -96,6 +128,7 @@ private:
     std::vector<Subnet> subnets_;
     std::vector<uint32_t> subnetBroadcasts_;
     std::vector<uint32_t> gateways_;
+    std::vector<KnownRoute> routes_;
     std::vector<std::array<uint8_t, 6>> hostMacs_;
 };
 

@@ -148,9 +148,9 @@ bool inDefaultModuleRanges(uint32_t address)
     return false;
 }
 
-bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out, std::string& error)
+bool parseNetpinConfig(const std::string& text, NetpinConfig& out, std::string& error)
 {
-    std::vector<Ipv4Range> found;
+    NetpinConfig found;
     std::istringstream lines(text);
     std::string line;
     int number = 0;
@@ -164,8 +164,8 @@ bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out, st
         if (keyword.empty())
             continue;
         const auto slash = value.find('/');
-        bool ok = keyword == "allow" && extra.empty() && slash != std::string::npos
-            && slash + 1 < value.size() && value.size() - slash <= 3;
+        bool ok = (keyword == "allow" || keyword == "allow-routed") && extra.empty()
+            && slash != std::string::npos && slash + 1 < value.size() && value.size() - slash <= 3;
         std::optional<uint32_t> network;
         int prefix = -1;
         if (ok) {
@@ -179,7 +179,8 @@ bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out, st
             ok = ok && prefix >= 8 && prefix <= 32;
         }
         if (!ok) {
-            error = "line " + std::to_string(number) + ": expected \"allow A.B.C.D/N\" (N 8 to 32)";
+            error = "line " + std::to_string(number)
+                + ": expected \"allow A.B.C.D/N\" or \"allow-routed A.B.C.D/N\" (N 8 to 32)";
             return false;
         }
         const Ipv4Range r = range(ntohl(*network), prefix);
@@ -187,7 +188,9 @@ bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out, st
             error = "line " + std::to_string(number) + ": " + value + " has host bits set";
             return false;
         }
-        found.push_back(r);
+        found.allowed.push_back(r);
+        if (keyword == "allow-routed")
+            found.allowedRouted.push_back(r);
     }
     out = std::move(found);
     return true;

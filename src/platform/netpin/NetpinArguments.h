@@ -42,9 +42,19 @@ struct Ipv4Range {
 // link-local, shared (carrier-grade NAT), documentation and benchmark.
 bool inDefaultModuleRanges(uint32_t address);
 
-// Reads the administrator's configuration text: one "allow A.B.C.D/N" a line,
-// '#' starts a comment, blank lines are ignored. False with `error` naming the
-// first bad line; nothing of a bad file is taken.
-bool parseAllowedRanges(const std::string& text, std::vector<Ipv4Range>& out, std::string& error);
+// The administrator's configuration, netpin.conf.
+struct NetpinConfig {
+    // Ranges allowed beyond the usual ones.
+    std::vector<Ipv4Range> allowed;
+    // Ranges allowed even where one of the host's routes other than the
+    // default one leads there (a router's or another interface's network).
+    std::vector<Ipv4Range> allowedRouted;
+};
+
+// Reads the configuration text: one "allow A.B.C.D/N" or "allow-routed
+// A.B.C.D/N" a line (the second implies the first), '#' starts a comment,
+// blank lines are ignored. False with `error` naming the first bad line;
+// nothing of a bad file is taken.
+bool parseNetpinConfig(const std::string& text, NetpinConfig& out, std::string& error);
 
 } // namespace tvx::netpin

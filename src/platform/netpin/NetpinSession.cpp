@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 namespace tvx::netpin {
@@ -58,7 +59,7 @@ bool ifIndex(const std::string& word, int& out, std::string& why)
 
 } // namespace
 
-NetpinSession::NetpinSession(std::vector<Ipv4Range> allowed) : allowed_(std::move(allowed)) {}
+NetpinSession::NetpinSession(NetpinConfig config) : config_(std::move(config)) {}
 
 NetpinSession::~NetpinSession() = default;
 
@@ -66,45 +67,71 @@ Exit NetpinSession::start(std::string& error, std::string& warning)
 {
     if (const Exit e = host_.open(error); e != Ok)
         return e;
-    if (!records_.open(warning))
-        warning += "; entries are removed when the caller ends, but not after the helper "
-                   "itself was killed";
-    else
-        sweep();
+    // Known to the others before it makes anything, or they would take what
+    // it makes for a gone helper's.
+    if (!sessions_.open(error))
+        return KernelRefused;
+    sweep(warning);
     return Ok;
 }
 
-void NetpinSession::sweep()
+void NetpinSession::sweep(std::string& warning)
 {
-    // Left by helpers that are gone; kept where a running one holds the same.
-    const OwnedEntries gone = records_.takeAbandoned();
-    const OwnedEntries live = records_.liveClaims();
+    // Every entry with the helper's mark is some helper's: those that no
+    // running helper holds were left by helpers that are gone.
+    std::vector<NeighbourEntry> neighbours;
+    std::vector<HostRouteEntry> routes;
+    std::string why;
+    if (host_.neighbours(neighbours, why) != Ok || host_.markedRoutes(routes, why) != Ok) {
+        warning = "what helpers that are gone left behind stays for now: " + why;
+        return;
+    }
+    neighbours.erase(std::remove_if(neighbours.begin(), neighbours.end(),
+                                    [](const NeighbourEntry& n) { return !isOwnNeighbour(n); }),
+                     neighbours.end());
+    if (neighbours.empty() && routes.empty())
+        return;
+    OwnedEntries live;
+    if (!sessions_.othersHold(live, why)) {
+        warning = "what helpers that are gone left behind stays for now: " + why;
+        return;
+    }
     std::string ignored;
-    for (const auto& n : gone.neighbours) {
+    for (const auto& n : neighbours) {
         if (!live.claimsNeighbour(n.address, n.ifIndex))
             host_.unpin(n.address, n.mac.data(), n.ifIndex, ignored);
     }
-    for (const auto& r : gone.routes) {
+    for (const auto& r : routes) {
         if (!live.claimsRoute(r.address, r.ifIndex))
             host_.deleteRoute(r.address, r.ifIndex, ignored);
     }
-    records_.finishSweep();
+}
+
+bool NetpinSession::inRanges(const std::vector<Ipv4Range>& ranges, uint32_t address) const
+{
+    return std::any_of(ranges.begin(), ranges.end(),
+                       [&](const Ipv4Range& r) { return r.contains(address); });
 }
 
 std::string NetpinSession::refusedTarget(uint32_t address, int ifIndex)
 {
     if (std::string why = host_.protectedAddress(address); !why.empty())
         return why;
-    const bool allowed = inDefaultModuleRanges(address)
-        || std::any_of(allowed_.begin(), allowed_.end(),
-                       [&](const Ipv4Range& r) { return r.contains(address); });
-    if (!allowed)
+    if (!inDefaultModuleRanges(address) && !inRanges(config_.allowed, address))
         return formatAddress(address)
-            + " is outside the private, link-local, shared and "
-              "documentation ranges (see README)";
+            + " is outside the private, link-local, shared, documentation and benchmarking "
+              "ranges (see README)";
     if (std::string why = host_.unusableInterface(ifIndex); !why.empty())
         return why;
-    return host_.outsideItsSubnet(address, ifIndex);
+    if (std::string why = host_.outsideItsSubnet(address, ifIndex); !why.empty())
+        return why;
+    // A router's network or another interface's: its traffic is not the
+    // helper's to divert.
+    if (!inRanges(config_.allowedRouted, address)) {
+        if (std::string why = host_.routedElsewhere(address, ifIndex); !why.empty())
+            return why + " (" TARVANIX_NETPIN_CONFIG " may allow it: allow-routed)";
+    }
+    return {};
 }
 
 Exit NetpinSession::handle(const std::string& line, std::string& text)
@@ -168,18 +195,27 @@ Exit NetpinSession::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std
         text = "refused: the MAC address belongs to this host";
         return BadArguments;
     }
+    const bool again = owned_.claimsNeighbour(address, ifIndex);
+    if (!again && owned_.neighbours.size() >= kMaxNeighbours) {
+        text = "refused: one caller may hold at most " + std::to_string(kMaxNeighbours)
+            + " neighbour entries at once";
+        return BadArguments;
+    }
     std::optional<NeighbourEntry> existing;
     if (const Exit e = host_.neighbourAt(address, ifIndex, existing, text); e != Ok)
         return e;
-    // A learned entry may be replaced (modules that share a factory address
-    // need that); an entry someone made to stay may not.
-    if (existing && (existing->state & (NUD_PERMANENT | NUD_NOARP))
-        && existing->protocol != kOwnProtocol) {
-        text = "refused: " + formatAddress(address) + " has a permanent entry on interface "
-            + std::to_string(ifIndex) + " that tarvanix-netpin did not make";
-        return BadArguments;
+    // An entry the kernel learned may be replaced (modules that share a
+    // factory address need that); an entry someone made or stated may not.
+    if (existing) {
+        if (const std::string whose = foreignNeighbour(*existing); !whose.empty()) {
+            text = "refused: " + formatAddress(address) + " has a neighbour entry on interface "
+                + std::to_string(ifIndex)
+                + " that the kernel did not learn and tarvanix-netpin did not make (" + whose + ")";
+            return BadArguments;
+        }
     }
-    // Written down before it exists, so that no crash leaves it unrecorded.
+    // Held before it exists, so that no other helper takes it for a gone
+    // one's.
     const OwnedEntries before = owned_;
     auto& list = owned_.neighbours;
     list.erase(std::remove_if(list.begin(), list.end(),
@@ -190,44 +226,69 @@ Exit NetpinSession::pin(uint32_t address, const uint8_t mac[6], int ifIndex, std
     OwnedNeighbour entry{address, ifIndex, {}};
     std::memcpy(entry.mac.data(), mac, 6);
     list.push_back(entry);
-    if (records_.isOpen() && !records_.write(owned_)) {
-        owned_ = before;
-        text = "cannot write the owner record";
-        return KernelRefused;
-    }
     const Exit e = host_.pin(address, mac, ifIndex, text);
-    if (e != Ok) {
+    if (e != Ok)
         owned_ = before;
-        records_.write(owned_);
-    }
     return e;
+}
+
+Exit NetpinSession::release(const std::function<bool(const OwnedNeighbour&)>& neighbour,
+                            const std::function<bool(const OwnedRoute&)>& route, std::string& text)
+{
+    const bool any = std::any_of(owned_.neighbours.begin(), owned_.neighbours.end(), neighbour)
+        || std::any_of(owned_.routes.begin(), owned_.routes.end(), route);
+    if (!any)
+        return Ok;
+    // What another running helper holds too stays for it. One that does not
+    // answer keeps nothing: no entry may outlive this caller for its sake.
+    OwnedEntries live;
+    std::string why;
+    sessions_.othersHold(live, why);
+    Exit result = Ok;
+    const auto failed = [&](Exit e, const std::string& text_) {
+        if (result == Ok) {
+            result = e;
+            text = text_;
+        }
+    };
+    // The neighbour entries first, as the connection's procedure has it.
+    std::vector<OwnedNeighbour> keptNeighbours;
+    for (const auto& n : owned_.neighbours) {
+        if (!neighbour(n)) {
+            keptNeighbours.push_back(n);
+            continue;
+        }
+        if (live.claimsNeighbour(n.address, n.ifIndex))
+            continue;
+        std::string problem;
+        if (const Exit e = host_.unpin(n.address, n.mac.data(), n.ifIndex, problem); e != Ok) {
+            keptNeighbours.push_back(n);
+            failed(e, problem);
+        }
+    }
+    owned_.neighbours = keptNeighbours;
+    std::vector<OwnedRoute> keptRoutes;
+    for (const auto& r : owned_.routes) {
+        if (!route(r)) {
+            keptRoutes.push_back(r);
+            continue;
+        }
+        if (live.claimsRoute(r.address, r.ifIndex))
+            continue;
+        std::string problem;
+        if (const Exit e = host_.deleteRoute(r.address, r.ifIndex, problem); e != Ok) {
+            keptRoutes.push_back(r);
+            failed(e, problem);
+        }
+    }
+    owned_.routes = keptRoutes;
+    return result;
 }
 
 Exit NetpinSession::unpin(const uint8_t mac[6], std::string& text)
 {
-    const OwnedEntries live = records_.liveClaims();
-    Exit result = Ok;
-    std::vector<OwnedNeighbour> kept;
-    for (const auto& n : owned_.neighbours) {
-        if (std::memcmp(n.mac.data(), mac, 6) != 0) {
-            kept.push_back(n);
-            continue;
-        }
-        // Another caller reaching the same module holds the same entry.
-        if (live.claimsNeighbour(n.address, n.ifIndex))
-            continue;
-        std::string why;
-        if (const Exit e = host_.unpin(n.address, mac, n.ifIndex, why); e != Ok) {
-            kept.push_back(n);
-            if (result == Ok) {
-                result = e;
-                text = why;
-            }
-        }
-    }
-    owned_.neighbours = kept;
-    records_.write(owned_);
-    return result;
+    return release([&](const OwnedNeighbour& n) { return std::memcmp(n.mac.data(), mac, 6) == 0; },
+                   [](const OwnedRoute&) { return false; }, text);
 }
 
 Exit NetpinSession::addRoute(uint32_t address, uint32_t local, int ifIndex, std::string& text)
@@ -243,11 +304,16 @@ Exit NetpinSession::addRoute(uint32_t address, uint32_t local, int ifIndex, std:
     }
     if (owned_.claimsRoute(address, ifIndex))
         return Ok;
+    if (owned_.routes.size() >= kMaxRoutes) {
+        text = "refused: one caller may hold at most " + std::to_string(kMaxRoutes)
+            + " host routes at once";
+        return BadArguments;
+    }
     std::vector<HostRouteEntry> routes;
     if (const Exit e = host_.hostRoutes(address, routes, text); e != Ok)
         return e;
-    const OwnedEntries live = records_.liveClaims();
     bool shared = false;
+    std::vector<int> elsewhere;
     for (const auto& r : routes) {
         if (r.protocol != kOwnProtocol) {
             text = "refused: " + formatAddress(address)
@@ -256,79 +322,48 @@ Exit NetpinSession::addRoute(uint32_t address, uint32_t local, int ifIndex, std:
         }
         if (r.ifIndex == ifIndex)
             shared = true;
-        else if (!live.claimsRoute(address, r.ifIndex)) {
-            // Left by a helper that is gone, on another interface: it would
-            // take the traffic meant for the new one.
+        else
+            elsewhere.push_back(r.ifIndex);
+    }
+    if (!elsewhere.empty()) {
+        // Left by a helper that is gone, on another interface: it would take
+        // the traffic meant for the new one. One a running helper holds is
+        // kept, and the kernel then refuses the new one.
+        OwnedEntries live;
+        std::string why;
+        if (sessions_.othersHold(live, why)) {
             std::string ignored;
-            host_.deleteRoute(address, r.ifIndex, ignored);
+            for (int other : elsewhere) {
+                if (!live.claimsRoute(address, other))
+                    host_.deleteRoute(address, other, ignored);
+            }
         }
     }
     const OwnedEntries before = owned_;
     owned_.routes.push_back({address, ifIndex});
-    if (records_.isOpen() && !records_.write(owned_)) {
-        owned_ = before;
-        text = "cannot write the owner record";
-        return KernelRefused;
-    }
     // Another running caller's route to the same module through the same
     // interface serves this one as well.
     if (shared)
         return Ok;
     const Exit e = host_.addRoute(address, local, ifIndex, text);
-    if (e != Ok) {
+    if (e != Ok)
         owned_ = before;
-        records_.write(owned_);
-    }
     return e;
 }
 
 Exit NetpinSession::deleteRoutes(uint32_t address, std::string& text)
 {
-    const OwnedEntries live = records_.liveClaims();
-    Exit result = Ok;
-    std::vector<OwnedRoute> kept;
-    for (const auto& r : owned_.routes) {
-        if (r.address != address) {
-            kept.push_back(r);
-            continue;
-        }
-        if (live.claimsRoute(r.address, r.ifIndex))
-            continue;
-        std::string why;
-        if (const Exit e = host_.deleteRoute(r.address, r.ifIndex, why); e != Ok) {
-            kept.push_back(r);
-            if (result == Ok) {
-                result = e;
-                text = why;
-            }
-        }
-    }
-    owned_.routes = kept;
-    records_.write(owned_);
-    return result;
+    return release([](const OwnedNeighbour&) { return false; },
+                   [&](const OwnedRoute& r) { return r.address == address; }, text);
 }
 
 void NetpinSession::finish()
 {
+    // What the kernel refuses to delete keeps the helper's mark, for the
+    // next start's sweep.
     std::string ignored;
-    std::vector<std::array<uint8_t, 6>> macs;
-    for (const auto& n : owned_.neighbours) {
-        if (std::find(macs.begin(), macs.end(), n.mac) == macs.end())
-            macs.push_back(n.mac);
-    }
-    for (const auto& m : macs)
-        unpin(m.data(), ignored);
-    std::vector<uint32_t> addresses;
-    for (const auto& r : owned_.routes) {
-        if (std::find(addresses.begin(), addresses.end(), r.address) == addresses.end())
-            addresses.push_back(r.address);
-    }
-    for (uint32_t a : addresses)
-        deleteRoutes(a, ignored);
-    // What the kernel refused to delete stays recorded, and the record
-    // unlocked, for the next start's sweep.
-    if (owned_.neighbours.empty() && owned_.routes.empty())
-        records_.close();
+    release([](const OwnedNeighbour&) { return true; }, [](const OwnedRoute&) { return true; },
+            ignored);
 }
 
 } // namespace tvx::netpin
