@@ -170,8 +170,8 @@ QString helpText(Command command)
         return commandHelp("set TARGET... (--from FILE.json | NAME=VALUE...) [OPTION]...\n"
                            "  or:  tarvanix-cli set --plan FILE.csv [OPTION]...",
                            kSetHelp,
-                           {kTargetsHelp, kSetOptions, kPlanOptions, kFleetOptions,
-                            kCommonOptions, kSettingsHelp, kFilesHelp});
+                           {kTargetsHelp, kSetOptions, kPlanOptions, kFleetOptions, kCommonOptions,
+                            kSettingsHelp, kFilesHelp});
     case Command::Reboot:
         return commandHelp("reboot TARGET... [--wait] [--json]", kRebootHelp,
                            {kTargetsHelp, kFleetOptions,
@@ -185,17 +185,17 @@ QString helpText(Command command)
                             "                        print the firmware version it reports\n",
                             kCommonOptions, kFilesHelp});
     case Command::Tty:
-        return commandHelp("tty TARGET --link PATH [--port N] [--group G] [--mode MODE]",
-                           kTtyHelp, {kTargetsHelp, kTtyOptions, kTtyBridgeHelp, kCommonOptions});
+        return commandHelp("tty TARGET --link PATH [--port N] [--group G] [--mode MODE]", kTtyHelp,
+                           {kTargetsHelp, kTtyOptions, kTtyBridgeHelp, kCommonOptions});
     case Command::None:
         break;
     }
-    QString out =
-        QStringLiteral("Usage: tarvanix-cli COMMAND [OPTION]... [TARGET]...\n"
-                       "Find, read, configure, reboot and upgrade Tarvanix device-server modules\n"
-                       "on the local IPv4 network, one module or a whole fleet at a time, and make a\n"
-                       "module's serial port a terminal of this host.\n"
-                       "\n");
+    QString out = QStringLiteral(
+        "Usage: tarvanix-cli COMMAND [OPTION]... [TARGET]...\n"
+        "Find, read, configure, reboot and upgrade Tarvanix device-server modules\n"
+        "on the local IPv4 network, one module or a whole fleet at a time, and make a\n"
+        "module's serial port a terminal of this host.\n"
+        "\n");
     out += QLatin1String(kTargetsHelp);
     out += QStringLiteral("\nCommands:\n");
     for (const char* part :

@@ -44,8 +44,9 @@ public:
         if (result == -2)
             return Stopped;
         if (result != 0) {
-            problem = QStringLiteral("cannot connect to %1: %2")
-                          .arg(endpoint(), QString::fromLocal8Bit(std::strerror(data_.lastError())));
+            problem =
+                QStringLiteral("cannot connect to %1: %2")
+                    .arg(endpoint(), QString::fromLocal8Bit(std::strerror(data_.lastError())));
             return Unreachable;
         }
         return Connected;
@@ -94,8 +95,8 @@ int CliApp::tty(const CliRequest& request, CliContext& context)
     if (const int status = resolve(request, context, targets, found); status != ExitOk)
         return status;
     const TargetId& target = targets.first();
-    const DiscoveryRecord* row = target.kind == TargetId::Kind::Mac ? found.findMac(target.key)
-                                                                    : found.findIp(target.key);
+    const DiscoveryRecord* row =
+        target.kind == TargetId::Kind::Mac ? found.findMac(target.key) : found.findIp(target.key);
     const auto failed = [&](const QString& text) {
         context.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(target.text, text));
         return ExitTargetFailed;

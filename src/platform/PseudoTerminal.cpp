@@ -13,7 +13,8 @@ namespace tvx {
 namespace {
 QString failed(const char* what)
 {
-    return QStringLiteral("%1 failed: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+    return QStringLiteral("%1 failed: %2")
+        .arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
 }
 } // namespace
 
@@ -53,7 +54,8 @@ QString PseudoTerminal::open()
 
 QString PseudoTerminal::setAccess(gid_t group, mode_t mode)
 {
-    if (group != static_cast<gid_t>(-1) && ::fchown(slave_.get(), static_cast<uid_t>(-1), group) != 0)
+    if (group != static_cast<gid_t>(-1)
+        && ::fchown(slave_.get(), static_cast<uid_t>(-1), group) != 0)
         return failed("chown of the terminal");
     if (mode != 0 && ::fchmod(slave_.get(), mode) != 0)
         return failed("chmod of the terminal");

@@ -78,7 +78,8 @@ TtyLink::Claim TtyLink::claim(const QString& path, QString& problem)
     struct stat st {};
     if (::lstat(bytes.constData(), &st) == 0) {
         if (!S_ISLNK(st.st_mode) || !linkTarget(bytes).startsWith(kPtsFolder)) {
-            problem = QStringLiteral("%1 exists and is not a serial port bridge's link").arg(absolute);
+            problem =
+                QStringLiteral("%1 exists and is not a serial port bridge's link").arg(absolute);
             return Claim::Occupied;
         }
     } else if (errno != ENOENT) {

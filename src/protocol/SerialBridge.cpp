@@ -55,7 +55,8 @@ void SerialBridge::readTerminal()
     char buffer[kChunk];
     const size_t limit = static_cast<size_t>(limits_.backlogBytes);
     if (toModule_.size() < limit) {
-        const ssize_t n = ::read(master_, buffer, std::min(sizeof buffer, limit - toModule_.size()));
+        const ssize_t n =
+            ::read(master_, buffer, std::min(sizeof buffer, limit - toModule_.size()));
         if (n > 0)
             toModule_.bytes.append(buffer, static_cast<size_t>(n));
     } else if (!connected_) {
@@ -168,8 +169,8 @@ void SerialBridge::dropped(const QString& reason)
     // A connection that keeps dropping at once is tried less and less often;
     // one that held for a while is tried again soon.
     const bool held = Clock::now() - connectedAt_ >= std::chrono::milliseconds(limits_.steadyMs);
-    retryMs_ = (retryMs_ == 0 || held) ? limits_.firstRetryMs
-                                       : std::min(2 * retryMs_, limits_.maxRetryMs);
+    retryMs_ =
+        (retryMs_ == 0 || held) ? limits_.firstRetryMs : std::min(2 * retryMs_, limits_.maxRetryMs);
     nextAttempt_ = Clock::now() + std::chrono::milliseconds(retryMs_);
     problem_(QStringLiteral("the connection to %1 dropped (%2); reconnecting in %3 s, then at "
                             "most every %4 s")
@@ -211,9 +212,9 @@ SerialBridge::End SerialBridge::run(QString& why)
         };
         int timeout = -1;
         if (!connected_) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  nextAttempt_ - Clock::now())
-                                  .count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(nextAttempt_ - Clock::now())
+                    .count();
             timeout = static_cast<int>(std::max<long long>(0, left));
         }
         if (::poll(fds, 3, timeout) < 0 && errno != EINTR)
