@@ -73,7 +73,12 @@ const char kTtyBridgeHelp[] =
     "any time. The module is reached as for the other commands, through its MAC\n"
     "when it lies outside the host's subnets or shares its address; that ARP\n"
     "entry and host route exist only while the bridge is connected. The first\n"
-    "connection must succeed (else status 1), so that a unit restarts it.\n";
+    "connection must succeed (else status 1), so that a unit restarts it.\n"
+    "The systemd unit tarvanix-tty@NAME.service runs one bridge for the file\n"
+    "/etc/tarvanix/tty/NAME.conf: TARGET=, and optionally LINK= (default\n"
+    "/run/tarvanix/tty/NAME), PORT=, GROUP=, MODE=, and TARVANIX_PASSWORD= for a\n"
+    "module with a password (keep that file readable by root only); it restarts\n"
+    "a bridge that failed.\n";
 
 const char kTargetsHelp[] =
     "A TARGET is a module's IP address (192.0.2.11) or MAC address\n"
