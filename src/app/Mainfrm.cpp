@@ -1,6 +1,7 @@
 #include "app/Mainfrm.h"
 
 #include "app/ModuleTitle.h"
+#include "app/SerialPortDialog.h"
 #include "config/DeviceListText.h"
 
 #include "discovery/Sipdlg.h"
@@ -843,6 +844,14 @@ QMenu* TmainForm::deviceContextMenu()
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Open web console")), &QAction::triggered, this,
             &TmainForm::openWebConsole);
+    connect(menu->addAction(QStringLiteral("Serial port\u2026")), &QAction::triggered, this,
+            [this] {
+                if (const int row = firstSelectedRow(); row >= 0)
+                    (new TserialPortDlg(this, deviceCell(row, CellDeviceName),
+                                        deviceCell(row, CellIp), deviceCell(row, CellMac),
+                                        deviceCell(row, CellPassword) == QLatin1String("Yes")))
+                        ->show();
+            });
     return menu;
 }
 

@@ -5,6 +5,7 @@
 #include "app/AppWindows.h"
 #include "app/ExitSignals.h"
 #include "app/Mainfrm.h"
+#include "app/SerialPortDialog.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "discovery/Prgfrm.h"
@@ -166,6 +167,7 @@ private slots:
     void actionsReachTheSelectedModuleAfterSortAndFilter();
     void rebootConfirmationNamesTheModule();
     void exportWritesTheVisibleRows();
+    void serialPortShowsTheSelectedModule();
 };
 
 void TestMainForm::windowsAreCreatedInOrder()
@@ -858,6 +860,36 @@ void TestMainForm::exportWritesTheVisibleRows()
     QCOMPARE(o.value(QStringLiteral("lanMac")).toString(), QStringLiteral("02:00:00:00:00:01"));
     QCOMPARE(o.value(QStringLiteral("password")), QJsonValue(true));
     QCOMPARE(o.value(QStringLiteral("number")).toString(), QStringLiteral("1"));
+}
+
+// "Serial port…" maps the selected module by its MAC, and tells how to give the unit a
+// password when the module has one.
+void TestMainForm::serialPortShowsTheSelectedModule()
+{
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "Press-Line-1"));
+    h.form->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "Press Line 2", "Yes"));
+    h.selectRow(1);
+    QMenu* menu = h.form->deviceContextMenu();
+    QAction* serial = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == QStringLiteral("Serial port\u2026"))
+            serial = a;
+    QVERIFY(serial);
+    serial->trigger();
+    delete menu;
+    auto* dialog = h.form->findChild<TserialPortDlg*>(QStringLiteral("serialPortDlg"));
+    QVERIFY(dialog);
+    const QString text = dialog->text();
+    QVERIFY2(text.contains(QStringLiteral("tarvanix-cli tty 02:00:00:00:00:02 --link "
+                                          "/tmp/press-line-2")),
+             qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("TARGET=02:00:00:00:00:02\\nGROUP=dialout\\n"
+                                         "TARVANIX_PASSWORD=\\n' | sudo tee "
+                                         "/etc/tarvanix/tty/press-line-2.conf")));
+    QVERIFY(text.contains(QStringLiteral("systemctl enable --now tarvanix-tty@press-line-2")));
+    QVERIFY(!text.contains(QStringLiteral("02:00:00:00:00:01")));
+    dialog->close();
 }
 
 QTEST_MAIN(TestMainForm)
