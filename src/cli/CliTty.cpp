@@ -126,12 +126,12 @@ int CliApp::tty(const CliRequest& request, CliContext& context)
 
     int port = request.port;
     if (port == 0) {
-        const QString mode = fieldText(settings.sp0_opmode);
-        if (!mode.startsWith(QLatin1String("TS")))
+        const QString opmode = fieldText(settings.sp0_opmode);
+        if (!opmode.startsWith(QLatin1String("TS")))
             return failed(QStringLiteral("the module is not a TCP server (sp0_opmode %1), so it "
                                          "has no data port to connect to; --port N connects to "
                                          "port N anyway")
-                              .arg(mode.isEmpty() ? QStringLiteral("empty") : mode));
+                              .arg(opmode.isEmpty() ? QStringLiteral("empty") : opmode));
         bool number = false;
         port = fieldText(settings.sp0_tcpslport).toInt(&number);
         if (!number || port < 1 || port > 65535)

@@ -91,6 +91,8 @@ int DataConnection::open(const Wait& wait)
         return -1;
     }
     lock_ = net_.lockModule(address_, mac_);
+    // What is said when no path could even be tried (no entry could be pinned).
+    lastError_ = EHOSTUNREACH;
     LocalAddressTable local;
     net_.refreshLocalAddresses(&local);
 
