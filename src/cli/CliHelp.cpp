@@ -74,6 +74,7 @@ const char kTtyBridgeHelp[] =
     "when it lies outside the host's subnets or shares its address; that ARP\n"
     "entry and host route exist only while the bridge is connected. The first\n"
     "connection must succeed (else status 1), so that a unit restarts it.\n"
+    "\n"
     "The systemd unit tarvanix-tty@NAME.service runs one bridge for the file\n"
     "/etc/tarvanix/tty/NAME.conf: TARGET=, and optionally LINK= (default\n"
     "/run/tarvanix/tty/NAME), PORT=, GROUP=, MODE=, and TARVANIX_PASSWORD= for a\n"
