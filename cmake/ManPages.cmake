@@ -36,7 +36,7 @@ endfunction()
 
 tarvanix_written_man_page(tarvanix-utility 1)
 if(TARGET tarvanix-cli)
-  tarvanix_man_page(tarvanix-cli 1 "find, read, set, reboot and upgrade device-server modules")
+  tarvanix_man_page(tarvanix-cli 1 "find, read, set, reboot and upgrade device-server modules and bridge their serial ports")
 endif()
 tarvanix_man_page(tarvanix-modsim 1 "simulated serial-to-Ethernet device-server modules")
 tarvanix_man_page(tarvanix-netpin 8 "pin the ARP entry and host route that reach a module")

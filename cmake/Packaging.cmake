@@ -12,9 +12,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 "Tarvanix Utility lists the serial-to-Ethernet device-server modules on the
 local IPv4 networks, reads and writes their settings, sends them new
 firmware and reboots them. It comes with a command-line companion for
-scripts and fleets, a module simulator for trying it out, and a small
-privileged helper that pins the ARP entry and host route needed to reach a
-module outside the host's subnets.")
+scripts and fleets, which also makes a module's serial port a terminal of
+this host (with a systemd unit, tarvanix-tty@.service, per module), a module
+simulator for trying it out, and a small privileged helper that pins the ARP
+entry and host route needed to reach a module outside the host's subnets.")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -141,6 +142,11 @@ std::string ControlServer::execute(const std::string& line)
         if (eq == std::string::npos || !m->config().settings.count(arg.substr(0, eq)))
             return "error set needs FIELD=VALUE with a known field\n";
         m->config().settings[arg.substr(0, eq)] = arg.substr(eq + 1);
+        m->settingsChanged();
+        return "ok\n";
+    }
+    if (verb == "drop") {
+        m->dropDataConnections(arg.empty() ? 0 : std::atoi(arg.c_str()));
         return "ok\n";
     }
     if (verb == "restart") {

@@ -16,7 +16,7 @@ class Module;
 // command a line and answers with zero or more lines followed by "ok" or "error <why>".
 //
 //   ping | modules | show M | fault M SWITCH | clear M [NAME] | set M FIELD=VALUE
-//   | restart M | transcript-clear M | quit
+//   | restart M | drop M [MS] | transcript-clear M | quit
 class ControlServer {
 public:
     ControlServer(EventLoop& loop, std::vector<std::unique_ptr<Module>>& modules);

@@ -18,6 +18,16 @@ void EventLoop::unwatch(int fd)
     watches_.erase(fd);
 }
 
+void EventLoop::watchWritable(int fd, Callback onWritable)
+{
+    writeWatches_[fd] = std::make_shared<Callback>(std::move(onWritable));
+}
+
+void EventLoop::unwatchWritable(int fd)
+{
+    writeWatches_.erase(fd);
+}
+
 EventLoop::TimerId EventLoop::after(int ms, Callback cb)
 {
     const TimerId id = nextId_++;
@@ -48,7 +58,12 @@ void EventLoop::run(const volatile bool* stopFlag)
     while (!stopped_ && !(stopFlag && *stopFlag)) {
         fds.clear();
         for (const auto& [fd, cb] : watches_)
-            fds.push_back(pollfd{fd, POLLIN, 0});
+            fds.push_back(pollfd{
+                fd, static_cast<short>(writeWatches_.count(fd) ? POLLIN | POLLOUT : POLLIN), 0});
+        for (const auto& [fd, cb] : writeWatches_) {
+            if (!watches_.count(fd))
+                fds.push_back(pollfd{fd, POLLOUT, 0});
+        }
 
         int timeout = 1000;
         if (!timers_.empty()) {
@@ -63,14 +78,21 @@ void EventLoop::run(const volatile bool* stopFlag)
 
         if (n > 0) {
             for (const pollfd& p : fds) {
-                if (!(p.revents & (POLLIN | POLLERR | POLLHUP)))
-                    continue;
                 // A callback before this one may have removed the watch (a restart closes sockets).
-                const auto it = watches_.find(p.fd);
-                if (it == watches_.end())
-                    continue;
-                const std::shared_ptr<Callback> cb = it->second;
-                (*cb)();
+                if (p.revents & (POLLIN | POLLERR | POLLHUP)) {
+                    const auto it = watches_.find(p.fd);
+                    if (it != watches_.end()) {
+                        const std::shared_ptr<Callback> cb = it->second;
+                        (*cb)();
+                    }
+                }
+                if (p.revents & (POLLOUT | POLLERR | POLLHUP)) {
+                    const auto it = writeWatches_.find(p.fd);
+                    if (it != writeWatches_.end()) {
+                        const std::shared_ptr<Callback> cb = it->second;
+                        (*cb)();
+                    }
+                }
             }
         }
 

@@ -10,7 +10,8 @@
 namespace tvx::sim {
 
 // The one poll() loop that runs every simulated module of a process: descriptors that call back
-// when readable, and one-shot timers. Callbacks may add and remove watches and timers freely.
+// when readable (or writable, for a sender that must wait), and one-shot timers. Callbacks may
+// add and remove watches and timers freely.
 class EventLoop {
 public:
     using Clock = std::chrono::steady_clock;
@@ -19,6 +20,10 @@ public:
 
     void watch(int fd, Callback onReadable);
     void unwatch(int fd);
+    // A second watch of its own per descriptor: `onWritable` runs while the descriptor can take
+    // more bytes (or has failed), until unwatchWritable.
+    void watchWritable(int fd, Callback onWritable);
+    void unwatchWritable(int fd);
 
     TimerId after(int ms, Callback cb);
     void cancel(TimerId id);
@@ -33,6 +38,7 @@ private:
         Callback cb;
     };
     std::unordered_map<int, std::shared_ptr<Callback>> watches_;
+    std::unordered_map<int, std::shared_ptr<Callback>> writeWatches_;
     std::multimap<Clock::time_point, Timer> timers_;
     std::unordered_map<TimerId, Clock::time_point> timerIndex_;
     TimerId nextId_ = 1;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -48,6 +49,9 @@ Module::~Module()
     }
     for (auto& [fd, c] : connections_)
         loop_.unwatch(fd);
+    closeDataLinks("end");
+    closeDataPort();
+    loop_.cancel(dataRefuseTimer_);
     if (transfer_) {
         loop_.unwatch(transfer_->fd.get());
         loop_.cancel(transfer_->idleTimer);
@@ -137,6 +141,7 @@ bool Module::start(std::string* error)
     loop_.watch(tftp_.get(), [this] { onTransferRequest(); });
     transcript_.write(0, "mod", "note",
                       "up " + config_.settings["lanIp"] + " " + macText(config_.mac));
+    openDataPort();
     return true;
 }
 
@@ -190,6 +195,8 @@ void Module::restart(const char* reason)
     up_ = false;
     ++restarts_;
     closeConnections("restart");
+    closeDataLinks("restart");
+    closeDataPort();
     if (listener_.valid()) {
         loop_.unwatch(listener_.get());
         listener_.reset();
@@ -206,6 +213,7 @@ void Module::restart(const char* reason)
         if (!openListener(&error))
             std::cerr << config_.name << ": " << error << "\n";
         transcript_.write(0, "mod", "note", "up " + config_.settings["lanIp"]);
+        openDataPort();
     });
 }
 
@@ -499,6 +507,168 @@ void Module::deliver(int fd, int connectionId, const CommandOutcome& outcome)
         loop_.after(static_cast<int>(f.number("delay", cmd, 3000)), send);
     else
         send();
+}
+
+// ---- data port -----------------------------------------------------------------------------
+
+void Module::openDataPort()
+{
+    const std::string& mode = config_.settings["opmode"];
+    const std::string& port = config_.settings["tcpslport"];
+    if (!up_ || dataRefuseTimer_ || mode.compare(0, 2, "TS") != 0)
+        return;
+    if (dataListener_.valid() && port == dataPort_)
+        return;
+    closeDataPort();
+    const long number = std::strtol(port.c_str(), nullptr, 10);
+    if (number < 1 || number > 65535) {
+        transcript_.write(0, "mod", "note", "no data port: tcpslport " + port);
+        return;
+    }
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (!config_.interfaceName.empty())
+        ::setsockopt(fd.get(), SOL_SOCKET, SO_BINDTODEVICE, config_.interfaceName.c_str(),
+                     static_cast<socklen_t>(config_.interfaceName.size()));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(number));
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!config_.bindAddress.empty())
+        inet_pton(AF_INET, config_.bindAddress.c_str(), &a.sin_addr);
+    // Several modules on one loopback address cannot all have the port: the others go without.
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0
+        || ::listen(fd.get(), 4) != 0) {
+        transcript_.write(0, "mod", "note", errnoText(("data port " + endpoint(a)).c_str()));
+        return;
+    }
+    dataListener_ = std::move(fd);
+    dataPort_ = port;
+    loop_.watch(dataListener_.get(), [this] { onDataAccept(); });
+}
+
+void Module::closeDataPort()
+{
+    if (!dataListener_.valid())
+        return;
+    loop_.unwatch(dataListener_.get());
+    dataListener_.reset();
+    dataPort_.clear();
+}
+
+void Module::settingsChanged()
+{
+    if (config_.settings["opmode"].compare(0, 2, "TS") != 0) {
+        closeDataLinks("no longer a TCP server");
+        closeDataPort();
+        return;
+    }
+    openDataPort();
+}
+
+void Module::dropDataConnections(int refuseMs)
+{
+    closeDataLinks("dropped (control)");
+    if (refuseMs <= 0)
+        return;
+    closeDataPort();
+    loop_.cancel(dataRefuseTimer_);
+    dataRefuseTimer_ = loop_.after(refuseMs, [this] {
+        dataRefuseTimer_ = 0;
+        openDataPort();
+    });
+}
+
+void Module::closeDataLinks(const char* reason)
+{
+    while (!dataLinks_.empty())
+        dropDataLink(dataLinks_.begin()->first, reason);
+}
+
+void Module::dropDataLink(int fd, const std::string& reason)
+{
+    const auto it = dataLinks_.find(fd);
+    if (it == dataLinks_.end())
+        return;
+    loop_.unwatch(fd);
+    loop_.unwatchWritable(fd);
+    transcript_.write(it->second.id, "data", "close",
+                      reason + " (" + std::to_string(it->second.echoed) + " bytes echoed)");
+    dataLinks_.erase(it);
+}
+
+void Module::onDataAccept()
+{
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    Fd fd(::accept4(dataListener_.get(), reinterpret_cast<sockaddr*>(&from), &len,
+                    SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd.valid())
+        return;
+    const int on = 1;
+    ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    DataLink link;
+    link.id = transcript_.newExchange();
+    // Bytes are counted, not written down: a transcript of every byte would be larger than the
+    // traffic and slow the echo.
+    transcript_.write(link.id, "data", "open", endpoint(from));
+    const int raw = fd.get();
+    link.fd = std::move(fd);
+    dataLinks_.emplace(raw, std::move(link));
+    loop_.watch(raw, [this, raw] { onDataReadable(raw); });
+}
+
+void Module::onDataReadable(int fd)
+{
+    // The echo waits for the sender rather than growing without bound.
+    constexpr std::size_t kMaxPending = 256 * 1024;
+    const auto it = dataLinks_.find(fd);
+    if (it == dataLinks_.end())
+        return;
+    char buf[65536];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    if (n <= 0) {
+        dropDataLink(fd, n == 0 ? "peer closed" : errnoText("receive"));
+        return;
+    }
+    it->second.out.append(buf, static_cast<std::size_t>(n));
+    flushData(fd);
+    const auto again = dataLinks_.find(fd);
+    if (again != dataLinks_.end() && again->second.out.size() > kMaxPending) {
+        loop_.unwatch(fd);
+        again->second.reading = false;
+    }
+}
+
+void Module::flushData(int fd)
+{
+    const auto it = dataLinks_.find(fd);
+    if (it == dataLinks_.end())
+        return;
+    DataLink& link = it->second;
+    while (!link.out.empty()) {
+        const ssize_t n = ::send(fd, link.out.data(), link.out.size(), MSG_NOSIGNAL);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            break;
+        if (n < 0) {
+            dropDataLink(fd, errnoText("send"));
+            return;
+        }
+        link.out.erase(0, static_cast<std::size_t>(n));
+        link.echoed += static_cast<std::uint64_t>(n);
+    }
+    if (link.out.empty()) {
+        loop_.unwatchWritable(fd);
+        if (!link.reading) {
+            link.reading = true;
+            loop_.watch(fd, [this, fd] { onDataReadable(fd); });
+        }
+    } else {
+        loop_.watchWritable(fd, [this, fd] { flushData(fd); });
+    }
 }
 
 // ---- firmware transfer ---------------------------------------------------------------------

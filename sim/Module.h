@@ -22,7 +22,9 @@ struct Ports {
 };
 
 // One simulated module on the network: its discovery, command and transfer sockets, its live
-// settings, and the restart that follows "$SEI", "$SER" or a firmware update. When the module
+// settings, and the restart that follows "$SEI", "$SER" or a firmware update. A module in TCP
+// server mode ("TS") also listens on its data port (tcpslport) and echoes every byte, as a
+// serial device wired back to itself would. When the module
 // has a link of its own, every socket is bound to that link, so a broadcast reaches each module
 // once and each answer leaves through the module's own MAC.
 class Module {
@@ -47,6 +49,10 @@ public:
     void faultsChanged();
     // Goes silent for the configured time, then answers again with its current settings.
     void restart(const char* reason);
+    // Opens, moves or closes the data port after a change of opmode or tcpslport at run time.
+    void settingsChanged();
+    // Closes every data connection; the data port then refuses connections for `refuseMs`.
+    void dropDataConnections(int refuseMs);
 
 private:
     struct Connection {
@@ -54,6 +60,14 @@ private:
         int id = 0;
         std::string input;
         std::unique_ptr<CommandSession> session;
+    };
+    // One connection to the data port and the echo it still has to send.
+    struct DataLink {
+        Fd fd;
+        int id = 0;
+        std::string out;
+        std::uint64_t echoed = 0;
+        bool reading = true;
     };
     struct Transfer {
         Fd fd;
@@ -68,6 +82,13 @@ private:
     Fd openUdp(std::uint16_t port, std::string* error);
     bool openListener(std::string* error);
     void closeConnections(const char* reason);
+    void openDataPort();
+    void closeDataPort();
+    void closeDataLinks(const char* reason);
+    void onDataAccept();
+    void onDataReadable(int fd);
+    void flushData(int fd);
+    void dropDataLink(int fd, const std::string& reason);
     void takeNewAddress();
 
     void onDiscovery();
@@ -91,6 +112,10 @@ private:
     Fd listener_;
     Fd tftp_;
     std::map<int, Connection> connections_;
+    Fd dataListener_;
+    std::string dataPort_; // the port the listener is bound to
+    std::map<int, DataLink> dataLinks_;
+    EventLoop::TimerId dataRefuseTimer_ = 0;
     std::unique_ptr<Transfer> transfer_;
     bool up_ = true;
     bool armed_ = false;

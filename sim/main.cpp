@@ -28,7 +28,8 @@ void usage()
         R"(usage: tarvanix-modsim [options] [--module "NAME key=value ..."]...
 
 Simulates device-server modules: discovery (UDP), the command protocol (TCP) and the
-firmware transfer (UDP), all in one process.
+firmware transfer (UDP), all in one process. A module in TCP server mode (opmode=TS, the
+default) also listens on its data port (tcpslport, default 4000) and echoes every byte.
 
 options:
   --module DEF        one module: its name, then key=value tokens (see below); repeatable
@@ -37,7 +38,8 @@ options:
   --disc-port N       discovery port (5000)
   --cmd-port N        command port (23)
   --tftp-port N       firmware transfer port (69)
-  --control PATH      Unix socket for run-time control (fault switches, state)
+  --control PATH      Unix socket for run-time control (fault switches, state; "drop M [MS]"
+                      closes M's data connections and refuses new ones for MS ms)
   --transcripts DIR   write DIR/NAME.log for each module
   --ready-file PATH   created once every module listens
 

@@ -3,6 +3,7 @@
 // the registry's to say; this file only shows it.
 #include "app/Mainfrm.h"
 
+#include "app/SerialPortDialog.h"
 #include "config/DeviceListText.h"
 #include "discovery/DeviceListFilter.h"
 #include "discovery/DeviceRegistry.h"
@@ -283,6 +284,14 @@ QMenu* TmainForm::deviceContextMenu()
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Open web console")), &QAction::triggered, this,
             &TmainForm::openWebConsole);
+    connect(menu->addAction(QStringLiteral("Serial port\u2026")), &QAction::triggered, this,
+            [this] {
+                if (const int row = firstSelectedRow(); row >= 0)
+                    (new TserialPortDlg(this, deviceCell(row, CellDeviceName),
+                                        deviceCell(row, CellIp), deviceCell(row, CellMac),
+                                        deviceCell(row, CellPassword) == QLatin1String("Yes")))
+                        ->show();
+            });
     return menu;
 }
 

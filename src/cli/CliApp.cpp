@@ -99,6 +99,8 @@ int CliApp::runCommand(const CliRequest& request)
 
     if (request.command == Command::Discover)
         return discover(request, context);
+    if (request.command == Command::Tty)
+        return tty(request, context);
     if (request.command == Command::Set && !request.planFile.isEmpty())
         return commission(request, context);
     if (request.command == Command::Set) {

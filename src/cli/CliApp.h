@@ -72,6 +72,9 @@ private:
     // the command answers again (bounded); upgrade then reads its firmware
     // version. A module that does not answer fails.
     void waitForModules(const CliRequest& request, CliContext& context, FleetRunner& fleet);
+    // tty: one module's data port relayed to a pseudo-terminal until an
+    // interrupt ends it.
+    int tty(const CliRequest& request, CliContext& context);
     // set --plan: one broadcast, each line's module written by its MAC, then
     // every module looked for again at its address and read back.
     int commission(const CliRequest& request, CliContext& context);

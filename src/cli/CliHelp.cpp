@@ -42,6 +42,45 @@ const char kUpgradeHelp[] =
     "                        put the firmware file into each module; --wait returns\n"
     "                        when it answers again and reads its firmware version\n";
 
+const char kTtyHelp[] =
+    "  tty TARGET --link PATH [--port N] [--group G] [--mode MODE]\n"
+    "                        the module's serial port as a pseudo-terminal here:\n"
+    "                        PATH becomes a link to it, and the bytes written to\n"
+    "                        it go to the module's data port (sp0_tcpslport) and\n"
+    "                        back, unchanged, until SIGINT, SIGTERM or SIGHUP\n"
+    "                        (status 130), which remove the link. A module that is\n"
+    "                        not a TCP server (sp0_opmode TS) is refused, unless\n"
+    "                        --port is given\n";
+
+const char kTtyOptions[] =
+    "      --link PATH       where programs open the terminal; it must not exist,\n"
+    "                        or be the link a killed bridge left (else status 2)\n"
+    "      --port N          connect to port N of the module instead of its\n"
+    "                        listen port\n"
+    "      --group G         give the terminal to group G (mode 0660), so that its\n"
+    "                        members may open it\n"
+    "      --mode MODE       the terminal's permissions, in octal (default 0660\n"
+    "                        with --group, else the system's 0620: its owner only)\n"
+    "                        An option given an empty value (--port=) is as if it\n"
+    "                        were not given, for units whose variables may be empty.\n";
+
+const char kTtyBridgeHelp[] =
+    "The terminal stays open when the connection drops: the bridge says so once,\n"
+    "reconnects after 0.5 s, doubling the wait after each failed attempt up to 8 s\n"
+    "(0.5 s again once a connection has held 10 s), and keeps up to 64 KiB written\n"
+    "to the terminal meanwhile, sent when the module is back; beyond that it drops\n"
+    "them and says how many. A program may close and open the terminal again at\n"
+    "any time. The module is reached as for the other commands, through its MAC\n"
+    "when it lies outside the host's subnets or shares its address; that ARP\n"
+    "entry and host route exist only while the bridge is connected. The first\n"
+    "connection must succeed (else status 1), so that a unit restarts it.\n"
+    "\n"
+    "The systemd unit tarvanix-tty@NAME.service runs one bridge for the file\n"
+    "/etc/tarvanix/tty/NAME.conf: TARGET=, and optionally LINK= (default\n"
+    "/run/tarvanix/tty/NAME), PORT=, GROUP=, MODE=, and TARVANIX_PASSWORD= for a\n"
+    "module with a password (keep that file readable by root only); it restarts\n"
+    "a bridge that failed.\n";
+
 const char kTargetsHelp[] =
     "A TARGET is a module's IP address (192.0.2.11) or MAC address\n"
     "(02:54:58:01:00:0B). Each target is first looked up by a search: a search by\n"
@@ -153,17 +192,22 @@ QString helpText(Command command)
                             "      --wait            return when each module answers again;\n"
                             "                        print the firmware version it reports\n",
                             kCommonOptions, kFilesHelp});
+    case Command::Tty:
+        return commandHelp("tty TARGET --link PATH [--port N] [--group G] [--mode MODE]", kTtyHelp,
+                           {kTargetsHelp, kTtyOptions, kTtyBridgeHelp, kCommonOptions});
     case Command::None:
         break;
     }
-    QString out =
-        QStringLiteral("Usage: tarvanix-cli COMMAND [OPTION]... [TARGET]...\n"
-                       "Find, read, configure, reboot and upgrade Tarvanix device-server modules\n"
-                       "on the local IPv4 network, one module or a whole fleet at a time.\n"
-                       "\n");
+    QString out = QStringLiteral(
+        "Usage: tarvanix-cli COMMAND [OPTION]... [TARGET]...\n"
+        "Find, read, configure, reboot and upgrade Tarvanix device-server modules\n"
+        "on the local IPv4 network, one module or a whole fleet at a time, and make a\n"
+        "module's serial port a terminal of this host.\n"
+        "\n");
     out += QLatin1String(kTargetsHelp);
     out += QStringLiteral("\nCommands:\n");
-    for (const char* part : {kDiscoverHelp, kGetHelp, kSetHelp, kRebootHelp, kUpgradeHelp})
+    for (const char* part :
+         {kDiscoverHelp, kGetHelp, kSetHelp, kRebootHelp, kUpgradeHelp, kTtyHelp})
         out += QLatin1String(part);
     out += QStringLiteral("\nOptions:\n");
     out += QLatin1String(kFleetOptions);
@@ -179,9 +223,13 @@ QString helpText(Command command)
     out += QStringLiteral(
         "      --wait            reboot, upgrade: return when each module answers again\n"
         "      --firmware FILE   upgrade: the firmware file\n");
+    out += QString::fromLatin1(kTtyOptions)
+               .replace(QStringLiteral("      --link PATH       where"),
+                        QStringLiteral("      --link PATH       tty: where"));
     out += QLatin1String(kCommonOptions);
     out += QLatin1Char('\n') + QLatin1String(kSettingsHelp);
     out += QLatin1Char('\n') + QLatin1String(kFilesHelp);
+    out += QLatin1Char('\n') + QLatin1String(kTtyBridgeHelp);
     out += QStringLiteral(
         "\n"
         "Passwords are never taken from the command line. A module that has one gets\n"
@@ -198,15 +246,19 @@ QString helpText(Command command)
         "Exit status:\n"
         "  0    every target succeeded (or was unchanged, or a dry run)\n"
         "  1    at least one target failed (the summary names each one; set --plan:\n"
-        "       a module was not found, not written, or not found again as planned)\n"
-        "  2    the command line, a targets file, a settings file, a plan or the\n"
-        "       firmware file was refused; nothing was sent to a module\n"
+        "       a module was not found, not written, or not found again as planned;\n"
+        "       tty: the module was not read, is not a TCP server, or its data port\n"
+        "       did not answer the first connection)\n"
+        "  2    the command line, a targets file, a settings file, a plan, the\n"
+        "       firmware file or tty's link path was refused; nothing was sent to a\n"
+        "       module\n"
         "  3    the search could not run, or found no module to act on\n"
         "  4    standard output could not be written (a full disk, a closed pipe or\n"
         "       descriptor), as standard error says; the modules may have been\n"
         "       changed all the same\n"
         "  130  ended by SIGINT, SIGTERM or SIGHUP (also at a password prompt); every\n"
         "       run stopped and removed its temporary ARP entries and host routes\n"
+        "       (tty: and its link); the usual end of tty\n"
         "\n"
         "Environment:\n"
         "  TARVANIX_PASSWORD      password of the modules that have one\n"
@@ -220,6 +272,7 @@ QString helpText(Command command)
         "  tarvanix-cli set --targets lines.txt --from m1.json --dry-run\n"
         "  tarvanix-cli set --plan commissioning.csv --json\n"
         "  tarvanix-cli upgrade --all --firmware TX-110-V2.00.aff --jobs 4 --wait\n"
+        "  tarvanix-cli tty 02:54:58:01:00:0B --link /run/tarvanix/tty/plc --group dialout\n"
         "\n"
         "Modules outside the host's subnets are reached through temporary ARP entries\n"
         "and host routes made by the helper tarvanix-netpin; see the README for the\n"

@@ -7,12 +7,13 @@ namespace tvx::cli {
 
 namespace {
 
-constexpr std::array<std::pair<const char*, Command>, 5> kCommands{{
+constexpr std::array<std::pair<const char*, Command>, 6> kCommands{{
     {"discover", Command::Discover},
     {"get", Command::Get},
     {"set", Command::Set},
     {"reboot", Command::Reboot},
     {"upgrade", Command::Upgrade},
+    {"tty", Command::Tty},
 }};
 
 constexpr int kMaxJobs = 64;
@@ -23,7 +24,9 @@ bool takesValue(const QString& name)
     return name == QLatin1String("--targets") || name == QLatin1String("--jobs")
         || name == QLatin1String("-j") || name == QLatin1String("--ip")
         || name == QLatin1String("--from") || name == QLatin1String("--firmware")
-        || name == QLatin1String("--plan");
+        || name == QLatin1String("--plan") || name == QLatin1String("--link")
+        || name == QLatin1String("--port") || name == QLatin1String("--group")
+        || name == QLatin1String("--mode");
 }
 
 QString checkCombination(const CliRequest& r)
@@ -75,6 +78,18 @@ QString checkCombination(const CliRequest& r)
         return QStringLiteral("--with-address belongs to set --from");
     if (r.wait && r.command != Command::Reboot && r.command != Command::Upgrade)
         return QStringLiteral("--wait belongs to reboot and upgrade");
+    const bool ttyOptions = !r.link.isEmpty() || r.port != 0 || !r.group.isEmpty() || r.mode >= 0;
+    if (r.command != Command::Tty && ttyOptions)
+        return QStringLiteral("--link, --port, --group and --mode belong to tty");
+    if (r.command == Command::Tty) {
+        // One bridge, one module, one terminal.
+        if (r.all || !r.targetsFile.isEmpty() || r.targets.size() != 1)
+            return QStringLiteral("tty takes exactly one TARGET");
+        if (r.link.isEmpty())
+            return QStringLiteral("tty needs --link PATH");
+        if (r.json)
+            return QStringLiteral("--json does not belong to tty");
+    }
     return {};
 }
 
@@ -157,6 +172,22 @@ ParsedCommandLine parseCommandLine(const QStringList& args)
                 r.planFile = value;
             } else if (arg == QLatin1String("--firmware")) {
                 r.firmware = value;
+            } else if (arg == QLatin1String("--link")) {
+                r.link = value;
+            } else if (arg == QLatin1String("--port")) {
+                bool number = false;
+                const int port = value.toInt(&number);
+                if (!value.isEmpty() && (!number || port < 1 || port > 65535))
+                    return fail(QStringLiteral("--port takes a number from 1 to 65535"));
+                r.port = value.isEmpty() ? 0 : port;
+            } else if (arg == QLatin1String("--group")) {
+                r.group = value;
+            } else if (arg == QLatin1String("--mode")) {
+                bool number = false;
+                const int mode = value.toInt(&number, 8);
+                if (!value.isEmpty() && (!number || mode < 0 || mode > 0777))
+                    return fail(QStringLiteral("--mode takes octal permissions such as 0660"));
+                r.mode = value.isEmpty() ? -1 : mode;
             } else {
                 return fail(QStringLiteral("unknown option '%1'").arg(arg));
             }

@@ -5,7 +5,7 @@
 
 namespace tvx::cli {
 
-enum class Command { None, Discover, Get, Set, Reboot, Upgrade };
+enum class Command { None, Discover, Get, Set, Reboot, Upgrade, Tty };
 
 // What the command line asked for, before anything is looked up or sent.
 struct CliRequest {
@@ -33,6 +33,13 @@ struct CliRequest {
 
     QString firmware; // upgrade --firmware
     bool verbose = false;
+
+    // tty: an option given an empty value (--port=) is as if not given, so
+    // that a unit may pass variables its configuration leaves empty.
+    QString link; // --link
+    int port = 0; // --port; 0: the module's own listen port
+    QString group; // --group
+    int mode = -1; // --mode; -1: as the group option implies
 };
 
 // The request, or the reason the command line was refused (one line).

@@ -5,6 +5,7 @@
 #include "app/AppWindows.h"
 #include "app/ExitSignals.h"
 #include "app/Mainfrm.h"
+#include "app/SerialPortDialog.h"
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "discovery/DeviceRegistry.h"
@@ -172,6 +173,7 @@ private slots:
     void rebootConfirmationNamesTheModule();
     void exportWritesTheVisibleRows();
     void exportThatCannotWriteSaysSo();
+    void serialPortShowsTheSelectedModule();
 };
 
 void TestMainForm::windowsAreCreatedInOrder()
@@ -872,6 +874,36 @@ void TestMainForm::exportThatCannotWriteSaysSo()
                           QStringLiteral("cannot write /dev/full: not a regular file")}));
     QCOMPARE(h.prompter.shown().first().caption, QStringLiteral("Error"));
     QVERIFY(!h.form->messageLog()->toPlainText().contains(QLatin1String("device list written")));
+}
+
+// "Serial port…" maps the selected module by its MAC, and tells how to give the unit a
+// password when the module has one.
+void TestMainForm::serialPortShowsTheSelectedModule()
+{
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "Press-Line-1"));
+    h.form->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "Press Line 2", "Yes"));
+    h.selectRow(1);
+    QMenu* menu = h.form->deviceContextMenu();
+    QAction* serial = nullptr;
+    for (QAction* a : menu->actions())
+        if (a->text() == QStringLiteral("Serial port\u2026"))
+            serial = a;
+    QVERIFY(serial);
+    serial->trigger();
+    delete menu;
+    auto* dialog = h.form->findChild<TserialPortDlg*>(QStringLiteral("serialPortDlg"));
+    QVERIFY(dialog);
+    const QString text = dialog->text();
+    QVERIFY2(text.contains(QStringLiteral("tarvanix-cli tty 02:00:00:00:00:02 --link "
+                                          "/tmp/press-line-2")),
+             qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("TARGET=02:00:00:00:00:02\\nGROUP=dialout\\n"
+                                         "TARVANIX_PASSWORD=\\n' | sudo tee "
+                                         "/etc/tarvanix/tty/press-line-2.conf")));
+    QVERIFY(text.contains(QStringLiteral("systemctl enable --now tarvanix-tty@press-line-2")));
+    QVERIFY(!text.contains(QStringLiteral("02:00:00:00:00:01")));
+    dialog->close();
 }
 
 QTEST_MAIN(TestMainForm)

@@ -81,6 +81,11 @@ check test -s "$target/usr/share/man/man1/tarvanix-utility.1.gz" -a \
   -s "$target/usr/share/man/man1/tarvanix-cli.1.gz" -a \
   -s "$target/usr/share/man/man1/tarvanix-modsim.1.gz" -a \
   -s "$target/usr/share/man/man8/tarvanix-netpin.8.gz"
+unit="$target/usr/lib/systemd/system/tarvanix-tty@.service"
+desc="the serial port unit runs the installed CLI"
+check grep -q '^ExecStart=/usr/bin/tarvanix-cli tty ' "$unit"
+desc="the serial port unit reads /etc/tarvanix/tty"
+check grep -qx 'EnvironmentFile=/etc/tarvanix/tty/%i.conf' "$unit"
 desc="copyright and changelog"
 check test -s "$target/usr/share/doc/tarvanix-utility/copyright" -a \
   -s "$target/usr/share/doc/tarvanix-utility/changelog.gz"
