@@ -7,14 +7,18 @@ if(NOT HELP2MAN OR NOT GZIP)
 endif()
 
 set(man_pages)
+# data/man/PROGRAM.h2m adds what --help does not say: the licence, the pages to
+# see next.
 function(tarvanix_man_page target section summary)
   set(page ${CMAKE_BINARY_DIR}/man/${target}.${section})
+  set(include ${PROJECT_SOURCE_DIR}/data/man/${target}.h2m)
   add_custom_command(OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
     COMMAND ${HELP2MAN} --no-info --section=${section} --name=${summary}
-            --version-string=${PROJECT_VERSION} --output=${page} $<TARGET_FILE:${target}>
+            --version-string=${PROJECT_VERSION} --include=${include} --output=${page}
+            $<TARGET_FILE:${target}>
     COMMAND ${GZIP} -9nf ${page}
-    DEPENDS ${target}
+    DEPENDS ${target} ${include}
     COMMENT "Man page of ${target}"
     VERBATIM)
   install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})

@@ -22,7 +22,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # setcap, run by the post-installation step.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcap2-bin")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${TARVANIX_PACKAGE_PREFIX})
 # The programs keep paths of the prefix they were built for: the helper reads
 # its administrator's file in that prefix's etc folder, which for /usr is
 # /etc. So a package is made only from a tree configured for /usr
@@ -36,10 +36,12 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Stripped programs; their debug symbols go to tarvanix-utility-dbgsym (a .ddeb
 # beside the .deb), found by the build IDs.
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/StripComment.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DbgsymPackage.cmake)
 
-# What Debian asks of every package beside the programs.
-set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tarvanix-utility)
+# What Debian asks of every package beside the programs, and the documents the
+# programs' help and man pages name. Documents above 4 KiB go compressed.
+set(doc_dir ${TARVANIX_DOC_DIR})
 file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog changelog_head LIMIT_COUNT 1)
 if(NOT changelog_head MATCHES "^tarvanix-utility \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "packaging/changelog: the newest entry is not version ${PROJECT_VERSION}")
@@ -47,9 +49,18 @@ endif()
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
   COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
   DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog)
-add_custom_target(package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+set(shipped_docs)
+foreach(doc README.md docs/json.md)
+  get_filename_component(name ${doc} NAME)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/doc/${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/${doc} > ${CMAKE_BINARY_DIR}/doc/${name}.gz
+    DEPENDS ${PROJECT_SOURCE_DIR}/${doc})
+  list(APPEND shipped_docs ${CMAKE_BINARY_DIR}/doc/${name}.gz)
+endforeach()
+add_custom_target(package_docs ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz ${shipped_docs})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${CMAKE_BINARY_DIR}/changelog.gz
-  DESTINATION ${doc_dir})
+  ${shipped_docs} DESTINATION ${doc_dir})
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/lintian-overrides
   DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tarvanix-utility)
 include(CPack)

@@ -164,7 +164,8 @@ bool ModuleConfig::apply(const std::string& token, std::string* error)
         return true;
     }
     if (key == "mode") {
-        normalMode = value == "1" || value == "normal";
+        // As the device list spells it; the bed files write it in lower case.
+        normalMode = value == "1" || value == "Normal" || value == "normal";
         return true;
     }
     if (key == "restart") {

@@ -25,16 +25,20 @@ void onSignal(int)
 void usage()
 {
     std::cout <<
-        R"(usage: tarvanix-modsim [options] [--module "NAME key=value ..."]...
+        R"(Usage: tarvanix-modsim [OPTION]... [--module "NAME KEY=VALUE..."]...
 
-Simulates device-server modules: discovery (UDP), the command protocol (TCP) and the
-firmware transfer (UDP), all in one process. A module in TCP server mode (opmode=TS, the
-default) also listens on its data port (tcpslport, default 4000) and echoes every byte.
+Simulates device-server modules: discovery (UDP), the command protocol (TCP)
+and the firmware transfer (UDP), all in one process, for trying out the
+utility and for its tests. A module in TCP server mode (opmode=TS, the
+default) also listens on its data port (tcpslport, default 4000) and echoes
+every byte.
 
-options:
-  --module DEF        one module: its name, then key=value tokens (see below); repeatable
+Options:
+  --module DEF        one module: its name, then KEY=VALUE tokens (see below);
+                      repeatable
   --modules FILE      module definitions, one a line, "#" starts a comment
-  --bind ADDR         bind address for modules without if= (default: each module's own ip)
+  --bind ADDR         bind address for modules without if= (default: each
+                      module's own ip)
   --disc-port N       discovery port (5000)
   --cmd-port N        command port (23)
   --tftp-port N       firmware transfer port (69)
@@ -42,18 +46,23 @@ options:
                       closes M's data connections and refuses new ones for MS ms)
   --transcripts DIR   write DIR/NAME.log for each module
   --ready-file PATH   created once every module listens
+  --help              show this text
+  --version           show the version
 
-module keys:
-  ip=A.B.C.D[/P] mac=XX:..  if=LINK bind=ADDR metric=N password=TEXT devname=TEXT fw=TEXT
-  model=TEXT code=HEX mode=normal|0 gw=ADDR mask=ADDR dhcp=0|1 restart=MS flash=MS
-  fault=SWITCH (repeatable), or any settings field by name (baud=9600, opmode=TC, ...)
+Module keys:
+  ip=A.B.C.D[/P] mac=XX:XX:XX:XX:XX:XX if=LINK bind=ADDR metric=N
+  password=TEXT devname=TEXT fw=TEXT model=TEXT code=HEX mode=Normal|0
+  gw=ADDR mask=ADDR dhcp=0|1 restart=MS flash=MS fault=SWITCH (repeatable),
+  or any settings field by name (baud=9600, opmode=TC, ...)
 
-fault switches (NAME[@COMMAND][=VALUE]), see tests/testbed/README.md:
-  noreply delay split long noecho empty noframe close refuselogin noaccept
-  disc-silent disc-dup disc-bcast disc-bad disc-longname disc-trailer disc-delay
-  disc-flood
-  tftp-silent tftp-ack-for-oack tftp-drop-ack tftp-wrong-block tftp-ack5 tftp-error
-  tftp-foreign tftp-dup-ack
+Fault switches:
+  Each is written NAME[@COMMAND][=VALUE] and makes the module misbehave as a
+  test needs; COMMAND is a command's name without its "$" (delay@GBN=3000).
+  Command protocol: noreply delay split long noecho empty noframe close
+  refuselogin noaccept. Discovery: disc-silent disc-dup disc-bcast disc-bad
+  disc-longname disc-trailer disc-delay disc-flood. Firmware transfer:
+  tftp-silent tftp-ack-for-oack tftp-drop-ack tftp-wrong-block tftp-ack5
+  tftp-error tftp-foreign tftp-dup-ack.
 )";
 }
 

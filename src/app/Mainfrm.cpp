@@ -1,5 +1,6 @@
 #include "app/Mainfrm.h"
 
+#include "app/AboutBox.h"
 #include "app/ModuleTitle.h"
 #include "discovery/DeviceRegistry.h"
 #include "discovery/Sipdlg.h"
@@ -76,6 +77,10 @@ void TmainForm::createControls()
     File1->insertSeparator(Exit1);
     connect(exportAction, &QAction::triggered, this, &TmainForm::exportDeviceListClick);
     createDeviceMenu();
+    QMenu* Help1 = menuBar()->addMenu(QStringLiteral("Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    connect(Help1->addAction(QStringLiteral("About Tarvanix Utility\u2026")), &QAction::triggered,
+            this, [this] { AboutBox::showFor(this); });
 
     setWindowIcon(QIcon(QStringLiteral(":/tarvanix/tarvanix-utility.png")));
 

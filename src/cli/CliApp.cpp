@@ -132,7 +132,7 @@ int CliApp::runCommand(const CliRequest& request)
         QString problem;
         std::optional<QByteArray> password = passwordFor(request.command, target, *row, problem);
         if (!password) {
-            fleet.add(TargetRun::failed(context, target.text, problem));
+            fleet.add(TargetRun::failed(context, target.text, problem, row));
             continue;
         }
         fleet.add(std::make_unique<TargetRun>(context, request.command, target.text, *row,
@@ -181,7 +181,7 @@ int CliApp::discover(const CliRequest& request, CliContext& context)
         // As "Search by IP" takes it: no address and the broadcast address are refused.
         const uint32_t address = parseDottedQuad(request.searchIp.toLatin1().constData());
         if (address == 0 || address == kDottedQuadError)
-            return refused(QStringLiteral("invalid IP address"));
+            return refused(QStringLiteral("invalid IP address '%1'").arg(request.searchIp));
         char dotted[16];
         formatDottedQuad(address, dotted);
         target = QString::fromLatin1(dotted);
@@ -195,6 +195,12 @@ int CliApp::discover(const CliRequest& request, CliContext& context)
     printOut(request.json      ? deviceListJson(table, allDeviceRows(table))
                  : request.csv ? deviceListCsv(table, allDeviceRows(table))
                                : deviceTableText(table));
+    // An empty list is still printed, so that a parser reads it as ever; the status tells a
+    // script that nothing answered.
+    if (table.count() == 0) {
+        std::fprintf(stderr, "tarvanix-cli: no module answered the search\n");
+        return ExitNoModules;
+    }
     return ExitOk;
 }
 
@@ -422,9 +428,9 @@ CliApp::awaitAnswers(const CliRequest& request, CliContext& context, const QList
     if (runs.isEmpty())
         return answers;
     if (!request.quiet)
-        context.display->line(QStringLiteral("tarvanix-cli: waiting for %1 module(s) to answer "
-                                             "again")
-                                  .arg(runs.size()));
+        context.display->line(
+            QStringLiteral("tarvanix-cli: waiting for %1 to answer again")
+                .arg(countOf(runs.size(), QStringLiteral("module"), QStringLiteral("modules"))));
     QList<bool> silentOnce(runs.size(), false);
     QElapsedTimer since;
     since.start();

@@ -55,7 +55,7 @@ int CliApp::commission(const CliRequest& request, CliContext& context)
                                               *password, nullptr);
             run->setAssignments(line.assignments);
         } else {
-            run = TargetRun::failed(context, line.module.text, problem);
+            run = TargetRun::failed(context, line.module.text, problem, row);
         }
         run->outcome().planLine = line.number;
         fleet.add(std::move(run));

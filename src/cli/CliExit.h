@@ -10,7 +10,8 @@ enum CliExit : int {
     // The command line, a targets file, a settings file or the firmware file
     // was refused before anything was sent to a module.
     ExitUsage = 2,
-    // The search could not run, or found no module to act on.
+    // The search could not run, or found no module to act on; for discover,
+    // no module answered (its empty list is still printed).
     ExitNoModules = 3,
     // Standard output could not be written (a full disk, a closed pipe): what
     // a script would read is missing, whatever the run did to the modules.

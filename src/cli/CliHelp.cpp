@@ -1,5 +1,9 @@
 #include "cli/CliHelp.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
 namespace tvx::cli {
 
 namespace {
@@ -16,14 +20,14 @@ const char kGetHelp[] =
     "                        (a settings file for set --from)\n";
 
 const char kSetHelp[] =
-    "  set TARGET... (--from FILE.json | NAME=VALUE...) [--change-password]\n"
-    "      [--dry-run] [--with-address] [--json]\n"
+    "  set TARGET... (--from FILE.json | NAME=VALUE...) [OPTION]...\n"
     "                        read the settings, apply the given values, check them\n"
     "                        as \"Save to Module\" does, and write them when\n"
     "                        anything changes; the module then restarts. Nothing\n"
     "                        changed: nothing is written, result \"unchanged\".\n"
-    "                        --dry-run prints each change as NAME: old -> new and\n"
-    "                        writes nothing\n"
+    "                        Options: --change-password, --dry-run (print each\n"
+    "                        change as NAME: old -> new and write nothing),\n"
+    "                        --with-address, --json\n"
     "  set --plan FILE.csv [--dry-run] [--json]\n"
     "                        commission many modules at once, also modules that\n"
     "                        share one factory address: one broadcast finds them,\n"
@@ -103,7 +107,8 @@ const char kSetOptions[] =
     "                        are taken only from a file saved from the same module\n"
     "      --with-address    take them also from a file saved from another module\n"
     "      --dry-run         print what would change; send no write line\n"
-    "      --change-password also give the module a new password, read from\n"
+    "      --change-password\n"
+    "                        also give the module a new password, read from\n"
     "                        TARVANIX_NEW_PASSWORD or asked twice on the terminal\n";
 
 const char kPlanOptions[] =
@@ -136,8 +141,8 @@ const char kSettingsHelp[] =
     "lanPingEn 0 1; sp0_dpCtrl three switches delimiter, timeout, length (100).\n";
 
 const char kCommonOptions[] =
-    "      --json            print JSON (docs/json.md): discover and get their\n"
-    "                        output, set, reboot and upgrade their summary\n"
+    "      --json            print JSON (json.md.gz, see Files): discover and get\n"
+    "                        their output, set, reboot and upgrade their summary\n"
     "  -q, --quiet           no progress and no notes on standard error; failures\n"
     "                        are still printed\n"
     "  -v, --verbose         also print the diagnostic log lines\n"
@@ -150,14 +155,28 @@ const char kFilesHelp[] =
     "targets and plan files at most 1 MiB); anything else is refused at once with\n"
     "status 2.\n";
 
+// The installation's documentation folder, beside the program's own folder as
+// `cmake --install` and the package lay them out; elsewhere (the build tree)
+// the package's.
+QString documentationFolder()
+{
+    if (QCoreApplication::instance()) {
+        const QString beside = QDir::cleanPath(QCoreApplication::applicationDirPath()
+                                               + QStringLiteral("/" TARVANIX_DOC_RELATIVE_PATH));
+        if (QFileInfo::exists(beside + QStringLiteral("/json.md.gz")))
+            return beside;
+    }
+    return QStringLiteral(TARVANIX_PACKAGE_DOC_DIR);
+}
+
 QString commandHelp(const char* usage, const char* what, std::initializer_list<const char*> parts)
 {
     QString out = QStringLiteral("Usage: tarvanix-cli %1\n").arg(QLatin1String(usage));
     out += QLatin1String(what);
     for (const char* part : parts)
         out += QLatin1Char('\n') + QLatin1String(part);
-    out += QStringLiteral("\nSee 'tarvanix-cli --help' for passwords, exit statuses and the "
-                          "environment.\n");
+    out += QStringLiteral("\nSee 'tarvanix-cli --help' for passwords, exit statuses, the "
+                          "environment and the files.\n");
     return out;
 }
 
@@ -236,12 +255,16 @@ QString helpText(Command command)
         "the password of its line in the targets file, else TARVANIX_PASSWORD, else\n"
         "the one typed at a prompt on the terminal (not echoed).\n"
         "\n"
-        "Progress goes to standard error: a bar on a terminal, plain lines otherwise.\n"
-        "Control characters in what modules send (names, answers quoted in messages)\n"
-        "are printed as \\xNN. In CSV a cell that begins with =, +, - or @ gets a\n"
-        "single quote in front, so a spreadsheet shows it as text.\n"
-        "set, reboot and upgrade print a summary, one row a target (--json: one\n"
+        "Progress goes to standard error: a bar on a terminal, plain lines otherwise;\n"
+        "it never moves back. Control characters in what modules send (names,\n"
+        "answers quoted in messages) are printed as \\xNN. In CSV a cell that begins\n"
+        "with =, +, - or @ gets a single quote in front, so a spreadsheet shows it as\n"
+        "text. set, reboot and upgrade print a summary, one row a target (--json: one\n"
         "object a target).\n"
+        "\n"
+        "Modules outside the host's subnets are reached through temporary ARP entries\n"
+        "and host routes made by the helper tarvanix-netpin; the README (see Files)\n"
+        "says what privilege it needs, in \"The privileged helper\".\n"
         "\n"
         "Exit status:\n"
         "  0    every target succeeded (or was unchanged, or a dry run)\n"
@@ -250,9 +273,10 @@ QString helpText(Command command)
         "       tty: the module was not read, is not a TCP server, or its data port\n"
         "       did not answer the first connection)\n"
         "  2    the command line, a targets file, a settings file, a plan, the\n"
-        "       firmware file or tty's link path was refused; nothing was sent to a\n"
-        "       module\n"
-        "  3    the search could not run, or found no module to act on\n"
+        "       firmware file or tty's link path was refused, or a target names an\n"
+        "       address that several modules answer; nothing was sent to a module\n"
+        "  3    the search could not run, or found no module (discover: none answered;\n"
+        "       the empty list is still printed)\n"
         "  4    standard output could not be written (a full disk, a closed pipe or\n"
         "       descriptor), as standard error says; the modules may have been\n"
         "       changed all the same\n"
@@ -264,19 +288,25 @@ QString helpText(Command command)
         "  TARVANIX_PASSWORD      password of the modules that have one\n"
         "  TARVANIX_NEW_PASSWORD  the new password for set --change-password (empty:\n"
         "                         remove the password)\n"
-        "\n"
+        "\n");
+    out += QStringLiteral(
+               "Files:\n"
+               "  %1/json.md.gz\n"
+               "                        every --json output and the settings file, described\n"
+               "  %1/README.md.gz\n"
+               "                        the utility, this program, plans and the helper's\n"
+               "                        privilege\n"
+               "\n")
+               .arg(documentationFolder());
+    out += QStringLiteral(
         "Examples:\n"
-        "  tarvanix-cli discover --csv\n"
-        "  tarvanix-cli get 192.0.2.11 --json > m1.json\n"
-        "  tarvanix-cli set 02:54:58:01:00:0B sp0_baud=9600 devName=Hall-3\n"
-        "  tarvanix-cli set --targets lines.txt --from m1.json --dry-run\n"
-        "  tarvanix-cli set --plan commissioning.csv --json\n"
-        "  tarvanix-cli upgrade --all --firmware TX-110-V2.00.aff --jobs 4 --wait\n"
-        "  tarvanix-cli tty 02:54:58:01:00:0B --link /run/tarvanix/tty/plc --group dialout\n"
-        "\n"
-        "Modules outside the host's subnets are reached through temporary ARP entries\n"
-        "and host routes made by the helper tarvanix-netpin; see the README for the\n"
-        "privilege it needs.\n");
+        "  $ tarvanix-cli discover --csv\n"
+        "  $ tarvanix-cli get 192.0.2.11 --json > m1.json\n"
+        "  $ tarvanix-cli set 02:54:58:01:00:0B sp0_baud=9600 devName=Hall-3\n"
+        "  $ tarvanix-cli set --targets lines.txt --from m1.json --dry-run\n"
+        "  $ tarvanix-cli set --plan commissioning.csv --json\n"
+        "  $ tarvanix-cli upgrade --all --firmware new.aff --jobs 8 --wait\n"
+        "  $ tarvanix-cli tty 02:54:58:01:00:0B --link /run/tarvanix/tty/plc --group dialout\n");
     return out;
 }
 

@@ -163,7 +163,9 @@ ParsedCommandLine parseCommandLine(const QStringList& args)
                 bool number = false;
                 r.jobs = value.toInt(&number);
                 if (!number || r.jobs < 1 || r.jobs > kMaxJobs)
-                    return fail(QStringLiteral("--jobs takes a number from 1 to %1").arg(kMaxJobs));
+                    return fail(QStringLiteral("--jobs takes a number from 1 to %1, not '%2'")
+                                    .arg(kMaxJobs)
+                                    .arg(value));
             } else if (arg == QLatin1String("--ip")) {
                 r.searchIp = value;
             } else if (arg == QLatin1String("--from")) {

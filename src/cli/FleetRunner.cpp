@@ -33,6 +33,11 @@ QString resultName(const TargetOutcome& o)
 }
 } // namespace
 
+QString countOf(qsizetype n, const QString& one, const QString& many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many);
+}
+
 FleetRunner::FleetRunner(CliContext& context, int jobs) : context_(context), jobs_(jobs) {}
 
 void FleetRunner::add(std::unique_ptr<TargetRun> run)
@@ -140,8 +145,9 @@ QByteArray FleetRunner::summary(qint64 wallMs) const
     int interrupted = 0;
     for (const auto& r : runs_)
         interrupted += r->outcome().done ? 0 : 1;
-    out += QStringLiteral("%1 targets, %2 succeeded, %3 failed")
-               .arg(runs_.size())
+    out += QStringLiteral("%1, %2 succeeded, %3 failed")
+               .arg(countOf(static_cast<qsizetype>(runs_.size()), QStringLiteral("target"),
+                            QStringLiteral("targets")))
                .arg(static_cast<int>(runs_.size()) - failed)
                .arg(failed);
     if (interrupted > 0)

@@ -11,6 +11,9 @@ namespace tvx::cli {
 
 struct CliContext;
 
+// A count with its noun in agreement: "1 target", "2 targets".
+QString countOf(qsizetype n, const QString& one, const QString& many);
+
 // Runs the targets of one command, at most `jobs` at once, and reports them.
 // Each target has its own runs, tokens and connections; two targets on the
 // same module are still serialised by the host network's module locks.

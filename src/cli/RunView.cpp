@@ -11,8 +11,9 @@ constexpr int kStep = 10;
 }
 
 RunView::RunView(TerminalDisplay& display, QString name, int maximum,
-                 std::function<void()> onClosed)
-    : display_(display), name_(std::move(name)), maximum_(maximum), onClosed_(std::move(onClosed))
+                 std::function<void()> onClosed, RunShare share)
+    : display_(display), name_(std::move(name)), maximum_(maximum), share_(share),
+      onClosed_(std::move(onClosed))
 {}
 
 void RunView::prepare()
@@ -51,15 +52,18 @@ void RunView::closeProgress()
     if (closed_)
         return;
     closed_ = true;
-    display_.runEnded(name_);
+    if (share_.endsRun)
+        display_.runEnded(name_);
     if (onClosed_)
         onClosed_();
 }
 
 void RunView::show()
 {
-    if (!closed_)
-        display_.progress(name_, message_, position_, maximum_);
+    if (closed_)
+        return;
+    const double bar = maximum_ > 0 ? double(position_) / maximum_ : 0.0;
+    display_.progress(name_, message_, share_.from + (share_.to - share_.from) * bar);
 }
 
 } // namespace tvx::cli

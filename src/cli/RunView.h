@@ -10,13 +10,23 @@ namespace tvx::cli {
 
 class TerminalDisplay;
 
+// The part of the display's run that one view's bar stands for: a target of
+// several steps gives each its share, and ends the run itself.
+struct RunShare {
+    double from = 0;
+    double to = 1;
+    // Closing the view ends the display's run.
+    bool endsRun = true;
+};
+
 // The progress window of one run, on the terminal: it keeps the label and the
 // bar as the window would (a bar from 0 to `maximum`, steps of 10, clamped)
 // and shows them through the display. Closing it is how a run tells that it
 // has ended: `onClosed` then runs on the UI thread.
 class RunView : public ProgressView {
 public:
-    RunView(TerminalDisplay& display, QString name, int maximum, std::function<void()> onClosed);
+    RunView(TerminalDisplay& display, QString name, int maximum, std::function<void()> onClosed,
+            RunShare share = {});
 
     // Label empty, bar at 10, one step: as every operation prepares its window.
     void prepare();
@@ -36,6 +46,7 @@ private:
     TerminalDisplay& display_;
     QString name_;
     int maximum_;
+    RunShare share_;
     int position_ = 0;
     QString message_;
     bool closed_ = false;

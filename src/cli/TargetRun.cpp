@@ -14,14 +14,31 @@
 #include "protocol/Tcpcmdsetthread.h"
 #include "protocol/Tcpcmdupdatethread.h"
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
 #include <cstring>
 
 namespace tvx::cli {
 
 namespace {
-// The bar ranges of the windows these runs stand for.
-constexpr int kSettingsBarMaximum = 100;
+// The bar ranges of the runs. The windows' bars step by 10 a command or a
+// firmware block and are full long before the end: the settings window's
+// (0 to 100) after ten of up to 25 commands, while its label counts them out
+// of 35; the upgrade window's (0 to 1000) after 100 blocks of a file of
+// thousands. On the terminal, where the bar is the only measure of a run, it
+// spans the label's 35 steps, and every block of the file.
+constexpr int kSettingsBarMaximum = 35 * 10;
+// set reads and writes on one connection: the read's steps, then the write's.
+constexpr int kUpdateBarMaximum = 2 * kSettingsBarMaximum;
 constexpr int kDeviceBarMaximum = 1000;
+
+int upgradeBarMaximum(const QByteArray& firmwarePath)
+{
+    const qint64 blocks = QFileInfo(QFile::decodeName(firmwarePath)).size() / 1024;
+    return static_cast<int>(std::clamp<qint64>(10 * (blocks + 2), kDeviceBarMaximum, 1 << 30));
+}
 
 template <size_t N>
 void copyText(char (&out)[N], const QByteArray& text)
@@ -67,10 +84,15 @@ TargetRun::TargetRun(CliContext& context, Command command, QString name, const D
       password_(std::move(password)), onDone_(std::move(onDone))
 {
     outcome_.target = name_;
+    noteFound(row_);
+}
+
+void TargetRun::noteFound(const DiscoveryRecord& row)
+{
     outcome_.found = true;
-    outcome_.mac = recordText(row_.macText).left(17);
-    outcome_.ip = recordText(row_.ipText);
-    outcome_.devName = recordText(row_.deviceName);
+    outcome_.mac = recordText(row.macText).left(17);
+    outcome_.ip = recordText(row.ipText);
+    outcome_.devName = recordText(row.deviceName);
 }
 
 std::unique_ptr<TargetRun> TargetRun::followUpRead(const DiscoveryRecord& row) const
@@ -85,9 +107,11 @@ TargetRun::~TargetRun()
 }
 
 std::unique_ptr<TargetRun> TargetRun::failed(CliContext& context, QString name,
-                                             const QString& message)
+                                             const QString& message, const DiscoveryRecord* row)
 {
     std::unique_ptr<TargetRun> run(new TargetRun(context, std::move(name)));
+    if (row)
+        run->noteFound(*row);
     context.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(run->name_, message));
     run->outcome_.done = true;
     run->outcome_.message = message;
@@ -116,15 +140,17 @@ void TargetRun::start()
     }
 }
 
-TargetRun::Step& TargetRun::newStep(int barMaximum, std::function<void(const RunToken&)> onEnd)
+TargetRun::Step& TargetRun::newStep(int barMaximum, std::function<void(const RunToken&)> onEnd,
+                                    double from, double to)
 {
     Step step;
     step.token = std::make_shared<RunToken>();
     auto* token = step.token.get();
     // The worker's close of its progress view ends the step; its result was
-    // stored just before.
-    step.view = std::make_unique<RunView>(*context_.display, name_, barMaximum,
-                                          [token, onEnd] { onEnd(*token); });
+    // stored just before. The target's end ends its run on the display.
+    step.view = std::make_unique<RunView>(
+        *context_.display, name_, barMaximum, [token, onEnd] { onEnd(*token); },
+        RunShare{from, to, false});
     step.prompter =
         std::make_unique<TerminalPrompter>(*context_.display, name_ + QStringLiteral(": "));
     // Not every worker closes its view after an unexpected error: the step
@@ -165,9 +191,9 @@ void TargetRun::startUpdate()
     SettingsRecord login;
     std::memset(&login, 0, sizeof login);
     copyText(login.passwd, password_.left(8));
-    Step& step = newStep(kSettingsBarMaximum, [this](const RunToken& run) { afterUpdate(run); });
+    Step& step = newStep(kUpdateBarMaximum, [this](const RunToken& run) { afterUpdate(run); });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
-                    kSettingsBarMaximum);
+                    kUpdateBarMaximum);
     WorkerThread::start(std::make_unique<TCPcmdupdateThread>(
         std::move(link), context_.net, login, row_.macText, row_.ipText,
         [this](const SettingsRecord& asRead) { return decideWrite(asRead); }));
@@ -244,12 +270,12 @@ void TargetRun::startUpgrade()
     copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
     copyText(request.password, password_.left(8));
     copyText(request.firmwarePath, context_.firmwarePath);
-    Step& step = newStep(kDeviceBarMaximum, [this](const RunToken& run) {
+    const int barMaximum = upgradeBarMaximum(context_.firmwarePath);
+    Step& step = newStep(barMaximum, [this](const RunToken& run) {
         endStep(WorkerOutcome::ofRun(upgradeFwThread::outcome(run.result), run),
                 QStringLiteral("upgrade"));
     });
-    WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
-                    kDeviceBarMaximum);
+    WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log, barMaximum);
     WorkerThread::start(std::make_unique<upgradeFwThread>(std::move(link), context_.net, request));
     std::memset(request.password, 0, sizeof request.password);
     step.view->prepare();
@@ -285,6 +311,7 @@ void TargetRun::finish(bool ok, const QString& message, bool alreadyShown)
     QElapsedTimer now;
     now.start();
     outcome_.endedAt = now.msecsSinceReference();
+    context_.display->runEnded(name_);
     if (!ok && !message.isEmpty() && !alreadyShown)
         context_.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(name_, message));
     if (onDone_)

@@ -65,9 +65,11 @@ public:
     TargetRun(const TargetRun&) = delete;
     TargetRun& operator=(const TargetRun&) = delete;
 
-    // A target that cannot start (not found, no password): done at once.
+    // A target that cannot start (not found, no password): done at once. `row`: the
+    // module the search found for it, which the summary names.
     static std::unique_ptr<TargetRun> failed(CliContext& context, QString name,
-                                             const QString& message);
+                                             const QString& message,
+                                             const DiscoveryRecord* row = nullptr);
 
     void start();
     void setOnDone(std::function<void()> call) { onDone_ = std::move(call); }
@@ -88,7 +90,10 @@ private:
     };
 
     TargetRun(CliContext& context, QString name);
-    Step& newStep(int barMaximum, std::function<void(const RunToken& run)> onEnd);
+    void noteFound(const DiscoveryRecord& row);
+    // The step's bar is the part `from` to `to` of the target's progress.
+    Step& newStep(int barMaximum, std::function<void(const RunToken& run)> onEnd,
+                  double from = 0, double to = 1);
     void startRead();
     void afterRead(const RunToken& run);
     void startUpdate();

@@ -50,23 +50,25 @@ void TerminalDisplay::beginRuns(int total)
     runs_.clear();
 }
 
-void TerminalDisplay::progress(const QString& run, const QString& message, int position,
-                               int maximum)
+void TerminalDisplay::progress(const QString& run, const QString& message, double done)
 {
     if (quiet_)
         return;
     std::lock_guard guard(lock_);
     RunState& state = runs_[run];
     state.message = message;
-    state.fraction = maximum > 0 ? std::clamp(double(position) / maximum, 0.0, 1.0) : 0.0;
+    state.fraction = std::max(state.fraction, std::clamp(done, 0.0, 1.0));
     if (bar_) {
         drawStatusLocked(false);
         return;
     }
-    // Plain lines: a new stage, or every quarter of the bar within one.
+    // Plain lines: a new stage, or every further quarter of the run within one.
+    // Not the last: a stage's label stays up while its step's bar is filled at
+    // its end, and "25/35 (100%)" would tell of work that was never left.
     const QString stage = stageOf(message);
     const int quarter = static_cast<int>(state.fraction * 4);
-    if (message.isEmpty() || (stage == state.shownStage && quarter <= state.shownQuarter))
+    if (message.isEmpty()
+        || (stage == state.shownStage && (quarter <= state.shownQuarter || quarter >= 4)))
         return;
     state.shownStage = stage;
     state.shownQuarter = quarter;

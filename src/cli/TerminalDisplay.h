@@ -12,9 +12,11 @@ namespace tvx::cli {
 // Everything the program tells the user while it works goes to standard error
 // through here. On a terminal one status line at the bottom carries a bar (of
 // the one run, or of the whole fleet), redrawn in place; elsewhere each new
-// stage of a run is one plain line, so a log file stays readable. Messages
-// and log lines are printed above the status line. Any thread. Every text is
-// shown with its control characters escaped: messages quote what modules sent.
+// stage of a run is one plain line, so a log file stays readable. A run's
+// share done only grows: its steps' bars start again from their beginning,
+// the run's does not. Messages and log lines are printed above the status
+// line. Any thread. Every text is shown with its control characters escaped:
+// messages quote what modules sent.
 class TerminalDisplay {
 public:
     // `bar`: draw the status line (standard error is a terminal).
@@ -27,8 +29,10 @@ public:
 
     // `total` runs are about to be shown; 0 for a single run without names.
     void beginRuns(int total);
-    // A run's label text and bar, as its progress window would show them.
-    void progress(const QString& run, const QString& message, int position, int maximum);
+    // A run's label text, as its progress window would show it, and the share
+    // of the run done (0 to 1); a share below one shown before is not shown.
+    void progress(const QString& run, const QString& message, double done);
+    // The run is over: it counts as done for the fleet's bar.
     void runEnded(const QString& run);
 
     // One line above the status line.

@@ -216,7 +216,7 @@ QString checkForm(const SettingsField& f, const QString& value)
         return checkRule(f, value);
     case Control::Switch:
         if (value != QLatin1String("0") && value != QLatin1String("1"))
-            return QStringLiteral("%1 takes 0 or 1").arg(name);
+            return QStringLiteral("%1 takes 0 or 1, not '%2'").arg(name, value);
         return {};
     case Control::Choice:
         if (choiceIndex(f, value) < 0)
@@ -227,14 +227,15 @@ QString checkForm(const SettingsField& f, const QString& value)
         if (b.size() != 3 || indexOfChar(kParity, b[0], true) < 0
             || indexOfChar(kDataBits, b[1], false) < 0 || indexOfChar(kStopBits, b[2], false) < 0)
             return QStringLiteral("%1 takes a parity letter (N, E, O, S, M), data bits (5 to 8) "
-                                  "and stop bits (1 or 2), such as N81")
-                .arg(name);
+                                  "and stop bits (1 or 2), such as N81, not '%2'")
+                .arg(name, value);
         return {};
     }
     case Control::PackSwitches:
         if (value.size() != 3 || value.contains(QRegularExpression(QStringLiteral("[^01]"))))
-            return QStringLiteral("%1 takes three switches of 0 or 1: delimiter, timeout, length")
-                .arg(name);
+            return QStringLiteral(
+                       "%1 takes three switches of 0 or 1: delimiter, timeout, length, not '%2'")
+                .arg(name, value);
         return {};
     case Control::Address:
         if (!addressValue(value))

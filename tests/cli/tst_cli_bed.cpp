@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 
 #include <sys/stat.h>
@@ -39,6 +40,25 @@ QStringList summaryRow(const QByteArray& out, const QString& target)
             return cells;
     }
     return {};
+}
+
+// The percentages of one target's plain progress lines ("TARGET: label (N%)"), in order.
+QList<int> progressOf(const QByteArray& err, const QString& target)
+{
+    static const QRegularExpression line(QStringLiteral("^(.*?): .* \\(([0-9]+)%\\)$"));
+    QList<int> percents;
+    for (const QByteArray& raw : err.split('\n')) {
+        const QRegularExpressionMatch m = line.match(QString::fromUtf8(raw));
+        if (m.hasMatch() && m.captured(1) == target)
+            percents << m.captured(2).toInt();
+    }
+    return percents;
+}
+
+// A run's progress never moves back, though each of its steps starts its bar again.
+bool goesForward(const QList<int>& percents)
+{
+    return percents.size() >= 2 && std::is_sorted(percents.begin(), percents.end());
 }
 
 // The wall-clock seconds of the runs, from the summary's last line.
@@ -134,6 +154,7 @@ private slots:
             {QStringLiteral("set"), f1, QStringLiteral("devName=Hall\r\n$SER")},
             {QStringLiteral("set"), f1, QStringLiteral("sp0_baud=12345")},
             {QStringLiteral("set"), f1, QStringLiteral("lanMac=02:00:00:00:00:01")},
+            {QStringLiteral("discover"), QStringLiteral("--ip"), QStringLiteral("1.2.3")},
             {QStringLiteral("upgrade"), f1, QStringLiteral("--firmware"),
              file(QStringLiteral("bad.aff"), QByteArray("\x55\xAA\xF0 data"))},
             // Values "Save to Module" refuses whatever the module, and a file that says two
@@ -151,10 +172,11 @@ private slots:
                                 + u' ' + r.err));
         }
         QVERIFY(cli(refused[3]).err.contains("sp0_baud: '12345' is not one of: 921600"));
-        QVERIFY(cli(refused[5]).err.contains("file can't be recognised"));
+        QVERIFY(cli(refused[6]).err.contains("file can't be recognised"));
+        QVERIFY(cli(refused[5]).err.contains("invalid IP address '1.2.3'"));
         QVERIFY(
-            cli(refused[7]).err.contains("bad.csv:2: diolp: 'abc' is not a valid integer value"));
-        QVERIFY(cli(refused[8]).err.contains("twice.json: \"diolp\" is given twice"));
+            cli(refused[8]).err.contains("bad.csv:2: diolp: 'abc' is not a valid integer value"));
+        QVERIFY(cli(refused[9]).err.contains("twice.json: \"diolp\" is given twice"));
         for (const BedModule& m : bed_.modules()) {
             QCOMPARE(bed_.exchanges(m.name, QStringLiteral("disc")).size(), 0);
             QCOMPARE(tcpExchanges(m.name), 0);
@@ -196,6 +218,13 @@ private slots:
                  QByteArray("Number,Device Name,MAC Address,IP Address,"
                             "Password,Model Name,Device Mode"));
         QVERIFY(lines[1].startsWith("1," + f5.deviceName.toLatin1() + "," + f5.mac.toLatin1()));
+
+        // Nothing answers: still a list for a parser, and a status a script can tell apart.
+        const CliRun none = cli({QStringLiteral("discover"), QStringLiteral("--ip"),
+                                 QStringLiteral("192.0.2.250"), QStringLiteral("--json")});
+        QCOMPARE(none.exit, 3);
+        QCOMPARE(none.out, QByteArray("[]\n"));
+        QVERIFY2(none.err.contains("no module answered the search"), none.err.constData());
     }
 
     // By MAC, a module outside every subnet of the host is reached through the pinned entry;
@@ -235,6 +264,10 @@ private slots:
         const CliRun none = cli({QStringLiteral("get"), f19.ip});
         QCOMPARE(none.exit, 1);
         QVERIFY(none.err.contains("Password can't be blank"));
+        // The search found it: the summary names the module all the same.
+        QCOMPARE(summaryRow(none.err, f19.ip).mid(1, 3),
+                 (QStringList{f19.mac, f19.ip, QStringLiteral("FAILED")}));
+        QVERIFY2(none.err.contains("\n1 target, 0 succeeded, 1 failed;"), none.err.constData());
     }
 
     // Killed while it reads the module outside the subnets, the CLI leaves nothing behind:
@@ -311,6 +344,7 @@ private slots:
         QVERIFY2(moved.exit == 0, moved.err.constData());
         QCOMPARE(summaryRow(moved.out, f5.ip).mid(1, 3),
                  (QStringList{f5.mac, f5.ip, QStringLiteral("ok")}));
+        QVERIFY2(goesForward(progressOf(moved.err, f5.ip)), moved.err.constData());
         QVERIFY(bed_.waitUntilUp(f5.name));
         QCOMPARE(bed_.setting(f5.name, QStringLiteral("lanIp")), QStringLiteral("192.0.2.60"));
 
@@ -493,6 +527,7 @@ private slots:
         QVERIFY2(single.exit == 0, single.err.constData());
         const double perUpgrade = summaryRow(single.out, f1.ip).value(4).toDouble();
         QVERIFY(perUpgrade > 0);
+        QVERIFY2(goesForward(progressOf(single.err, f1.ip)), single.err.constData());
 
         QVERIFY(bed_.setFault(QStringLiteral("f7"), QStringLiteral("tftp-error=3")));
         QByteArray lines = "# the fleet\n";

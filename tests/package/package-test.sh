@@ -89,6 +89,18 @@ check grep -qx 'EnvironmentFile=/etc/tarvanix/tty/%i.conf' "$unit"
 desc="copyright and changelog"
 check test -s "$target/usr/share/doc/tarvanix-utility/copyright" -a \
   -s "$target/usr/share/doc/tarvanix-utility/changelog.gz"
+# The help and the man pages send the reader to files: each of them is installed.
+named_files_installed() {
+  local named path ok=0
+  named="$(ip netns exec "$ns" chroot "$target" /usr/bin/tarvanix-cli --help
+    for page in "$target"/usr/share/man/man*/tarvanix-*.gz; do zcat "$page" | sed 's/\\-/-/g'; done)"
+  while read -r path; do
+    [[ -e $target$path ]] || { echo "named but not installed: $path"; ok=1; }
+  done < <(grep -oE '/usr/(bin|libexec|share)/[A-Za-z0-9._/+-]*[A-Za-z0-9]' <<<"$named" | sort -u)
+  return "$ok"
+}
+desc="every file the help and the man pages name is installed"
+check named_files_installed
 desc="the utility starts offscreen"
 rc=0; in_ns env QT_QPA_PLATFORM=offscreen timeout -s TERM 3 /usr/bin/tarvanix-utility \
   >"$work/utility.log" 2>&1 || rc=$?

@@ -1,3 +1,6 @@
+# Copyright: (c) 2026, Tarvanix Utility developers
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
+
 # Runs tarvanix-cli on the managed host and reads its JSON. Every protocol detail stays in
 # the CLI: these modules only choose its arguments and turn its answers into results.
 # Standard library only, as on any managed host.

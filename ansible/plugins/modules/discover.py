@@ -1,4 +1,7 @@
 #!/usr/bin/python
+# Copyright: (c) 2026, Tarvanix Utility developers
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
+
 # The modules one site's host finds, with tarvanix-cli's search.
 
 from __future__ import absolute_import, division, print_function

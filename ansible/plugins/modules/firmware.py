@@ -1,4 +1,7 @@
 #!/usr/bin/python
+# Copyright: (c) 2026, Tarvanix Utility developers
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
+
 # New firmware for one module with tarvanix-cli upgrade, skipped when the module already
 # reports the wanted version.
 

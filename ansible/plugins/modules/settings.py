@@ -1,4 +1,7 @@
 #!/usr/bin/python
+# Copyright: (c) 2026, Tarvanix Utility developers
+# GNU General Public License v3.0+ (see COPYING or https://www.gnu.org/licenses/gpl-3.0.txt)
+
 # A module's settings brought to given values with tarvanix-cli set, which reads the module
 # first and writes only when something differs.
 
