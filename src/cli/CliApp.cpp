@@ -116,14 +116,10 @@ int CliApp::runCommand(const CliRequest& request)
     DeviceRegistry found(context.net);
     if (const int status = resolve(request, context, targets, found); status != ExitOk)
         return status;
-    if (const int status = refuseSharedAddresses(targets, found); status != ExitOk)
-        return status;
 
     FleetRunner fleet(context, request.jobs);
     for (const TargetId& target : targets) {
-        const int index = target.kind == TargetId::Kind::Mac ? found.rowOfMac(target.key)
-                                                             : found.rowOfIp(target.key);
-        const DiscoveryRecord* row = index >= 0 ? &found.record(index) : nullptr;
+        const DiscoveryRecord* row = foundRow(target, found);
         if (!row) {
             fleet.add(TargetRun::failed(context, target.text,
                                         QStringLiteral("no module answered the search")));
@@ -312,7 +308,14 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
     // broadcast did not find are asked together.
     if (const int result = searchAbsentAddresses(context, targets, found); result != 0)
         return searchFailed(result);
-    return ExitOk;
+    return refuseSharedAddresses(targets, found);
+}
+
+const DiscoveryRecord* CliApp::foundRow(const TargetId& target, const DeviceRegistry& found)
+{
+    const int row = target.kind == TargetId::Kind::Mac ? found.rowOfMac(target.key)
+                                                       : found.rowOfIp(target.key);
+    return row >= 0 ? &found.record(row) : nullptr;
 }
 
 int CliApp::refuseSharedAddresses(const QList<TargetId>& targets, const DeviceRegistry& found)

@@ -40,9 +40,13 @@ private:
     int discover(const CliRequest& request, CliContext& context);
     int prepareSet(const CliRequest& request, CliContext& context);
     int prepareUpgrade(const CliRequest& request, CliContext& context);
-    // Finds every target; the registry holds what the searches found.
+    // Finds every target; the registry holds what the searches found. A
+    // target named by an address that several modules answer is refused.
     int resolve(const CliRequest& request, CliContext& context, QList<TargetId>& targets,
                 DeviceRegistry& found);
+    // The row the searches found for `target`; null when none. Valid until
+    // the registry changes.
+    static const DiscoveryRecord* foundRow(const TargetId& target, const DeviceRegistry& found);
     // A target named by an address that several modules answer could be any
     // of them: refused, naming their MACs.
     static int refuseSharedAddresses(const QList<TargetId>& targets, const DeviceRegistry& found);

@@ -41,8 +41,7 @@ int CliApp::commission(const CliRequest& request, CliContext& context)
 
     FleetRunner fleet(context, request.jobs);
     for (const PlanLine& line : plan.lines) {
-        const int index = found.rowOfMac(line.module.key);
-        const DiscoveryRecord* row = index >= 0 ? &found.record(index) : nullptr;
+        const DiscoveryRecord* row = foundRow(line.module, found);
         std::unique_ptr<TargetRun> run;
         QString problem;
         std::optional<QByteArray> password;

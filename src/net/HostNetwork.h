@@ -66,7 +66,7 @@ public:
     // the module's MAC first, so that the module picked is the module reached,
     // not whichever answers ARP first. An address stays marked while any of
     // its marks lives; a mark may be released on any thread.
-    std::shared_ptr<void> markAddressShared(uint32_t address);
+    [[nodiscard]] std::shared_ptr<void> markAddressShared(uint32_t address);
     bool addressIsShared(uint32_t address) const;
     // A connection to a shared address went straight to it because no pinned
     // entry could be made: said once per address.

@@ -21,15 +21,8 @@ TCPcmdupdateThread::TCPcmdupdateThread(WorkerLink link, std::shared_ptr<HostNetw
 
 WorkerOutcome TCPcmdupdateThread::outcome(int result)
 {
-    using Kind = WorkerOutcome::Kind;
-    if (result == kRunStillGoing)
-        return WorkerOutcome::of(result, Kind::Cancelled);
-    if (result == kUnexpectedResult)
-        return WorkerOutcome::of(result, Kind::Unexpected);
-    // A write that fails says so in its detail; the rest as the read says it.
-    if (result < 0)
-        return WorkerOutcome::of(result, Kind::Failed, TCPcmdgetThread::resultMessage(result));
-    return WorkerOutcome::of(result, Kind::Done);
+    // As the read's: a write that fails says so in its detail.
+    return TCPcmdgetThread::outcome(result);
 }
 
 int TCPcmdupdateThread::update(CommandConnection& connection, QString& detail)
