@@ -27,14 +27,14 @@ void TcfgForm::createFileControls()
 {
     // The right of the info panel is free; the controls of the pages keep
     // their places.
-    saveFileBtn = new QPushButton(QStringLiteral("Save settings to file…"), infoPanel);
+    saveFileBtn = new QPushButton(QStringLiteral("Save settings to &file…"), infoPanel);
     saveFileBtn->setObjectName(QStringLiteral("saveFileBtn"));
     saveFileBtn->setGeometry(352, 5, 185, 22);
-    loadFileBtn = new QPushButton(QStringLiteral("Load settings from file…"), infoPanel);
+    loadFileBtn = new QPushButton(QStringLiteral("&Load settings from file…"), infoPanel);
     loadFileBtn->setObjectName(QStringLiteral("loadFileBtn"));
     loadFileBtn->setGeometry(352, 29, 185, 22);
     CkBox_fileAddress =
-        new QCheckBox(QStringLiteral("Load the IP settings of any file"), infoPanel);
+        new QCheckBox(QStringLiteral("Load the &IP settings of any file"), infoPanel);
     CkBox_fileAddress->setObjectName(QStringLiteral("CkBox_fileAddress"));
     CkBox_fileAddress->setToolTip(
         QStringLiteral("IP mode, IP address, subnet mask and gateway are loaded only from a "
@@ -61,7 +61,7 @@ void TcfgForm::saveFileBtnClick()
     if (!result.passed()) {
         if (result.kind == CollectResult::Kind::NotAnInteger)
             writeLog(QStringLiteral("checkBeforeSave"));
-        links_.prompter->showError(result.message);
+        prompter().showError(result.message);
         return;
     }
     const QString path = filePicker().saveFile(this, QStringLiteral("Save settings to file"),
@@ -71,7 +71,7 @@ void TcfgForm::saveFileBtnClick()
     const QByteArray json = SettingsEdit::fileJson(
         toSave, QString::fromLatin1(deviceIp_, strnlen(deviceIp_, sizeof deviceIp_)));
     if (const QString error = writeRegularFile(path, json); !error.isEmpty()) {
-        links_.prompter->showError(error);
+        prompter().showError(error);
         return;
     }
     writeLog(QStringLiteral("settings saved to %1").arg(path));
@@ -86,7 +86,7 @@ void TcfgForm::loadFileBtnClick()
     SettingsFile file;
     const QString problem = SettingsEdit::readFile(path, file);
     if (!problem.isEmpty()) {
-        links_.prompter->showError(problem);
+        prompter().showError(problem);
         return;
     }
     // A backup of another module would otherwise give this one its address.
@@ -104,7 +104,7 @@ void TcfgForm::loadFileBtnClick()
     const QString refused =
         SettingsEdit::apply(file.assignments, nullptr, now, true, &loadedRecord_);
     if (!refused.isEmpty()) {
-        links_.prompter->showError(refused);
+        prompter().showError(refused);
         return;
     }
     // An address the file leaves as it is stays as shown, empty included.

@@ -3,6 +3,7 @@
 #include "firmware/FirmwareRecognition.h"
 #include "firmware/QtFilePicker.h"
 #include "handover/Prompter.h"
+#include "platform/DialogPlacement.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,7 +13,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 namespace tvx {
 
@@ -103,8 +103,7 @@ Prompter& FirmwareDialog::prompter()
 void FirmwareDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (QScreen* s = screen())
-        move(s->availableGeometry().center() - rect().center());
+    centreOverParent(this);
 }
 
 int FirmwareDialog::checkFirmwareFile(const QString& path)
