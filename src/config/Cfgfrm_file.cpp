@@ -9,10 +9,12 @@
 #include "config/SettingsEdit.h"
 #include "firmware/QtFilePicker.h"
 #include "handover/Prompter.h"
+#include "platform/DocumentsPath.h"
 #include "platform/RegularFile.h"
 
 #include <QCheckBox>
 #include <QFrame>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include <cstring>
@@ -64,8 +66,9 @@ void TcfgForm::saveFileBtnClick()
         prompter().showError(result.message);
         return;
     }
-    const QString path = filePicker().saveFile(this, QStringLiteral("Save settings to file"),
-                                               QString(), kFileFilter);
+    const QString path = filePicker().saveFile(
+        this, QStringLiteral("Save settings to file"),
+        suggestedFilePath(Edit_devName->text(), QStringLiteral("json")), kFileFilter);
     if (path.isEmpty())
         return;
     const QByteArray json = SettingsEdit::fileJson(
@@ -80,7 +83,7 @@ void TcfgForm::saveFileBtnClick()
 void TcfgForm::loadFileBtnClick()
 {
     const QString path = filePicker().openFile(this, QStringLiteral("Load settings from file"),
-                                               QString(), kFileFilter);
+                                               documentsFolder(), kFileFilter);
     if (path.isEmpty())
         return;
     SettingsFile file;
