@@ -15,7 +15,7 @@ namespace placement {
 
 // Room for a title bar and borders before the window system has said how
 // large they are (which it does only once the window is shown).
-inline const QMargins kFrameAllowance(0, 32, 0, 0);
+inline const QMargins kFrameAllowance(8, 32, 8, 8);
 
 // The client rectangle of a window that wants `wanted`: as large as that, but
 // no larger than fits `area` with its frame, and moved as little as needed so

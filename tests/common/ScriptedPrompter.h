@@ -23,6 +23,7 @@ public:
         QString text;
         QString subject; // the module named in a line of its own, if any
         QPointer<QObject> owner; // the window the box would belong to; null: the default
+        QString ownerName; // that window's object name, kept after the window is gone
     };
 
     void showError(const QString& text) override;
