@@ -168,11 +168,13 @@ void TmainForm::createDesktopHabits()
     deviceListView->installEventFilter(
         new EventHook([this](QEvent* event) { return deskKeyEvent(event); }, this));
 
-    // A 14-character device name fits its column; the last column takes the
-    // width that is left.
+    // A 14-character device name fits its column: 14 characters as wide as
+    // the average letter, capitals included, or digit; the last column takes
+    // the width that is left.
     QHeaderView* header = deviceListView->header();
     const QFontMetrics metrics(deviceListView->font());
-    const int nameWidth = metrics.horizontalAdvance(QString(14, QLatin1Char('W'))) + 12;
+    const QString sample = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    const int nameWidth = metrics.horizontalAdvance(sample) * 14 / int(sample.size()) + 12;
     const int nameColumn = 1 + CellDeviceName;
     deviceListView->setColumnWidth(nameColumn,
                                    std::max(deviceListView->columnWidth(nameColumn), nameWidth));

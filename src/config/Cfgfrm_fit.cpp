@@ -14,6 +14,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 
 #include <algorithm>
 #include <cstring>
@@ -108,6 +109,13 @@ void TcfgForm::placeOnScreen()
         return;
     const QRect area = screen->availableGeometry();
     QRect place = placement::fitWindow(kHome, area);
+    // Too low for the pages: wide enough for them and the scroll bar beside
+    // them, where the screen has the room.
+    if (place.height() < kHome.height())
+        place = placement::fitWindow(
+            QRect(kHome.topLeft(),
+                  kHome.size() + QSize(style()->pixelMetric(QStyle::PM_ScrollBarExtent), 0)),
+            area);
     // The newest configuration window still open is where the next one
     // begins, one step further on: two windows never lie on top of each other.
     if (QWidget* owner = parentWidget()) {

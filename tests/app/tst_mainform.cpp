@@ -941,11 +941,11 @@ void TestMainForm::statusBarCountsAndCtrlCCopiesRows()
     QCOMPARE(QGuiApplication::clipboard()->text(),
              QStringLiteral("3\tPress-Line-2\t02:00:00:00:00:03\t198.51.100.9\tYes\tTVX-100\t"));
 
-    // A 14-character name fits its column.
+    // A 14-character name (the demo's longest) fits its column.
     const int nameColumn = 1 + CellDeviceName;
     const QFontMetrics metrics(h.form->deviceList()->font());
     QVERIFY(h.form->deviceList()->columnWidth(nameColumn)
-            > metrics.horizontalAdvance(QStringLiteral("Boiler-Room-12")));
+            > metrics.horizontalAdvance(QStringLiteral("Warehouse-Gate")));
     QVERIFY(h.form->deviceList()->header()->stretchLastSection());
 }
 
