@@ -174,7 +174,7 @@ void TmainForm::createDesktopHabits()
     QHeaderView* header = deviceListView->header();
     const QFontMetrics metrics(deviceListView->font());
     const QString sample = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
-    const int nameWidth = metrics.horizontalAdvance(sample) * 14 / int(sample.size()) + 12;
+    const int nameWidth = metrics.horizontalAdvance(sample) * 14 / int(sample.size()) + 8;
     const int nameColumn = 1 + CellDeviceName;
     deviceListView->setColumnWidth(nameColumn,
                                    std::max(deviceListView->columnWidth(nameColumn), nameWidth));
