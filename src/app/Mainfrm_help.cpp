@@ -173,7 +173,8 @@ void TmainForm::createDesktopHabits()
     // the width that is left.
     QHeaderView* header = deviceListView->header();
     const QFontMetrics metrics(deviceListView->font());
-    const QString sample = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
+    const QString sample =
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789");
     const int nameWidth = metrics.horizontalAdvance(sample) * 14 / int(sample.size()) + 8;
     const int nameColumn = 1 + CellDeviceName;
     deviceListView->setColumnWidth(nameColumn,
