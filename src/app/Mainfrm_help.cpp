@@ -6,6 +6,7 @@
 // technology.
 #include "app/AboutBox.h"
 #include "app/Mainfrm.h"
+#include "app/PopupAccessibility.h"
 
 #include "config/DeviceListText.h"
 #include "discovery/DeviceListFilter.h"
@@ -154,6 +155,7 @@ void TmainForm::createDesktopHabits()
     connect(devices_, &QAbstractItemModel::modelReset, this, later);
     updateDeviceCounts();
 
+    installPopupAccessibility();
     auto* keys = new WindowKeysFirst(this, this);
     deviceFilterEdit->installEventFilter(keys);
     deviceFilterEdit->setAccessibleName(QStringLiteral("Filter"));

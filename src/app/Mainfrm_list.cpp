@@ -267,10 +267,11 @@ void TmainForm::applyDeviceFilter(const QString& text)
 
 QMenu* TmainForm::deviceContextMenu()
 {
-    auto* menu = new QMenu(deviceListView);
+    // Without a parent widget, so that assistive technology finds it where it
+    // looks for windows, among the application's children; its name says
+    // what it is for.
+    auto* menu = new QMenu;
     menu->setObjectName(QStringLiteral("deviceContextMenu"));
-    // A popup is no child of the window for assistive technology: its name
-    // says what it is for.
     menu->setTitle(QStringLiteral("Module"));
     menu->setAccessibleName(QStringLiteral("Module menu"));
     menu->setAccessibleDescription(selectedModuleLine());
