@@ -1,6 +1,5 @@
 #include "app/Mainfrm.h"
 
-#include "app/AboutBox.h"
 #include "app/ModuleTitle.h"
 #include "discovery/DeviceRegistry.h"
 #include "discovery/Sipdlg.h"
@@ -66,21 +65,19 @@ void TmainForm::createControls()
     move(kPlacement.topLeft());
     placeOnScreen();
 
-    File1 = menuBar()->addMenu(QStringLiteral("File"));
+    File1 = menuBar()->addMenu(QStringLiteral("&File"));
     File1->setObjectName(QStringLiteral("File1"));
-    Exit1 = File1->addAction(QStringLiteral("Exit"));
+    Exit1 = File1->addAction(QStringLiteral("E&xit"));
     Exit1->setObjectName(QStringLiteral("Exit1"));
+    Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(Exit1, &QAction::triggered, this, &TmainForm::Exit1Click);
-    exportAction = new QAction(QStringLiteral("Export device list\u2026"), File1);
+    exportAction = new QAction(QStringLiteral("&Export device list\u2026"), File1);
     exportAction->setObjectName(QStringLiteral("exportAction"));
     File1->insertAction(Exit1, exportAction);
     File1->insertSeparator(Exit1);
     connect(exportAction, &QAction::triggered, this, &TmainForm::exportDeviceListClick);
     createDeviceMenu();
-    QMenu* Help1 = menuBar()->addMenu(QStringLiteral("Help"));
-    Help1->setObjectName(QStringLiteral("Help1"));
-    connect(Help1->addAction(QStringLiteral("About Tarvanix Utility\u2026")), &QAction::triggered,
-            this, [this] { AboutBox::showFor(this); });
+    createHelpMenu();
 
     setWindowIcon(QIcon(QStringLiteral(":/tarvanix/tarvanix-utility.png")));
 
@@ -99,7 +96,7 @@ void TmainForm::createControls()
     ControlBar1->addWidget(ToolBar1);
     exitBtn = new QToolButton(ToolBar1);
     exitBtn->setObjectName(QStringLiteral("exitBtn"));
-    exitBtn->setText(QStringLiteral("Exit"));
+    exitBtn->setText(QStringLiteral("E&xit"));
     // Drawn from the vector image where the svg plugin is there, so it stays
     // sharp when the desktop scales the window.
     const bool svg = QImageReader::supportedImageFormats().contains("svg");
@@ -171,6 +168,7 @@ void TmainForm::createControls()
     mainSplitter->setSizes({treeWidth, 785 - treeWidth});
     mainSplitter->setStretchFactor(0, 0);
     mainSplitter->setStretchFactor(1, 1);
+    createDesktopHabits();
 }
 
 void TmainForm::showEvent(QShowEvent* event)
@@ -431,6 +429,7 @@ void TmainForm::Exit1Click()
 
 void TmainForm::closeEvent(QCloseEvent* event)
 {
+    keepPlacement();
     FormClose();
     event->accept();
     // Configuration windows, a progress window or a message box may still be

@@ -14,10 +14,13 @@
 #include <memory>
 
 class QAction;
+class QEvent;
+class QLabel;
 class QLineEdit;
 class QPoint;
 class QMenu;
 class QPlainTextEdit;
+class QSettings;
 class QSplitter;
 class QToolBar;
 class QToolButton;
@@ -53,6 +56,9 @@ struct AppEnvironment {
     std::function<bool()> registerAddressControl = [] { return true; };
     // Ends the event loop once the main window has closed; tests record it.
     std::function<void()> quitApplication = [] { QCoreApplication::quit(); };
+    // Where the window's placement and the list's column widths are kept
+    // from one run to the next (nothing else is); none: nothing is kept.
+    std::shared_ptr<QSettings> settings;
 };
 
 // Device list sub-items (cells after the row caption).
@@ -174,6 +180,15 @@ public:
     // cannot be written (after saying so).
     bool exportDeviceList(const QString& path, bool json);
 
+    // Mainfrm_help.cpp. F1: the README in the desktop's viewer; false (after
+    // saying so) when there is none or nothing to show it with.
+    bool openManual();
+    // The selected rows as Ctrl+C copies them: tab-separated, in list order.
+    QString selectedRowsText() const;
+    void copySelectedRows();
+    // The status bar's text: "12 modules, 3 shown" ("12 modules" unfiltered).
+    static QString deviceCountText(int listed, int shown);
+
     // Waits, processing events, until every worker has ended (bounded), after
     // asking them all to stop. Used on exit so no temporary entry outlives us.
     // True when none is left.
@@ -189,6 +204,14 @@ private:
     void createDeviceList(QWidget* parent);
     void createDeviceMenu();
     void placeOnScreen();
+    // Mainfrm_help.cpp
+    void createHelpMenu();
+    void createDesktopHabits();
+    void updateDeviceCounts();
+    void openRowMenuFromKeyboard();
+    bool deskKeyEvent(QEvent* event);
+    void restorePlacement();
+    void keepPlacement();
     void exportDeviceListClick();
     void FormClose();
     void FormDestroy();
@@ -223,6 +246,7 @@ private:
     DeviceListFilter* deviceFilter_ = nullptr;
     QSplitter* gridSplitter = nullptr;
     QPlainTextEdit* msgMemo = nullptr;
+    QLabel* deviceCounts_ = nullptr;
 
     bool shownOnce_ = false;
     bool networkReady_ = false;

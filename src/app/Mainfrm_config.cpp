@@ -19,12 +19,11 @@ void TmainForm::openConfigWindow(const char* macText, const SettingsRecord& reco
     // whatever later searches list.
     links.moduleHold =
         devices().hold(QString::fromLatin1(macText, static_cast<int>(strnlen(macText, 17))));
+    // Several may be open at once: the title and every box say which module
+    // each is for (the row's line, else as the record names the module).
+    links.moduleLine = prompter().subject();
     auto* form = new TcfgForm(this, links, macText, record);
-    // Several may be open at once: the title says which module each is for.
-    QString module = prompter().subject();
-    if (module.isEmpty())
-        module = QString::fromLatin1(macText, static_cast<int>(strnlen(macText, 17)));
-    form->setWindowTitle(form->windowTitle() + QStringLiteral(" \u2014 ") + module);
+    form->setWindowTitle(form->windowTitle() + QStringLiteral(" \u2014 ") + form->moduleLine());
     form->show();
 }
 

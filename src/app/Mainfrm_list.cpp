@@ -8,6 +8,7 @@
 #include "discovery/DeviceListFilter.h"
 #include "discovery/DeviceRegistry.h"
 #include "handover/Prompter.h"
+#include "platform/DocumentsPath.h"
 #include "platform/RegularFile.h"
 
 #include <QAction>
@@ -200,7 +201,7 @@ QColor TmainForm::deviceRowColour(int row) const
 
 void TmainForm::createDeviceMenu()
 {
-    deviceMenu = menuBar()->addMenu(QStringLiteral("Device"));
+    deviceMenu = menuBar()->addMenu(QStringLiteral("&Device"));
     deviceMenu->setObjectName(QStringLiteral("deviceMenu"));
     const auto add = [this](const QString& text, const QKeySequence& keys, auto run) {
         QAction* action = deviceMenu->addAction(text);
@@ -209,16 +210,16 @@ void TmainForm::createDeviceMenu()
         connect(action, &QAction::triggered, this, run);
         return action;
     };
-    add(QStringLiteral("Broadcast"), QKeySequence(Qt::Key_F5),
+    add(QStringLiteral("&Broadcast"), QKeySequence(Qt::Key_F5),
         [this] { runFunction(QStringLiteral("Broadcast")); });
-    add(QStringLiteral("Search by IP"), QKeySequence(Qt::CTRL | Qt::Key_I),
+    add(QStringLiteral("Search by &IP"), QKeySequence(Qt::CTRL | Qt::Key_I),
         [this] { runFunction(QStringLiteral("Search by IP")); });
     deviceMenu->addSeparator();
-    add(QStringLiteral("Configure"), QKeySequence(Qt::CTRL | Qt::Key_O),
+    add(QStringLiteral("&Configure"), QKeySequence(Qt::CTRL | Qt::Key_O),
         [this] { deviceListViewDblClick(); });
-    upgradeAction = add(QStringLiteral("Upgrade"), QKeySequence(Qt::CTRL | Qt::Key_U),
+    upgradeAction = add(QStringLiteral("&Upgrade"), QKeySequence(Qt::CTRL | Qt::Key_U),
                         [this] { runFunction(QStringLiteral("Upgrade")); });
-    rebootAction = add(QStringLiteral("Reboot"), QKeySequence(Qt::CTRL | Qt::Key_R),
+    rebootAction = add(QStringLiteral("&Reboot"), QKeySequence(Qt::CTRL | Qt::Key_R),
                        [this] { runFunction(QStringLiteral("Reboot")); });
     // As the tree: Upgrade and Reboot only once a search has found modules.
     upgradeAction->setEnabled(false);
@@ -242,8 +243,8 @@ QString TmainForm::selectedModuleLine() const
     const int row = firstSelectedRow();
     if (row < 0)
         return {};
-    return QStringLiteral("%1  %2  %3")
-        .arg(deviceCell(row, CellDeviceName), deviceCell(row, CellIp), deviceCell(row, CellMac));
+    return moduleLine(deviceCell(row, CellDeviceName), deviceCell(row, CellIp),
+                      deviceCell(row, CellMac));
 }
 
 void TmainForm::applyDeviceFilter(const QString& text)
@@ -266,25 +267,31 @@ void TmainForm::applyDeviceFilter(const QString& text)
 
 QMenu* TmainForm::deviceContextMenu()
 {
-    auto* menu = new QMenu(deviceListView);
+    // Without a parent widget, so that assistive technology finds it where it
+    // looks for windows, among the application's children; its name says
+    // what it is for.
+    auto* menu = new QMenu;
     menu->setObjectName(QStringLiteral("deviceContextMenu"));
-    connect(menu->addAction(QStringLiteral("Configure")), &QAction::triggered, this,
+    menu->setTitle(QStringLiteral("Module"));
+    menu->setAccessibleName(QStringLiteral("Module menu"));
+    menu->setAccessibleDescription(selectedModuleLine());
+    connect(menu->addAction(QStringLiteral("&Configure")), &QAction::triggered, this,
             [this] { deviceListViewDblClick(); });
-    QAction* upgrade = menu->addAction(QStringLiteral("Upgrade"));
+    QAction* upgrade = menu->addAction(QStringLiteral("&Upgrade"));
     upgrade->setEnabled(upgradeAction->isEnabled());
     connect(upgrade, &QAction::triggered, this, [this] { runFunction(QStringLiteral("Upgrade")); });
-    QAction* reboot = menu->addAction(QStringLiteral("Reboot"));
+    QAction* reboot = menu->addAction(QStringLiteral("&Reboot"));
     reboot->setEnabled(rebootAction->isEnabled());
     connect(reboot, &QAction::triggered, this, [this] { runFunction(QStringLiteral("Reboot")); });
     menu->addSeparator();
-    connect(menu->addAction(QStringLiteral("Copy IP address")), &QAction::triggered, this,
+    connect(menu->addAction(QStringLiteral("Copy &IP address")), &QAction::triggered, this,
             [this] { copySelectedCell(CellIp); });
-    connect(menu->addAction(QStringLiteral("Copy MAC address")), &QAction::triggered, this,
+    connect(menu->addAction(QStringLiteral("Copy &MAC address")), &QAction::triggered, this,
             [this] { copySelectedCell(CellMac); });
     menu->addSeparator();
-    connect(menu->addAction(QStringLiteral("Open web console")), &QAction::triggered, this,
+    connect(menu->addAction(QStringLiteral("Open &web console")), &QAction::triggered, this,
             &TmainForm::openWebConsole);
-    connect(menu->addAction(QStringLiteral("Serial port\u2026")), &QAction::triggered, this,
+    connect(menu->addAction(QStringLiteral("&Serial port\u2026")), &QAction::triggered, this,
             [this] {
                 if (const int row = firstSelectedRow(); row >= 0)
                     (new TserialPortDlg(this, deviceCell(row, CellDeviceName),
@@ -311,8 +318,11 @@ void TmainForm::openWebConsole()
     url.setScheme(QStringLiteral("http"));
     url.setHost(deviceCell(row, CellIp));
     url.setPath(QStringLiteral("/"));
-    if (url.isValid())
-        QDesktopServices::openUrl(url);
+    // Where no browser is set up the desktop cannot say so itself.
+    const PromptSubject subject(*env_.prompter, selectedModuleLine());
+    if (url.isValid() && !QDesktopServices::openUrl(url))
+        env_.prompter->showError(
+            QStringLiteral("No web browser could be started for %1").arg(url.toString()));
 }
 
 bool TmainForm::exportDeviceList(const QString& path, bool json)
@@ -337,9 +347,10 @@ void TmainForm::exportDeviceListClick()
     const QString csv = QStringLiteral("CSV (*.csv)");
     const QString json = QStringLiteral("JSON (*.json)");
     QString chosen;
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export device list"),
-                                                QStringLiteral("devices.csv"),
-                                                csv + QStringLiteral(";;") + json, &chosen);
+    QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export device list"),
+        suggestedFilePath(QStringLiteral("devices"), QStringLiteral("csv")),
+        csv + QStringLiteral(";;") + json, &chosen);
     if (path.isEmpty())
         return;
     const bool asJson =

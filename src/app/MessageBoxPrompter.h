@@ -6,7 +6,8 @@ class QWidget;
 
 namespace tvx {
 
-// The prompts as real message boxes, parented to the main window.
+// The prompts as real message boxes, parented to the window that owns the
+// prompt (Prompter::owner), else to the main window.
 class MessageBoxPrompter : public Prompter {
 public:
     explicit MessageBoxPrompter(QWidget* parent = nullptr) : parent_(parent) {}

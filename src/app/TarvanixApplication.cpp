@@ -1,5 +1,6 @@
 #include "app/TarvanixApplication.h"
 
+#include "app/PopupAccessibility.h"
 #include "handover/Prompter.h"
 
 #include <QFont>
@@ -15,6 +16,7 @@ TarvanixApplication::TarvanixApplication(int& argc, char** argv) : QApplication(
     QFont font = QApplication::font();
     font.setPointSize(8);
     QApplication::setFont(font);
+    installPopupAccessibility();
 }
 
 bool TarvanixApplication::notify(QObject* receiver, QEvent* event)

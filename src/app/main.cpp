@@ -6,6 +6,8 @@
 #include "app/TarvanixApplication.h"
 #include "net/SystemNetTables.h"
 
+#include <QSettings>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +74,11 @@ int main(int argc, char* argv[])
     tvx::AppEnvironment env;
     env.prompter = &prompter;
     env.netTables = netTables;
+    // Only the window's placement and the list's column widths, in
+    // ~/.config/tarvanix-utility/tarvanix-utility.conf.
+    env.settings = std::make_shared<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                               QStringLiteral("tarvanix-utility"),
+                                               QStringLiteral("tarvanix-utility"));
     auto mainForm = tvx::createAppWindows(env);
     prompter.setParent(mainForm.get());
 

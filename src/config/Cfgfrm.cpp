@@ -2,6 +2,7 @@
 
 #include "config/CfgItems.h"
 #include "firmware/FilePicker.h"
+#include "handover/WindowPrompter.h"
 #include "platform/Ipv4AddressEdit.h"
 
 #include <QApplication>
@@ -171,10 +172,11 @@ TcfgForm::TcfgForm(QWidget* parent, CfgFormLinks links, const char* macText,
     QFont f = QApplication::font();
     f.setPointSize(8);
     setFont(f);
-    setFixedSize(550, 499);
-    move(207, 113);
+    prompter_ = std::make_shared<WindowPrompter>(*links_.prompter, this, moduleLine());
     createControls();
     connectHandlers();
+    describeForAssistiveTechnology();
+    placeOnScreen();
 }
 
 TcfgForm::~TcfgForm() = default;
@@ -186,9 +188,10 @@ Ipv4AddressEdit* TcfgForm::addressControl(int index) const
 
 void TcfgForm::createControls()
 {
+    createScrollArea();
     createInfoPanel();
 
-    PageControl_cfg = new QTabWidget(this);
+    PageControl_cfg = new QTabWidget(cfgPage);
     PageControl_cfg->setObjectName(QStringLiteral("PageControl_cfg"));
     PageControl_cfg->setGeometry(4, 82, 541, 370);
     TabSheet1 = new QWidget;
@@ -206,11 +209,11 @@ void TcfgForm::createControls()
     PageControl_cfg->setCurrentIndex(0);
 
     saveModuleBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogSaveButton),
-                                    QStringLiteral("Save to Module"), this);
+                                    QStringLiteral("&Save to Module"), this);
     saveModuleBtn->setObjectName(QStringLiteral("saveModuleBtn"));
     saveModuleBtn->setGeometry(358, 464, 106, 27);
     abortBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
-                               QStringLiteral("Abort"), this);
+                               QStringLiteral("&Abort"), this);
     abortBtn->setObjectName(QStringLiteral("abortBtn"));
     abortBtn->setGeometry(468, 464, 75, 27);
     createFileControls();
@@ -219,7 +222,7 @@ void TcfgForm::createControls()
 void TcfgForm::createInfoPanel()
 {
     const QFont bold = valueFont(font());
-    infoPanel = addPanel(this, "infoPanel", QRect(2, 2, 543, 74), QFrame::Panel);
+    infoPanel = addPanel(cfgPage, "infoPanel", QRect(2, 2, 543, 74), QFrame::Panel);
 
     Image1 = new QLabel(infoPanel);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -406,10 +409,10 @@ void TcfgForm::createPasswordPage(QWidget* page)
     addLabel(page, QStringLiteral("Conform"), 16, 60, 96);
     Edit_retryPasswd = addPassword("Edit_retryPasswd", 56);
     addSeparator(page, QRect(16, 96, 240, 2));
-    Save_Btn = new QPushButton(QStringLiteral("Save"), page);
+    Save_Btn = new QPushButton(QStringLiteral("Sav&e"), page);
     Save_Btn->setObjectName(QStringLiteral("Save_Btn"));
     Save_Btn->setGeometry(96, 112, 75, 25);
-    Cancel_Btn = new QPushButton(QStringLiteral("Cancel"), page);
+    Cancel_Btn = new QPushButton(QStringLiteral("&Cancel"), page);
     Cancel_Btn->setObjectName(QStringLiteral("Cancel_Btn"));
     Cancel_Btn->setGeometry(176, 112, 75, 25);
 }

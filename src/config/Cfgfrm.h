@@ -18,6 +18,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QTabWidget;
 
 namespace tvx {
@@ -26,6 +27,7 @@ class FilePicker;
 class HostNetwork;
 class Ipv4AddressEdit;
 class Prompter;
+class WindowPrompter;
 class TtcpPrgForm;
 
 // What a configuration window uses from the program around it, given rather
@@ -44,6 +46,9 @@ struct CfgFormLinks {
     // Whatever keeps the module known while the window lives (its shared
     // address, for one); released with the window.
     std::shared_ptr<void> moduleHold;
+    // The module as the window's prompts name it (device name, IP, MAC);
+    // empty: as the record read from it names it.
+    QString moduleLine;
 };
 
 // The configuration window of one module: a modeless window, one per opened
@@ -96,11 +101,25 @@ public:
     // The file dialogs; tests give one that answers for the user.
     void setFilePicker(FilePicker* picker) { picker_ = picker; }
 
+    // The module this window is for, as its prompts name it.
+    QString moduleLine() const;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Cfgfrm_fit.cpp: the fixed-geometry pages in a scroll area, the buttons
+    // below it, the window's first place and its name for assistive
+    // technology.
+    void createScrollArea();
+    void layoutFrame();
+    void placeOnScreen();
+    void describeForAssistiveTechnology();
+    // Every box this window shows: its own, naming its module.
+    Prompter& prompter();
+
     // Cfgfrm.cpp: construction.
     void createControls();
     void createInfoPanel();
@@ -153,6 +172,9 @@ private:
     // Selecting items during the load runs no change handler.
     bool loading_ = false;
 
+    std::shared_ptr<WindowPrompter> prompter_;
+    QScrollArea* cfgScroll = nullptr;
+    QWidget* cfgPage = nullptr;
     QFrame* infoPanel = nullptr;
     QLabel* Image1 = nullptr;
     QLineEdit* Edit_fmwVer = nullptr;

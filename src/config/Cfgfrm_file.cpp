@@ -9,10 +9,12 @@
 #include "config/SettingsEdit.h"
 #include "firmware/QtFilePicker.h"
 #include "handover/Prompter.h"
+#include "platform/DocumentsPath.h"
 #include "platform/RegularFile.h"
 
 #include <QCheckBox>
 #include <QFrame>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include <cstring>
@@ -27,14 +29,14 @@ void TcfgForm::createFileControls()
 {
     // The right of the info panel is free; the controls of the pages keep
     // their places.
-    saveFileBtn = new QPushButton(QStringLiteral("Save settings to file…"), infoPanel);
+    saveFileBtn = new QPushButton(QStringLiteral("Save settings to &file…"), infoPanel);
     saveFileBtn->setObjectName(QStringLiteral("saveFileBtn"));
     saveFileBtn->setGeometry(352, 5, 185, 22);
-    loadFileBtn = new QPushButton(QStringLiteral("Load settings from file…"), infoPanel);
+    loadFileBtn = new QPushButton(QStringLiteral("&Load settings from file…"), infoPanel);
     loadFileBtn->setObjectName(QStringLiteral("loadFileBtn"));
     loadFileBtn->setGeometry(352, 29, 185, 22);
     CkBox_fileAddress =
-        new QCheckBox(QStringLiteral("Load the IP settings of any file"), infoPanel);
+        new QCheckBox(QStringLiteral("Load the &IP settings of any file"), infoPanel);
     CkBox_fileAddress->setObjectName(QStringLiteral("CkBox_fileAddress"));
     CkBox_fileAddress->setToolTip(
         QStringLiteral("IP mode, IP address, subnet mask and gateway are loaded only from a "
@@ -61,17 +63,18 @@ void TcfgForm::saveFileBtnClick()
     if (!result.passed()) {
         if (result.kind == CollectResult::Kind::NotAnInteger)
             writeLog(QStringLiteral("checkBeforeSave"));
-        links_.prompter->showError(result.message);
+        prompter().showError(result.message);
         return;
     }
-    const QString path = filePicker().saveFile(this, QStringLiteral("Save settings to file"),
-                                               QString(), kFileFilter);
+    const QString path = filePicker().saveFile(
+        this, QStringLiteral("Save settings to file"),
+        suggestedFilePath(Edit_devName->text(), QStringLiteral("json")), kFileFilter);
     if (path.isEmpty())
         return;
     const QByteArray json = SettingsEdit::fileJson(
         toSave, QString::fromLatin1(deviceIp_, strnlen(deviceIp_, sizeof deviceIp_)));
     if (const QString error = writeRegularFile(path, json); !error.isEmpty()) {
-        links_.prompter->showError(error);
+        prompter().showError(error);
         return;
     }
     writeLog(QStringLiteral("settings saved to %1").arg(path));
@@ -80,13 +83,13 @@ void TcfgForm::saveFileBtnClick()
 void TcfgForm::loadFileBtnClick()
 {
     const QString path = filePicker().openFile(this, QStringLiteral("Load settings from file"),
-                                               QString(), kFileFilter);
+                                               documentsFolder(), kFileFilter);
     if (path.isEmpty())
         return;
     SettingsFile file;
     const QString problem = SettingsEdit::readFile(path, file);
     if (!problem.isEmpty()) {
-        links_.prompter->showError(problem);
+        prompter().showError(problem);
         return;
     }
     // A backup of another module would otherwise give this one its address.
@@ -104,7 +107,7 @@ void TcfgForm::loadFileBtnClick()
     const QString refused =
         SettingsEdit::apply(file.assignments, nullptr, now, true, &loadedRecord_);
     if (!refused.isEmpty()) {
-        links_.prompter->showError(refused);
+        prompter().showError(refused);
         return;
     }
     // An address the file leaves as it is stays as shown, empty included.

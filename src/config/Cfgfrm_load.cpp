@@ -54,8 +54,7 @@ void TcfgForm::createAddressControls()
         ipControls_[static_cast<size_t>(i)] = control;
         if (!control) {
             if (links_.prompter)
-                links_.prompter->showError(
-                    QStringLiteral("create ip control failed: %1").arg(error));
+                prompter().showError(QStringLiteral("create ip control failed: %1").arg(error));
             continue;
         }
         control->setObjectName(QStringLiteral("ipControl%1").arg(i));

@@ -6,6 +6,7 @@
 #include "config/RecordText.h"
 #include "handover/Prompter.h"
 #include "handover/RunToken.h"
+#include "handover/WindowPrompter.h"
 #include "handover/WorkerLink.h"
 #include "handover/WorkerThread.h"
 #include "platform/Ipv4AddressEdit.h"
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 
 #include <memory>
+#include <utility>
 
 namespace tvx {
 
@@ -71,10 +73,10 @@ bool TcfgForm::checkBeforeSave()
     case CollectResult::Kind::NotAnInteger:
         if (links_.log)
             links_.log(QStringLiteral("checkBeforeSave"));
-        links_.prompter->showError(result.message);
+        prompter().showError(result.message);
         return false;
     case CollectResult::Kind::Refused:
-        links_.prompter->showError(result.message);
+        prompter().showError(result.message);
         return false;
     }
     return false;
@@ -84,7 +86,7 @@ void TcfgForm::saveModuleBtnClick()
 {
     if (!checkBeforeSave())
         return;
-    if (!links_.prompter->askConfirm(QStringLiteral("Are you sure to save settings to device?")))
+    if (!prompter().askConfirm(QStringLiteral("Are you sure to save settings to device?")))
         return;
     runSave();
 }
@@ -96,11 +98,21 @@ void TcfgForm::runSave()
     // The token is the window's `writeResult`: shared with the worker, it
     // stays valid for a cancelled worker that finishes after we have closed.
     auto token = std::make_shared<RunToken>();
-    WorkerLink link(token, progress, links_.prompter, links_.log, 100);
-    link.keepWhileRunning(links_.moduleHold);
+    // The worker's boxes are this window's; its prompter and the module's
+    // hold stay for as long as the worker runs, also after the window is gone.
+    WorkerLink link(token, progress, prompter_.get(), links_.log, 100);
+    link.keepWhileRunning(std::make_shared<std::pair<std::shared_ptr<void>, std::shared_ptr<void>>>(
+        links_.moduleHold, prompter_));
     WorkerThread::start(std::make_unique<TCPcmdsetThread>(std::move(link), links_.network, record_,
                                                           deviceMac_, deviceIp_));
-    if (!runModalOperation(progress, *token)) {
+    bool ended;
+    {
+        // Over this window, not the main window, which would otherwise come
+        // to the front when the progress window closes.
+        const ProgressLoan loan(progress, this);
+        ended = runModalOperation(progress, *token);
+    }
+    if (!ended) {
         close();
         return;
     }
@@ -110,16 +122,16 @@ void TcfgForm::runSave()
     if (outcome.done()) {
         // This window is closing: only what it was given is used from here on.
         const CfgFormLinks links = links_;
+        const std::shared_ptr<WindowPrompter> prompter = prompter_;
         close();
-        if (links.prompter->askFinished(
-                QStringLiteral("Save to Module OK! \r\nDevice rebooting now! \r\n"
-                               "Broadcast search to refresh table?"))
+        if (prompter->askFinished(QStringLiteral("Save to Module OK! \r\nDevice rebooting now! \r\n"
+                                                 "Broadcast search to refresh table?"))
             && links.searchAgain)
             links.searchAgain();
         return;
     }
     if (!outcome.message.isEmpty())
-        links_.prompter->showError(outcome.message);
+        prompter().showError(outcome.message);
     // Another module answered and nothing was written: the entries stay, so
     // that the user can try again or save them to a file.
     if (outcome.code == kOtherModuleResult)
@@ -133,12 +145,12 @@ void TcfgForm::Save_BtnClick()
     if (newPassword != Edit_retryPasswd->text()) {
         // A mismatch also withdraws a password accepted earlier.
         record_.passwdChg = 0;
-        links_.prompter->showError(QStringLiteral("Confirm password isn't match for new password"));
+        prompter().showError(QStringLiteral("Confirm password isn't match for new password"));
         return;
     }
     record_.passwdChg = 1;
     storeField(record_.newPasswd, newPassword.toLatin1().left(8));
-    links_.prompter->showFinished(QStringLiteral("new password accepted"));
+    prompter().showFinished(QStringLiteral("new password accepted"));
 }
 
 void TcfgForm::Cancel_BtnClick()

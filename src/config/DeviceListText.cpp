@@ -5,6 +5,8 @@
 #include "config/SettingsEdit.h"
 #include "discovery/DeviceRegistry.h"
 
+#include <QAbstractItemModel>
+
 #include <array>
 
 namespace tvx {
@@ -30,6 +32,25 @@ QString csvCell(const QString& raw)
 }
 
 } // namespace
+
+QString tabSeparatedRows(const QAbstractItemModel& model, const QList<int>& rows)
+{
+    QStringList lines;
+    for (const int row : rows) {
+        QStringList cells;
+        for (int column = 0; column < model.columnCount(); ++column) {
+            QString cell = model.index(row, column).data().toString();
+            // A tab or line break inside a cell would start another one.
+            for (QChar& c : cell) {
+                if (c == QLatin1Char('\t') || c == QLatin1Char('\n') || c == QLatin1Char('\r'))
+                    c = QLatin1Char(' ');
+            }
+            cells << cell;
+        }
+        lines << cells.join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
 
 QList<int> allDeviceRows(const DeviceRegistry& devices)
 {

@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QString>
+
+class QAbstractItemModel;
 
 namespace tvx {
 
@@ -16,6 +19,9 @@ class DeviceRegistry;
 // write them.
 QByteArray deviceListCsv(const DeviceRegistry& devices, const QList<int>& rows);
 QByteArray deviceListJson(const DeviceRegistry& devices, const QList<int>& rows);
+// Rows of a list as the clipboard takes them: each row's cells as the list
+// shows them, tab-separated, one line each, no captions.
+QString tabSeparatedRows(const QAbstractItemModel& model, const QList<int>& rows);
 // Every row, in the registry's order.
 QList<int> allDeviceRows(const DeviceRegistry& devices);
 

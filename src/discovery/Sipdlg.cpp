@@ -1,14 +1,13 @@
 #include "discovery/Sipdlg.h"
 
 #include "handover/Prompter.h"
+#include "platform/DialogPlacement.h"
 #include "platform/Ipv4AddressEdit.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 #include <cerrno>
 #include <cstdio>
@@ -56,8 +55,7 @@ TsIPDlg::TsIPDlg(QWidget* parent, Prompter* prompter)
 void TsIPDlg::showEvent(QShowEvent* event)
 {
     if (!event->spontaneous()) {
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            move(screen->availableGeometry().center() - rect().center());
+        centreOverParent(this);
         FormShow();
     }
     QDialog::showEvent(event);

@@ -3,6 +3,8 @@
 #include "firmware/FirmwareRecognition.h"
 #include "firmware/QtFilePicker.h"
 #include "handover/Prompter.h"
+#include "platform/DialogPlacement.h"
+#include "platform/DocumentsPath.h"
 
 #include <QApplication>
 #include <QDir>
@@ -12,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 namespace tvx {
 
@@ -103,8 +104,7 @@ Prompter& FirmwareDialog::prompter()
 void FirmwareDialog::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (QScreen* s = screen())
-        move(s->availableGeometry().center() - rect().center());
+    centreOverParent(this);
 }
 
 int FirmwareDialog::checkFirmwareFile(const QString& path)
@@ -124,10 +124,10 @@ void FirmwareDialog::Btn_brsClick()
         picker_ = ownPicker_.get();
     }
     // Start where the file box points, so a second upgrade finds the folder
-    // of the first; otherwise in the home folder.
+    // of the first; otherwise in the documents folder.
     QString directory = QFileInfo(Edit_file->text()).absolutePath();
     if (Edit_file->text().isEmpty() || !QFileInfo(directory).isDir())
-        directory = QDir::homePath();
+        directory = documentsFolder();
     const QString picked = picker_->openFile(this, kTitle, directory, kFilter);
     if (!picked.isEmpty())
         Edit_file->setText(picked);

@@ -1,11 +1,12 @@
 #include "handover/ProgressForm.h"
 
 #include "handover/WorkerOutcome.h"
+#include "platform/DialogPlacement.h"
 
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScreen>
+#include <QShowEvent>
 
 #include <algorithm>
 
@@ -24,8 +25,6 @@ ProgressForm::ProgressForm(const ProgressFormLayout& layout, QWidget* parent)
         resize(layout.size);
     else
         setFixedSize(layout.size);
-    if (layout.screenPos.x() >= 0)
-        move(layout.screenPos);
 
     prgMsg = new QLabel(QStringLiteral("  "), this);
     prgMsg->setObjectName(QStringLiteral("prgMsg"));
@@ -43,6 +42,13 @@ ProgressForm::ProgressForm(const ProgressFormLayout& layout, QWidget* parent)
     cancelBtn->setObjectName(QStringLiteral("cancelBtn"));
     cancelBtn->setGeometry(layout.buttonRect);
     connect(cancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ProgressForm::showEvent(QShowEvent* event)
+{
+    if (!event->spontaneous())
+        centreOverParent(this);
+    QDialog::showEvent(event);
 }
 
 void ProgressForm::prepare()
@@ -103,6 +109,24 @@ void ProgressForm::closeProgress()
 {
     if (isVisible())
         done(QDialog::Rejected);
+}
+
+ProgressLoan::ProgressLoan(ProgressForm* form, QWidget* borrower) : form_(form)
+{
+    if (!form || !borrower || form->parentWidget() == borrower || form->isVisible())
+        return;
+    owner_ = form->parentWidget();
+    form->setParent(borrower, form->windowFlags());
+    lent_ = true;
+}
+
+ProgressLoan::~ProgressLoan()
+{
+    if (!lent_ || !form_)
+        return;
+    if (form_->isVisible())
+        form_->hide();
+    form_->setParent(owner_, form_->windowFlags());
 }
 
 bool runModalOperation(ProgressForm* form, RunToken& token, const std::function<bool()>& stillGoing)

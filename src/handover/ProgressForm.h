@@ -4,6 +4,7 @@
 #include "handover/RunToken.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <functional>
 
@@ -25,7 +26,6 @@ struct ProgressFormLayout {
     int barStep = 10;
     bool sizeable = false;
     bool keepAbove = false;
-    QPoint screenPos = QPoint(-1, -1); // (-1, -1): centred
 };
 
 // A modal progress window with a label `prgMsg`, a bar `prgBar` and a button
@@ -52,12 +52,32 @@ public:
     void closeProgress() override;
 
 protected:
+    // Over the window it belongs to, wherever that is now.
+    void showEvent(QShowEvent* event) override;
+
     QLabel* prgMsg;
     QProgressBar* prgBar;
     QPushButton* cancelBtn;
 
 private:
     int step_;
+};
+
+// Lends a progress window that the main window's operations share to another
+// window for one run: it is that window's child meanwhile (shown over it, and
+// that window is the active one again when it closes), and its first owner's
+// again afterwards.
+class ProgressLoan {
+public:
+    ProgressLoan(ProgressForm* form, QWidget* borrower);
+    ~ProgressLoan();
+    ProgressLoan(const ProgressLoan&) = delete;
+    ProgressLoan& operator=(const ProgressLoan&) = delete;
+
+private:
+    QPointer<ProgressForm> form_;
+    QPointer<QWidget> owner_;
+    bool lent_ = false;
 };
 
 // The modal part of every operation: prepares `form` and shows it modally

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QObject>
+#include <QPointer>
 #include <QString>
 
 namespace tvx {
@@ -28,9 +30,22 @@ public:
     void setSubject(const QString& line) { subject_ = line; }
     const QString& subject() const { return subject_; }
 
+    // The window the prompts belong to: a box is its child, shown over it,
+    // and the window is the active one again when the box closes. Null: the
+    // prompter's own default window.
+    void setOwner(QObject* window) { owner_ = window; }
+    QObject* owner() const { return owner_; }
+
 private:
     QString subject_;
+    QPointer<QObject> owner_;
 };
+
+// How a prompt names a module: device name, IP address and MAC, on one line.
+inline QString moduleLine(const QString& name, const QString& ip, const QString& mac)
+{
+    return QStringLiteral("%1  %2  %3").arg(name, ip, mac);
+}
 
 // Names a module in every prompt while it lives, then restores the previous one.
 class PromptSubject {

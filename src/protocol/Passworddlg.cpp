@@ -1,12 +1,12 @@
 #include "protocol/Passworddlg.h"
 
+#include "platform/DialogPlacement.h"
+
 #include <QEvent>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
-#include <QScreen>
 
 namespace tvx {
 
@@ -58,10 +58,7 @@ QString TPasswordDlg::password() const
 
 void TPasswordDlg::showEvent(QShowEvent* event)
 {
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.center() - rect().center());
-    }
+    centreOverParent(this);
     QDialog::showEvent(event);
     FormActivate();
 }

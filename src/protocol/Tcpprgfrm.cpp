@@ -15,7 +15,6 @@ ProgressFormLayout tcpLayout()
     l.barMaximum = 100;
     l.barStep = 10;
     l.keepAbove = true;
-    l.screenPos = QPoint(490, 306);
     return l;
 }
 } // namespace

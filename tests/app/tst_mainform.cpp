@@ -19,7 +19,9 @@
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
 
+#include <QAccessible>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDialog>
 #include <QFontMetrics>
 #include <QHeaderView>
@@ -31,7 +33,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QSettings>
 #include <QSplitter>
+#include <QStatusBar>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -61,6 +66,12 @@ DiscoveryRecord record(const char* mac, const char* ip, const char* name = "dev"
     std::strncpy(r.passwordState, password, sizeof r.passwordState - 1);
     std::strncpy(r.deviceMode, mode, sizeof r.deviceMode - 1);
     return r;
+}
+
+// A caption as it is shown: the "&" before a mnemonic letter only underlines it.
+QString shown(QString caption)
+{
+    return caption.remove(QLatin1Char('&'));
 }
 
 // One main window with its start-up windows over a fake host.
@@ -174,6 +185,11 @@ private slots:
     void exportWritesTheVisibleRows();
     void exportThatCannotWriteSaysSo();
     void serialPortShowsTheSelectedModule();
+    void statusBarCountsAndCtrlCCopiesRows();
+    void keysReachTheWindowWhateverHasFocus();
+    void keyboardOpensTheRowMenu();
+    void desktopActionsThatCannotStartSaySo();
+    void placementIsKeptBetweenRuns();
 };
 
 void TestMainForm::windowsAreCreatedInOrder()
@@ -210,10 +226,10 @@ void TestMainForm::layoutFollowsTheForm()
 
     auto* file = f->findChild<QMenu*>(QStringLiteral("File1"));
     QVERIFY(file);
-    QCOMPARE(file->title(), QStringLiteral("File"));
+    QCOMPARE(shown(file->title()), QStringLiteral("File"));
     auto* exit1 = f->findChild<QAction*>(QStringLiteral("Exit1"));
     QVERIFY(exit1);
-    QCOMPARE(exit1->text(), QStringLiteral("Exit"));
+    QCOMPARE(shown(exit1->text()), QStringLiteral("Exit"));
     QCOMPARE(file->actions().last(), exit1);
 
     auto* control = f->findChild<QToolBar*>(QStringLiteral("ControlBar1"));
@@ -223,7 +239,7 @@ void TestMainForm::layoutFollowsTheForm()
     QVERIFY(tools);
     auto* exitBtn = tools->findChild<QToolButton*>(QStringLiteral("exitBtn"));
     QVERIFY(exitBtn);
-    QCOMPARE(exitBtn->text(), QStringLiteral("Exit"));
+    QCOMPARE(shown(exitBtn->text()), QStringLiteral("Exit"));
     QCOMPARE(exitBtn->size(), QSize(88, 24));
     QVERIFY(!exitBtn->icon().isNull());
 
@@ -789,7 +805,7 @@ void TestMainForm::actionsReachTheSelectedModuleAfterSortAndFilter()
     QMenu* menu = f->deviceContextMenu();
     QAction* copyIp = nullptr;
     for (QAction* a : menu->actions())
-        if (a->text() == QStringLiteral("Copy IP address"))
+        if (shown(a->text()) == QStringLiteral("Copy IP address"))
             copyIp = a;
     QVERIFY(copyIp);
     copyIp->trigger();
@@ -808,9 +824,9 @@ void TestMainForm::rebootConfirmationNamesTheModule()
     QVERIFY(menu);
     QAction* reboot = nullptr;
     for (QAction* a : menu->actions()) {
-        if (a->text() == QStringLiteral("Broadcast"))
+        if (shown(a->text()) == QStringLiteral("Broadcast"))
             QCOMPARE(a->shortcut(), QKeySequence(Qt::Key_F5));
-        if (a->text() == QStringLiteral("Reboot"))
+        if (shown(a->text()) == QStringLiteral("Reboot"))
             reboot = a;
     }
     QVERIFY(reboot);
@@ -887,7 +903,7 @@ void TestMainForm::serialPortShowsTheSelectedModule()
     QMenu* menu = h.form->deviceContextMenu();
     QAction* serial = nullptr;
     for (QAction* a : menu->actions())
-        if (a->text() == QStringLiteral("Serial port\u2026"))
+        if (shown(a->text()) == QStringLiteral("Serial port\u2026"))
             serial = a;
     QVERIFY(serial);
     serial->trigger();
@@ -904,6 +920,151 @@ void TestMainForm::serialPortShowsTheSelectedModule()
     QVERIFY(text.contains(QStringLiteral("systemctl enable --now tarvanix-tty@press-line-2")));
     QVERIFY(!text.contains(QStringLiteral("02:00:00:00:00:01")));
     dialog->close();
+}
+
+void TestMainForm::statusBarCountsAndCtrlCCopiesRows()
+{
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "Press-Line-1"));
+    h.form->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "Boiler-Room"));
+    h.form->addDevice(record("02:00:00:00:00:03", "198.51.100.9", "Press-Line-2", "Yes", ""));
+    auto* counts = h.form->statusBar()->findChild<QLabel*>(QStringLiteral("deviceCounts"));
+    QVERIFY(counts);
+    QTRY_COMPARE(counts->text(), QStringLiteral("3 modules"));
+    h.form->deviceFilter()->setText(QStringLiteral("press"));
+    QTRY_COMPARE(counts->text(), QStringLiteral("3 modules, 2 shown"));
+    QCOMPARE(TmainForm::deviceCountText(1, 1), QStringLiteral("1 module"));
+
+    // Ctrl+C on the list: the selected row as shown, every cell, no captions.
+    h.selectRow(1);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(h.form->deviceList(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             QStringLiteral("3\tPress-Line-2\t02:00:00:00:00:03\t198.51.100.9\tYes\tTVX-100\t"));
+
+    // A 14-character name (the demo's longest) fits its column.
+    const int nameColumn = 1 + CellDeviceName;
+    const QFontMetrics metrics(h.form->deviceList()->font());
+    QVERIFY(h.form->deviceList()->columnWidth(nameColumn)
+            > metrics.horizontalAdvance(QStringLiteral("Warehouse-Gate")));
+    QVERIFY(h.form->deviceList()->header()->stretchLastSection());
+}
+
+void TestMainForm::keysReachTheWindowWhateverHasFocus()
+{
+    // Also run under X11 (tst_mainform_x11), whose key bindings give a text
+    // field Ctrl+U.
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "Press-Line-1"));
+    h.form->showDeviceActions(true);
+    h.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(h.form.get()));
+    QLineEdit* filter = h.form->deviceFilter();
+    filter->setFocus();
+    filter->setText(QStringLiteral("zz"));
+    h.prompter.clear();
+    // Ctrl+U is Upgrade, not an edit of the filter.
+    QTest::keyClick(filter, Qt::Key_U, Qt::ControlModifier);
+    QCOMPARE(filter->text(), QStringLiteral("zz"));
+    QCOMPARE(h.prompter.texts(), QStringList{QStringLiteral("please select a device first")});
+    // Alt+F opens File and types nothing.
+    auto* file = h.form->findChild<QMenu*>(QStringLiteral("File1"));
+    QTest::keyClick(filter, Qt::Key_F, Qt::AltModifier);
+    QTRY_VERIFY(file->isVisible());
+    QCOMPARE(filter->text(), QStringLiteral("zz"));
+    file->close();
+    // Ctrl+Q ends the program like Exit.
+    QTest::keyClick(filter, Qt::Key_Q, Qt::ControlModifier);
+    QTRY_COMPARE(h.quitCalls, 1);
+}
+
+void TestMainForm::keyboardOpensTheRowMenu()
+{
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "Press-Line-1"));
+    h.form->addDevice(record("02:00:00:00:00:02", "198.51.100.8", "Press-Line-2"));
+    h.selectRow(1);
+    QTreeView* list = h.form->deviceList();
+    QSignalSpy requests(list, &QWidget::customContextMenuRequested);
+    QStringList opened;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&opened] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            // Reachable from the application, as assistive technology looks
+            // for it, and named there.
+            QAccessibleInterface* app = QAccessible::queryAccessibleInterface(qApp);
+            QString found;
+            for (int i = 0; i < app->childCount(); ++i) {
+                QAccessibleInterface* child = app->child(i);
+                if (child && child->object() == menu && child->role() == QAccessible::PopupMenu
+                    && app->indexOfChild(child) == i)
+                    found = child->text(QAccessible::Name) + QLatin1Char('|')
+                        + child->text(QAccessible::Description);
+            }
+            opened << menu->objectName() + QLatin1Char('|') + found;
+            menu->close();
+        }
+    });
+    closer.start(10);
+    // The menu key, as the window system hands it on (at the view's own idea
+    // of the cursor, here a point outside every row), and Shift+F10.
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(1, 1),
+                              list->mapToGlobal(QPoint(1, 1)));
+    QApplication::sendEvent(list, &menuKey);
+    QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+    QCOMPARE(requests.count(), 2);
+    for (const auto& request : requests)
+        QCOMPARE(list->indexAt(request.first().toPoint()).row(), 1);
+    const QString expected = QStringLiteral(
+        "deviceContextMenu|Module menu|Press-Line-2  198.51.100.8  02:00:00:00:00:02");
+    QCOMPARE(opened, (QStringList{expected, expected}));
+}
+
+void TestMainForm::desktopActionsThatCannotStartSaySo()
+{
+    // The offscreen platform starts no browser or viewer: each action says so.
+    Harness h;
+    h.form->addDevice(record("02:00:00:00:00:01", "198.51.100.7", "Press-Line-1"));
+    h.selectRow(0);
+    h.prompter.clear();
+    h.form->openWebConsole();
+    QCOMPARE(
+        h.prompter.texts(),
+        QStringList{QStringLiteral("No web browser could be started for http://198.51.100.7/")});
+    QCOMPARE(h.prompter.shown().first().subject,
+             QStringLiteral("Press-Line-1  198.51.100.7  02:00:00:00:00:01"));
+    h.prompter.clear();
+    auto* manual = h.form->findChild<QAction*>(QStringLiteral("manualAction"));
+    QVERIFY(manual);
+    QCOMPARE(manual->shortcut(), QKeySequence(Qt::Key_F1));
+    manual->trigger();
+    QCOMPARE(h.prompter.count(), 1);
+    QVERIFY(h.prompter.texts().first().contains(QStringLiteral("man tarvanix-utility")));
+}
+
+void TestMainForm::placementIsKeptBetweenRuns()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("tarvanix-utility.conf"));
+    QRect placed;
+    {
+        Harness h(false);
+        h.env.settings = std::make_shared<QSettings>(file, QSettings::IniFormat);
+        h.start();
+        h.form->setGeometry(QRect(40, 50, 700, 500));
+        h.form->deviceList()->setColumnWidth(2, 150);
+        placed = h.form->geometry();
+        h.form->close();
+    }
+    Harness h(false);
+    h.env.settings = std::make_shared<QSettings>(file, QSettings::IniFormat);
+    h.start();
+    QCOMPARE(h.form->geometry(), placed);
+    QCOMPARE(h.form->deviceList()->columnWidth(2), 150);
+    // Nothing but the placement and the widths is kept.
+    QCOMPARE(h.env.settings->allKeys().size(),
+             1 + h.form->deviceList()->model()->columnCount() - 1);
 }
 
 QTEST_MAIN(TestMainForm)

@@ -5,7 +5,8 @@ namespace tvx::test {
 void ScriptedPrompter::record(const QString& kind, const QString& caption, const QString& text)
 {
     std::lock_guard lock(lock_);
-    shown_.append({kind, caption, text, subject()});
+    shown_.append(
+        {kind, caption, text, subject(), owner(), owner() ? owner()->objectName() : QString()});
 }
 
 bool ScriptedPrompter::nextAnswer()

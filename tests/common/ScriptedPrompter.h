@@ -3,6 +3,8 @@
 #include "handover/Prompter.h"
 
 #include <QList>
+#include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -20,6 +22,8 @@ public:
         QString caption; // as the real box would show it
         QString text;
         QString subject; // the module named in a line of its own, if any
+        QPointer<QObject> owner; // the window the box would belong to; null: the default
+        QString ownerName; // that window's object name, kept after the window is gone
     };
 
     void showError(const QString& text) override;

@@ -9,6 +9,7 @@
 #include "platform/Ipv4AddressEdit.h"
 #include "protocol/Tcpprgfrm.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -19,6 +20,9 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeWidget>
@@ -134,6 +138,8 @@ private slots:
     void closeBoxAndAddressControls();
     void addressControlCreationFails();
     void saveUnreachableReportsAndCloses();
+    void windowFitsTheScreen();
+    void boxesBelongToTheWindowAndNameItsModule();
 
 private:
     QString saveOutcome(TcfgForm* form);
@@ -1109,8 +1115,97 @@ void tst_CfgForm::saveUnreachableReportsAndCloses()
     QTRY_VERIFY_WITH_TIMEOUT(f.isNull(), 15000);
     QCOMPARE(h->prompter.texts(), (QStringList{kConfirm, "connect to device failed"}));
     QCOMPARE(h->prompter.shown().last().caption, QStringLiteral("Error"));
+    // The write worker's box too is the window's and names its module.
+    QCOMPARE(h->prompter.shown().last().ownerName, QStringLiteral("cfgForm"));
+    QCOMPARE(h->prompter.shown().last().subject,
+             QStringLiteral("Lab-1  127.77.6.9  02:00:00:00:06:01"));
     QCOMPARE(m->isDeviceOpen("02:00:00:00:06:01"), 0);
     QVERIFY(!m->windows().tcpPrgForm->isVisible());
+}
+
+void tst_CfgForm::windowFitsTheScreen()
+{
+    // Run once on the usual test screen and once at scale 2 on a 1280x1024
+    // screen (tst_cfgform_scale2), where the window is larger than the screen.
+    const bool scaled = qEnvironmentVariable("QT_SCALE_FACTOR") == QLatin1String("2");
+    TcfgForm* first = h->open(sampleRecord());
+    QVERIFY(QTest::qWaitForWindowExposed(first));
+    const QRect area = first->screen()->availableGeometry();
+    if (scaled)
+        QCOMPARE(first->screen()->geometry().size(), QSize(640, 512));
+    QVERIFY2(area.contains(first->frameGeometry()),
+             qPrintable(QStringLiteral("%1,%2 %3x%4")
+                            .arg(first->frameGeometry().x())
+                            .arg(first->frameGeometry().y())
+                            .arg(first->frameGeometry().width())
+                            .arg(first->frameGeometry().height())));
+    // The pages keep their size and scroll where the window is smaller; the
+    // buttons stay in sight below them.
+    auto* scroll = child<QScrollArea>(first, "cfgScroll");
+    QCOMPARE(scroll->widget()->size(), QSize(550, 458));
+    QCOMPARE(scroll->verticalScrollBar()->maximum() > 0, first->height() < 499);
+    const auto buttonsInSight = [&area](TcfgForm* form) {
+        for (const char* name : {"saveModuleBtn", "abortBtn"}) {
+            auto* button = child<QPushButton>(form, name);
+            const QRect onScreen(button->mapToGlobal(QPoint(0, 0)), button->size());
+            if (!form->rect().contains(button->geometry()) || !area.contains(onScreen))
+                return false;
+        }
+        return true;
+    };
+    QVERIFY(buttonsInSight(first));
+    // Resizable, and the buttons follow a smaller window.
+    QVERIFY(first->minimumSize() != first->maximumSize());
+    first->resize(300, 200);
+    QTRY_COMPARE(first->size(), QSize(300, 200));
+    QVERIFY(buttonsInSight(first));
+    QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+    QVERIFY(child<QPushButton>(first, "abortBtn")->y() > scroll->geometry().bottom());
+
+    // A second window opens offset from the first, also on the screen.
+    TcfgForm* second = h->open(sampleRecord("192.0.2.11", "02:00:00:00:06:02"));
+    QVERIFY(QTest::qWaitForWindowExposed(second));
+    QVERIFY(second->pos() != first->pos());
+    QVERIFY(area.contains(second->frameGeometry()));
+
+    // A window of its own for assistive technology, named by its caption.
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(first);
+    QVERIFY(accessible);
+    QCOMPARE(accessible->role(), QAccessible::Window);
+    QCOMPARE(accessible->text(QAccessible::Name), first->windowTitle());
+    first->close();
+    second->close();
+}
+
+void tst_CfgForm::boxesBelongToTheWindowAndNameItsModule()
+{
+    TcfgForm* form = h->open(sampleRecord());
+    const QString module = QStringLiteral("Lab-1  192.0.2.10  02:00:00:00:06:01");
+    QCOMPARE(saveOutcome(form), kConfirm);
+    const auto confirm = h->prompter.shown().first();
+    QCOMPARE(confirm.owner.data(), static_cast<QObject*>(form));
+    QCOMPARE(confirm.subject, module);
+    // A refused check and the password page say so in the same window.
+    edit(form, "Edit_devName")->clear();
+    QCOMPARE(saveOutcome(form), QStringLiteral("device name can't be blank"));
+    QCOMPARE(h->prompter.shown().first().owner.data(), static_cast<QObject*>(form));
+    QCOMPARE(h->prompter.shown().first().subject, module);
+    h->prompter.clear();
+    form->Save_BtnClick();
+    QCOMPARE(h->prompter.shown().first().owner.data(), static_cast<QObject*>(form));
+    // The main window's prompts are left as they were.
+    QCOMPARE(h->prompter.subject(), QString());
+    QVERIFY(!h->prompter.owner());
+
+    // The write's progress window is this window's while it runs, and the
+    // main window's again afterwards.
+    TtcpPrgForm* progress = h->mainForm->windows().tcpPrgForm;
+    {
+        const ProgressLoan loan(progress, form);
+        QCOMPARE(progress->parentWidget(), static_cast<QWidget*>(form));
+    }
+    QCOMPARE(progress->parentWidget(), static_cast<QWidget*>(h->mainForm.get()));
+    form->close();
 }
 
 QTEST_MAIN(tst_CfgForm)
