@@ -71,7 +71,7 @@ EXAMPLES = r'''
 
 - name: Every module of the site to V2.00, in one run of the CLI
   tarvanix.devices.firmware:
-    targets: "{{ tarvanix_modules | map(attribute='lanMac') }}"
+    targets: "{{ tarvanix_modules | map(attribute='lanMac') | list }}"
     image: /var/tmp/tx110-v2.00.aff
     version: V2.00
     passwords: "{{ tarvanix_passwords }}"

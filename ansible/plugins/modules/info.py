@@ -34,7 +34,7 @@ notes:
 EXAMPLES = r'''
 - name: Read every module the site's host found
   tarvanix.devices.info:
-    targets: "{{ tarvanix_modules | map(attribute='lanMac') }}"
+    targets: "{{ tarvanix_modules | map(attribute='lanMac') | list }}"
     passwords: "{{ tarvanix_passwords }}"
   register: read
 

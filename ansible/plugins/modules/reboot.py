@@ -40,7 +40,7 @@ notes:
 EXAMPLES = r'''
 - name: Restart every module of the site and wait for each
   tarvanix.devices.reboot:
-    targets: "{{ tarvanix_modules | map(attribute='lanMac') }}"
+    targets: "{{ tarvanix_modules | map(attribute='lanMac') | list }}"
     passwords: "{{ tarvanix_passwords }}"
 '''
 

@@ -78,7 +78,7 @@ EXAMPLES = r'''
 
 - name: The baseline on every module the site's host found, in one run of the CLI
   tarvanix.devices.settings:
-    targets: "{{ tarvanix_modules | map(attribute='lanMac') }}"
+    targets: "{{ tarvanix_modules | map(attribute='lanMac') | list }}"
     settings: "{{ tarvanix_baseline }}"
     target_settings: "{{ tarvanix_module_settings }}"
     passwords: "{{ tarvanix_passwords }}"
