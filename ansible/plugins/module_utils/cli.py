@@ -241,7 +241,7 @@ class TarvanixCli:
                 run = self.run(args_of(path), env_password, new_password)
             finally:
                 shutil.rmtree(folder, ignore_errors=True)
-            done.append((run, [t for t, _ in group]))
+            done.append((run, [target for target, given in group]))
         return done
 
     def summaries(self, targets, passwords, password, args_of, new_password=None):
@@ -338,6 +338,14 @@ def outcome(row):
     if row.get('result') not in SUCCEEDED:
         item.update(failed=True, msg=row.get('message') or 'failed')
     return item
+
+
+def took_command(row):
+    """Whether a reboot or an upgrade reached the module: it did, and it restarted, also when
+    it then failed to answer again or to be read."""
+    message = row.get('message') or ''
+    return row.get('result') == 'ok' or message.startswith(('did not answer discovery',
+                                                            'answered again'))
 
 
 def finish(module, cli, targets, items, changed, single_extra=None, **extra):

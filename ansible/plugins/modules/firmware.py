@@ -115,7 +115,8 @@ import tempfile
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
     COMMON_ARGUMENT_SPEC, EXIT_REFUSED, TARGETS_ARGUMENT_SPEC, TARGETS_MUTUALLY_EXCLUSIVE,
-    TARGETS_REQUIRED_ONE_OF, CliFailure, TarvanixCli, finish, outcome, target_list, targets_args)
+    TARGETS_REQUIRED_ONE_OF, CliFailure, TarvanixCli, finish, outcome, target_list, targets_args,
+    took_command)
 
 
 def default_versions_file():
@@ -157,6 +158,62 @@ def write_versions(module, path, images):
         module.warn('cannot keep the image\'s version in %s: %s' % (path, e))
 
 
+def read_current(cli, module, targets, wanted, items):
+    """Each module's version now; the targets that need the image."""
+    params = module.params
+    try:
+        found = cli.settings_of(targets, params['passwords'], params['password'])
+    except CliFailure as failure:
+        cli.fail(failure.message, failure.rc)
+    todo = []
+    for t in targets:
+        read = found[t]
+        if isinstance(read, CliFailure):
+            items[t].update(failed=True, msg=read.message, rc=read.rc, result='failed')
+            continue
+        now = read.get('fmwVer', '')
+        items[t].update(previous_version=now, firmware_version=now,
+                        module=dict((k, read.get(k, '')) for k in ('devName', 'lanIp', 'lanMac')))
+        if wanted is not None and now == wanted:
+            items[t].update(result='unchanged')
+        else:
+            todo.append(t)
+    return todo
+
+
+def send(cli, module, todo, wanted, items):
+    """The image sent to `todo`; the versions the modules reported afterwards."""
+    params = module.params
+    image = params['image']
+    # The CLI checks the file itself; a leading dash must not pass for one of its options.
+    path = os.path.join('.', image) if image.startswith('-') else image
+
+    def args_of(targets_file):
+        return (['upgrade'] + targets_args(targets_file, module)
+                + ['--firmware', path, '--json', '--wait'])
+
+    try:
+        rows = cli.summaries(todo, params['passwords'], params['password'], args_of)
+    except CliFailure as failure:
+        cli.fail(failure.message, failure.rc)
+    reported = set()
+    for t in todo:
+        row = rows[t]
+        item = items[t]
+        item.update(outcome(row))
+        now = row.get('firmwareVersion', '')
+        item.update(firmware_version=now, changed=took_command(row))
+        if row.get('result') != 'ok':
+            continue
+        if now:
+            reported.add(now)
+        if wanted is not None and now != wanted:
+            item.update(failed=True, rc=1,
+                        msg='the module reports firmware %s after the upgrade, not %s'
+                        % (now or '(nothing)', wanted))
+    return reported
+
+
 def main():
     options = dict(image=dict(type='path', required=True), version=dict(type='str'),
                    versions_file=dict(type='path'))
@@ -184,57 +241,12 @@ def main():
     todo = list(targets)
     # The modules are read first unless every one gets the image anyway.
     if wanted is not None or module.check_mode:
-        try:
-            found = cli.settings_of(targets, params['passwords'], params['password'])
-        except CliFailure as failure:
-            cli.fail(failure.message, failure.rc)
-        todo = []
-        for t in targets:
-            read = found[t]
-            if isinstance(read, CliFailure):
-                items[t].update(failed=True, msg=read.message, rc=read.rc, result='failed')
-                continue
-            now = read.get('fmwVer', '')
-            items[t].update(previous_version=now, firmware_version=now,
-                            module=dict(devName=read.get('devName', ''),
-                                        lanIp=read.get('lanIp', ''),
-                                        lanMac=read.get('lanMac', '')))
-            if wanted is not None and now == wanted:
-                items[t].update(result='unchanged')
-            else:
-                todo.append(t)
-
+        todo = read_current(cli, module, targets, wanted, items)
     if module.check_mode:
         for t in todo:
             items[t].update(result='dry-run', changed=True)
     elif todo:
-        # The CLI checks the file itself; a leading dash must not pass for one of its options.
-        path = os.path.join('.', image) if image.startswith('-') else image
-
-        def args_of(targets_file):
-            return (['upgrade'] + targets_args(targets_file, module)
-                    + ['--firmware', path, '--json', '--wait'])
-
-        try:
-            rows = cli.summaries(todo, params['passwords'], params['password'], args_of)
-        except CliFailure as failure:
-            cli.fail(failure.message, failure.rc)
-        reported = set()
-        for t in todo:
-            row = rows[t]
-            item = items[t]
-            item.update(outcome(row))
-            now = row.get('firmwareVersion', '')
-            item.update(firmware_version=now,
-                        changed=row.get('result') == 'ok' or bool(row.get('module')))
-            if row.get('result') != 'ok':
-                continue
-            if now:
-                reported.add(now)
-            if wanted is not None and now != wanted:
-                item.update(failed=True, rc=1,
-                            msg='the module reports firmware %s after the upgrade, not %s'
-                            % (now or '(nothing)', wanted))
+        reported = send(cli, module, todo, wanted, items)
         # What the modules report after this image is the version it brings; modules that
         # disagree teach nothing.
         if len(reported) == 1:
@@ -248,13 +260,16 @@ def main():
     listed = [items[t] for t in targets]
     extra = dict(image_version=wanted or '')
     if module._diff:
-        extra['diff'] = dict(
-            before=''.join('%sfmwVer: %s\n' % ('%s ' % i['target'] if len(targets) > 1 else '',
-                                              i.get('previous_version', '?')) for i in listed),
-            after=''.join('%sfmwVer: %s\n' % ('%s ' % i['target'] if len(targets) > 1 else '',
-                                             i.get('firmware_version') if not module.check_mode
-                                             or i.get('result') != 'dry-run'
-                                             else (wanted or image)) for i in listed))
+        before = []
+        after = []
+        for i in listed:
+            head = '%s ' % i['target'] if len(targets) > 1 else ''
+            then = i.get('firmware_version', '?')
+            if i.get('result') == 'dry-run':
+                then = wanted or image
+            before.append('%sfmwVer: %s\n' % (head, i.get('previous_version', '?')))
+            after.append('%sfmwVer: %s\n' % (head, then))
+        extra['diff'] = dict(before=''.join(before), after=''.join(after))
     finish(module, cli, targets, listed, any(i.get('changed') for i in listed), **extra)
 
 

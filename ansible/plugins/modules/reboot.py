@@ -65,7 +65,8 @@ modules:
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
     COMMON_ARGUMENT_SPEC, TARGETS_ARGUMENT_SPEC, TARGETS_MUTUALLY_EXCLUSIVE,
-    TARGETS_REQUIRED_ONE_OF, CliFailure, TarvanixCli, finish, outcome, target_list, targets_args)
+    TARGETS_REQUIRED_ONE_OF, CliFailure, TarvanixCli, finish, outcome, target_list, targets_args,
+    took_command)
 
 
 def main():
@@ -99,8 +100,7 @@ def main():
             rows = cli.summaries(targets, params['passwords'], params['password'], args_of)
             for t in targets:
                 item = outcome(rows[t])
-                # A module that took the command has restarted, whether or not it came back.
-                item['changed'] = rows[t].get('result') == 'ok' or bool(rows[t].get('module'))
+                item['changed'] = took_command(rows[t])
                 items.append(item)
     except CliFailure as failure:
         cli.fail(failure.message, failure.rc)
