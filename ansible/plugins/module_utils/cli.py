@@ -111,11 +111,12 @@ class CliRun:
     def message(self, target=None):
         """The CLI's error for `target` (or its last one), else a word on the status."""
         text = (error_line(self.err, target) if target else '') or error_line(self.err)
+        ended = 'tarvanix-cli exited with status %d' % self.rc
         if self.stopped == 'timeout':
-            return 'stopped after the task\'s timeout; %s' % (text or 'tarvanix-cli ended')
+            return 'stopped at the task\'s timeout: %s' % (text or ended)
         if self.stopped:
-            return 'stopped by signal %d; %s' % (self.stopped, text or 'tarvanix-cli ended')
-        return text or 'tarvanix-cli exited with status %d' % self.rc
+            return 'stopped by signal %d: %s' % (self.stopped, text or ended)
+        return text or ended
 
 
 def parse(text):
