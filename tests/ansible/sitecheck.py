@@ -66,8 +66,10 @@ def stats(play, host):
 
 
 def failures(play, host):
-    for _, h, r in results(play):
-        if h != host or not r.get('failed'):
+    # ansible-core keeps a failed task's "failed" out of the result it hands to callbacks.
+    for r in play['results']:
+        h, status, r = r['host'], r['status'], r['result']
+        if h != host or status != 'failed':
             continue
         for item in [m for m in r.get('modules') or [] if m.get('failed')] or [r]:
             print('%s\t%s' % (item.get('msg'), item.get('rc')))
