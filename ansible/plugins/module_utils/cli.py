@@ -20,9 +20,9 @@ import time
 
 try:
     import ctypes
-    _LIBC = ctypes.CDLL(None, use_errno=True)
+    _PRCTL = ctypes.CDLL(None, use_errno=True).prctl
 except (ImportError, OSError, AttributeError):
-    _LIBC = None
+    _PRCTL = None
 
 PASSWORD_VARIABLE = 'TARVANIX_PASSWORD'
 NEW_PASSWORD_VARIABLE = 'TARVANIX_NEW_PASSWORD'
@@ -72,8 +72,8 @@ def _child_setup():
     # The CLI runs in a session of its own (no terminal to prompt on), out of the reach of
     # a signal to the module's process group; it still must not outlive the module, even
     # one killed with SIGKILL (async's timeout): it is sent SIGTERM then, and ends cleanly.
-    if _LIBC is not None:
-        _LIBC.prctl(_PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
+    if _PRCTL is not None:
+        _PRCTL(_PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
 
 
 def error_line(stderr, target=None):
