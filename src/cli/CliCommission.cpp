@@ -136,7 +136,8 @@ void CliApp::verifyPlan(const CliRequest& request, CliContext& context, const Co
             const QString expectedIp = c.line->lanIp.isEmpty() ? c.oldIp : c.line->lanIp;
             SettingsRecord again;
             QList<SettingsChange> differ;
-            const QString refused = prepareWrite(context, c.line->assignments, now, again, differ);
+            const QString refused =
+                prepareWrite(context, c.line->assignments, now, again, differ, false);
             // A module that takes its address from a server answers wherever it was put.
             if (fieldText(now.lanIpCfg) == QLatin1String("0") && o.ip != expectedIp) {
                 problem = QStringLiteral("answers from %1, not from %2").arg(o.ip, expectedIp);

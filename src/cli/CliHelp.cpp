@@ -109,7 +109,8 @@ const char kSetOptions[] =
     "      --dry-run         print what would change; send no write line\n"
     "      --change-password\n"
     "                        also give the module a new password, read from\n"
-    "                        TARVANIX_NEW_PASSWORD or asked twice on the terminal\n";
+    "                        TARVANIX_NEW_PASSWORD or asked twice on the terminal;\n"
+    "                        a module that logged in with it has it already\n";
 
 const char kPlanOptions[] =
     "      --plan FILE       a plan of comma-separated values (RFC 4180 quoting,\n"

@@ -50,7 +50,7 @@ void copyText(char (&out)[N], const QByteArray& text)
 
 QString prepareWrite(const CliContext& context, const QList<Assignment>& assignments,
                      const SettingsRecord& asRead, SettingsRecord& toWrite,
-                     QList<SettingsChange>& changes)
+                     QList<SettingsChange>& changes, bool newPassword)
 {
     changes.clear();
     const CfgEntries loaded = entriesFromRecord(asRead);
@@ -65,7 +65,7 @@ QString prepareWrite(const CliContext& context, const QList<Assignment>& assignm
             context.log(QStringLiteral("checkBeforeSave"));
         return checked.message;
     }
-    if (context.newPassword) {
+    if (newPassword && context.newPassword) {
         toWrite.passwdChg = 1;
         storeField(toWrite.newPasswd, context.newPassword->left(8));
     }
@@ -214,7 +214,13 @@ std::optional<SettingsRecord> TargetRun::decideWrite(const SettingsRecord& asRea
                     .arg(name_, dropped.join(QStringLiteral(", "))));
     }
     SettingsRecord toWrite;
-    refusal_ = prepareWrite(context_, assignments, asRead, toWrite, outcome_.changes);
+    // A module that took the new password for this login has it already: a
+    // script that runs twice changes it once.
+    const bool hasItAlready = context_.newPassword
+        && recordText(row_.passwordState) == QLatin1String("Yes")
+        && password_.left(8) == context_.newPassword->left(8);
+    refusal_ =
+        prepareWrite(context_, assignments, asRead, toWrite, outcome_.changes, !hasItAlready);
     if (!refusal_.isEmpty())
         return std::nullopt;
     // A write restarts the module: one that would change nothing is not made,

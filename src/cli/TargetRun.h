@@ -47,9 +47,10 @@ struct TargetOutcome {
 // the values put where the configuration window would put them and checked as
 // "Save to Module" checks them. Empty when they pass (`toWrite` and `changes`
 // then hold the write and what it changes), else why they were refused.
+// `newPassword`: the write also sets set --change-password's password.
 QString prepareWrite(const CliContext& context, const QList<Assignment>& assignments,
                      const SettingsRecord& asRead, SettingsRecord& toWrite,
-                     QList<SettingsChange>& changes);
+                     QList<SettingsChange>& changes, bool newPassword);
 
 // One target of a command: the workers the windows start, each step with its
 // own run token, progress and connection. get is one read; set reads, checks
@@ -92,8 +93,8 @@ private:
     TargetRun(CliContext& context, QString name);
     void noteFound(const DiscoveryRecord& row);
     // The step's bar is the part `from` to `to` of the target's progress.
-    Step& newStep(int barMaximum, std::function<void(const RunToken& run)> onEnd,
-                  double from = 0, double to = 1);
+    Step& newStep(int barMaximum, std::function<void(const RunToken& run)> onEnd, double from = 0,
+                  double to = 1);
     void startRead();
     void afterRead(const RunToken& run);
     void startUpdate();

@@ -124,6 +124,19 @@ int choiceIndex(const SettingsField& f, const QString& value)
     return -1;
 }
 
+// What a module holds, given as it holds it or, for a choice, as the item's
+// text for its code ("Startup" for "0").
+bool holdsValue(const SettingsField& f, const QString& value, const SettingsRecord& record)
+{
+    const QString held = readValue(f, record);
+    if (value == held)
+        return true;
+    if (f.control != Control::Choice)
+        return false;
+    const int index = choiceIndex(f, value);
+    return index >= 0 && index == choiceIndex(f, held);
+}
+
 QString itemList(const SettingsField& f)
 {
     QStringList items;
@@ -441,7 +454,7 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
     // been entered.
     const SettingsRecord* module = asRead ? asRead : holds;
     for (const Assignment& a : assignments) {
-        if (a.formChecked || (module && a.value == readValue(*a.field, *module)))
+        if (a.formChecked || (module && holdsValue(*a.field, a.value, *module)))
             continue;
         if (const QString problem = checkForm(*a.field, a.value); !problem.isEmpty())
             return problem;
@@ -449,7 +462,7 @@ QString SettingsEdit::apply(const QList<Assignment>& assignments, const Settings
     for (const Stage stage : {Stage::Controlling, Stage::Dependent}) {
         for (const Assignment& a : assignments) {
             const SettingsField& f = *a.field;
-            if (stageOf(f) != stage || (asRead && a.value == readValue(f, *asRead)))
+            if (stageOf(f) != stage || (asRead && holdsValue(f, a.value, *asRead)))
                 continue;
             const QString name = QString::fromLatin1(f.name);
             const QByteArray v = a.value.toLatin1();

@@ -3,6 +3,7 @@
 #include "discovery/DiscoveryDatagram.h"
 #include "handover/ProgressView.h"
 #include "net/Ipv4.h"
+#include "platform/NamespaceLock.h"
 #include "platform/UniqueFd.h"
 
 #include <arpa/inet.h>
@@ -21,6 +22,9 @@ namespace tvx {
 namespace {
 constexpr uint16_t kFirstSourcePort = 0x4000;
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+// Every search of the host binds the same source ports, whoever runs it (the
+// window, the CLI, another user): one at a time holds them.
+constexpr char kSourcePortLock[] = "tarvanix-discovery-source-ports";
 } // namespace
 
 UDPsearchThread::UDPsearchThread(WorkerLink link, ProgressView* view, SearchHooks hooks,
@@ -83,15 +87,39 @@ int UDPsearchThread::runSearch(bool broadcast, const char* target)
 
     if (local.count > 0)
         link().setPosition(link().barMaximum() / (2 * local.count));
+    QString searching;
     if (broadcast)
-        link().setMessage(QStringLiteral("Broadcast search..."));
+        searching = QStringLiteral("Broadcast search...");
     else if (targets_.size() > 1)
-        link().setMessage(QStringLiteral("search %1 and %2 more...")
-                              .arg(QString::fromLatin1(target))
-                              .arg(targets_.size() - 1));
+        searching = QStringLiteral("search %1 and %2 more...")
+                        .arg(QString::fromLatin1(target))
+                        .arg(targets_.size() - 1);
     else
-        link().setMessage(QStringLiteral("search %1...").arg(QString::fromLatin1(target)));
+        searching = QStringLiteral("search %1...").arg(QString::fromLatin1(target));
+    link().setMessage(searching);
     std::this_thread::sleep_for(std::chrono::milliseconds(timings_.pauseMs));
+
+    // Held from the first bind to the last socket's close. A holder that
+    // neither ends nor searches costs one bounded wait; the bind then says
+    // whether the port is free after all.
+    NamespaceLock portLock(kSourcePortLock);
+    if (local.count > 0) {
+        bool waited = false;
+        const NamespaceLock::Result taken = portLock.acquire(
+            timings_.portWaitMs, [this] { return stopRequested(); },
+            [this, &waited] {
+                waited = true;
+                link().setMessage(QStringLiteral("waiting for another search on this host..."));
+            });
+        if (taken == NamespaceLock::Result::Stopped)
+            return -2;
+        if (taken == NamespaceLock::Result::TimedOut)
+            link().appendLog(QStringLiteral("another search still held the discovery ports after "
+                                            "%1 s")
+                                 .arg(timings_.portWaitMs / 1000));
+        if (waited)
+            link().setMessage(searching);
+    }
 
     uint16_t sourcePort = kFirstSourcePort;
     for (int n = 0; n < local.count; ++n) {

@@ -36,6 +36,9 @@ struct SearchTimings {
     // What bounds a flood instead: the reading after one send ends this long
     // after the send at the latest, whatever keeps arriving.
     int readBudgetMs = 6000;
+    // How long a search waits for another one on the host to free the source
+    // ports: a few searches' length.
+    int portWaitMs = 120000;
 };
 
 // The search worker: sends the discovery request from every local address in
@@ -47,7 +50,10 @@ struct SearchTimings {
 // source port 16384 + n. The request leaves through the address's interface
 // with that address as its source (IP_PKTINFO), and the socket receives both
 // replies sent to the requester and replies sent to the broadcast address,
-// which a socket bound to the unicast address would never see.
+// which a socket bound to the unicast address would never see. Those ports
+// are the host's, so two searches at once (two CLI runs, the window and the
+// CLI) take turns: the second waits for the first, saying so, for at most
+// SearchTimings::portWaitMs.
 class UDPsearchThread : public WorkerThread {
 public:
     // `target` is the dotted address of a search by IP (ignored when empty or

@@ -4,8 +4,9 @@
 #   sitecheck.py control SOCKET LINE...       lines sent, answer printed; fails on "error"
 #   sitecheck.py wire TRANSCRIPT              counts: reads writes tftp (commands as received)
 #   sitecheck.py stats PLAY.json HOST         "ok changed failures" of HOST in the recap
-#   sitecheck.py failures PLAY.json HOST      each failed item's msg and rc, one a line
+#   sitecheck.py failures PLAY.json HOST      each failed module's (or task's) msg and rc, a line each
 #   sitecheck.py changes PLAY.json            each settings change: host target name old new
+#   sitecheck.py same PLAY.json HOST GET.json fails unless HOST's info result is what get printed
 #   sitecheck.py seconds PLAY.json            seconds from each task's start to each host's result
 import json
 import os
@@ -65,19 +66,29 @@ def stats(play, host):
 
 
 def failures(play, host):
-    for _, h, r in results(play):
-        if h != host:
+    # ansible-core keeps a failed task's "failed" out of the result it hands to callbacks.
+    for r in play['results']:
+        h, status, r = r['host'], r['status'], r['result']
+        if h != host or status != 'failed':
             continue
-        for item in r.get('results', [r]):
-            if item.get('failed'):
-                print('%s\t%s' % (item.get('msg'), item.get('rc')))
+        for item in [m for m in r.get('modules') or [] if m.get('failed')] or [r]:
+            print('%s\t%s' % (item.get('msg'), item.get('rc')))
 
 
 def changes(play):
     for task, host, r in results(play):
-        for item in r.get('results', []):
+        for item in r.get('modules') or []:
             for c in item.get('changes') or []:
-                print(host, item.get('item', {}).get('lanMac'), c['name'], c['old'], c['new'])
+                print(host, item.get('target'), c['name'], c['old'], c['new'])
+
+
+def same(play, host, got_path):
+    read = [m for _, h, r in results(play) if h == host and 'settings' in r
+            for m in r.get('modules') or []]
+    printed = dict((o['target'], dict((k, v) for k, v in o.items() if k != 'version'))
+                   for o in json.load(open(got_path)))
+    if len(read) != 1 or printed.get(read[0].get('target')) != read[0]:
+        sys.exit('info of %s: %s\nget --json: %s' % (host, read, printed))
 
 
 def seconds(play):
@@ -94,4 +105,5 @@ if __name__ == '__main__':
         wire(args[0])
     else:
         doc = json.load(open(args[0]))
-        {'stats': stats, 'failures': failures, 'changes': changes, 'seconds': seconds}[what](doc, *args[1:])
+        {'stats': stats, 'failures': failures, 'changes': changes, 'seconds': seconds,
+         'same': same}[what](doc, *args[1:])

@@ -312,6 +312,12 @@ private slots:
         QCOMPARE(hidden.exit, 1);
         QVERIFY(hidden.out.contains(
             "sp0_tcpcrport cannot be changed while sp0_opmode is not TCP Client"));
+        // The item's text for what the module holds is no change, also where the mode
+        // hides the control.
+        const CliRun same =
+            cli({QStringLiteral("set"), f3.ip, QStringLiteral("sp0_tcpcat=Startup")});
+        QVERIFY2(same.exit == 0, same.err.constData());
+        QCOMPARE(summaryRow(same.out, f3.ip).value(3), QStringLiteral("unchanged"));
         QCOMPARE(bed_.state(f3.name).value(QStringLiteral("restarts")), QStringLiteral("0"));
 
         // What get printed, edited, goes back with --from: unchanged fields pass as they are.

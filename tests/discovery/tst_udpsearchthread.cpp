@@ -1,10 +1,15 @@
-// The search worker on its own, where it sends nothing: a host without a
-// local address, a search that was cancelled before it began, and an
-// unexpected error inside the run. Searches that send run in the test bed.
+// The search worker on its own, where it sends nothing (or to loopback only):
+// a host without a local address, a search that was cancelled before it
+// began, an unexpected error inside the run, and a search that waits for
+// another one's source ports. Searches on a network run in the test bed.
 #include "discovery/Udpsearchthread.h"
 
 #include "common/ScriptedPrompter.h"
 #include "handover/ProgressView.h"
+#include "platform/NamespaceLock.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -38,6 +43,7 @@ private slots:
     void cancelledRunStillClearsBusy();
     void exceptionLeavesWindowOpen();
     void searchByIpWithoutTarget();
+    void waitsForAnotherSearchsPorts();
 
 private:
     void startWorker(SearchHooks hooks, const char* target, bool broadcast,
@@ -172,6 +178,54 @@ void TestUdpSearchThread::searchByIpWithoutTarget()
     QCoreApplication::processEvents();
     QVERIFY(view_.calls.isEmpty());
     QCOMPARE(prompter_.count(), 0);
+}
+
+// Two searches on one host would bind the same source ports: the second waits
+// until the first has let them go, says so, and never waits past its bound.
+void TestUdpSearchThread::waitsForAnotherSearchsPorts()
+{
+    SearchTimings quick;
+    quick.pauseMs = 10;
+    quick.waitMs = 20;
+    quick.sendsPerAddress = 1;
+    const auto loopbackOnly = [](LocalAddressTable* table) {
+        *table = LocalAddressTable{};
+        table->count = 1;
+        table->addresses[0] = htonl(INADDR_LOOPBACK);
+        table->ifIndexes[0] = if_nametoindex("lo");
+        return 0;
+    };
+    const QString waiting = QStringLiteral("msg:waiting for another search on this host...");
+
+    NamespaceLock other("tarvanix-discovery-source-ports");
+    QCOMPARE(other.acquire(0, {}, {}), NamespaceLock::Result::Taken);
+    QTimer::singleShot(400, [&other] { other.release(); });
+    QElapsedTimer timer;
+    timer.start();
+    quick.portWaitMs = 10000;
+    startWorker(hooks(loopbackOnly), "127.0.0.1", false, quick);
+    QTRY_COMPARE_WITH_TIMEOUT(ended_, 1, 5000);
+    QTRY_COMPARE(WorkerThread::liveCount(), 0);
+    QVERIFY2(timer.elapsed() >= 400, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(prompter_.count(), 0);
+    const qsizetype waited = view_.calls.indexOf(waiting);
+    QVERIFY2(waited > 0, qPrintable(view_.calls.join(QLatin1Char(' '))));
+    QCOMPARE(view_.calls.value(waited + 1), QStringLiteral("msg:search 127.0.0.1..."));
+    QVERIFY(log_.isEmpty());
+
+    // A holder that never lets go costs the bound, and the search goes on.
+    init();
+    QCOMPARE(other.acquire(0, {}, {}), NamespaceLock::Result::Taken);
+    quick.portWaitMs = 300;
+    timer.restart();
+    startWorker(hooks(loopbackOnly), "127.0.0.1", false, quick);
+    QTRY_COMPARE_WITH_TIMEOUT(ended_, 1, 5000);
+    QTRY_COMPARE(WorkerThread::liveCount(), 0);
+    QVERIFY(timer.elapsed() >= 300);
+    QVERIFY(view_.calls.contains(waiting));
+    QCOMPARE(log_.size(), 1);
+    QVERIFY2(log_.first().startsWith(QStringLiteral("another search still held")),
+             qPrintable(log_.first()));
 }
 
 QTEST_GUILESS_MAIN(TestUdpSearchThread)

@@ -18,26 +18,22 @@ description:
     there and returns what that host finds, as the fact C(tarvanix_modules).
   - Nothing is changed on any module.
 version_added: 1.0.0
-author: Tarvanix Utility developers
+author: Tarvanix Utility developers (!UNKNOWN)
+extends_documentation_fragment:
+  - tarvanix.devices.cli
 options:
   ip:
     description:
       - Search for this one address instead of broadcasting ("Search by IP"); reaches a module
         behind a router.
+      - What it finds is added to the fact C(tarvanix_modules) of an earlier search (a module
+        found again replaces its entry), so a site's list can hold both.
     type: str
-  cli:
-    description:
-      - The CLI program on the managed host, a name looked up in C(PATH) or a path.
-      - Set it for every module of the collection at once with C(module_defaults) and the group
-        C(group/tarvanix.devices.all).
-    type: str
-    default: tarvanix-cli
 attributes:
   check_mode:
     support: full
     description: The search changes nothing, so it also runs in check mode.
 notes:
-  - The managed host needs C(tarvanix-cli) and Python's standard library, nothing else.
   - Fails with the CLI's message and exit status (I(rc)) when the search cannot run or finds
     no module (status 3).
 '''
@@ -78,7 +74,8 @@ modules:
     model: {description: Model name., type: str, sample: TX-110}
     mode: {description: Device mode., type: str}
 ansible_facts:
-  description: The same list as the fact C(tarvanix_modules).
+  description: The list as the fact C(tarvanix_modules); after a search by I(ip), with the
+    modules of the earlier search.
   returned: success
   type: dict
   contains:
@@ -90,7 +87,7 @@ ansible_facts:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
-    COMMON_ARGUMENT_SPEC, CliFailure, TarvanixCli)
+    COMMON_ARGUMENT_SPEC, EXIT_REFUSED, CliFailure, TarvanixCli, parse)
 
 
 def main():
@@ -101,12 +98,19 @@ def main():
     args = ['discover', '--json']
     if module.params['ip']:
         if module.params['ip'].startswith('-'):
-            module.fail_json(msg='ip must be an IP address, not %r' % module.params['ip'], rc=2)
+            module.fail_json(msg='ip must be an IP address, not %r' % module.params['ip'],
+                             rc=EXIT_REFUSED)
         args += ['--ip', module.params['ip']]
     try:
-        found = cli.objects(args)
+        run = cli.run(args)
     except CliFailure as failure:
-        cli.fail(failure)
+        cli.fail(failure.message, failure.rc)
+    if run.rc != 0 or run.stopped:
+        cli.fail(run.message(), run.rc)
+    try:
+        found = parse(run.out)
+    except ValueError as e:
+        cli.fail(str(e), run.rc)
     modules = [dict((k, v) for k, v in o.items() if k != 'version') for o in found]
     module.exit_json(changed=False, modules=modules, ansible_facts=dict(tarvanix_modules=modules))
 
