@@ -37,7 +37,6 @@ int CliSearch::run(bool broadcast, const QString& target, DeviceRegistry& table)
 {
     const QByteArray address = target.toLatin1();
     return runWorker(
-        broadcast,
         [&](WorkerLink link, ProgressView* view, SearchHooks hooks) {
             return std::make_unique<UDPsearchThread>(std::move(link), view, std::move(hooks),
                                                      address.constData(), broadcast);
@@ -51,7 +50,6 @@ int CliSearch::run(const QStringList& addresses, DeviceRegistry& table)
     for (const QString& a : addresses)
         targets.push_back(parseIpv4(a.toLatin1().constData(), true));
     return runWorker(
-        false,
         [&](WorkerLink link, ProgressView* view, SearchHooks hooks) {
             return std::make_unique<UDPsearchThread>(std::move(link), view, std::move(hooks),
                                                      targets);
@@ -59,7 +57,7 @@ int CliSearch::run(const QStringList& addresses, DeviceRegistry& table)
         table);
 }
 
-int CliSearch::runWorker(bool broadcast, const MakeWorker& make, DeviceRegistry& table)
+int CliSearch::runWorker(const MakeWorker& make, DeviceRegistry& table)
 {
     // Every input was checked before the first search: only now is the helper
     // worth its start, which also removes what killed runs left behind.

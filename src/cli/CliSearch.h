@@ -49,7 +49,7 @@ private:
     // hooks, and waits for it.
     using MakeWorker =
         std::function<std::unique_ptr<UDPsearchThread>(WorkerLink, ProgressView*, SearchHooks)>;
-    int runWorker(bool broadcast, const MakeWorker& make, DeviceRegistry& table);
+    int runWorker(const MakeWorker& make, DeviceRegistry& table);
 
     CliContext& context_;
 };

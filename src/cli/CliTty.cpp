@@ -98,8 +98,8 @@ int CliApp::tty(const CliRequest& request, CliContext& context)
     if (const int status = refuseSharedAddresses(targets, found); status != ExitOk)
         return status;
     const TargetId& target = targets.first();
-    const int index = target.kind == TargetId::Kind::Mac ? found.rowOfMac(target.key)
-                                                         : found.rowOfIp(target.key);
+    const int index =
+        target.kind == TargetId::Kind::Mac ? found.rowOfMac(target.key) : found.rowOfIp(target.key);
     const DiscoveryRecord* row = index >= 0 ? &found.record(index) : nullptr;
     const auto failed = [&](const QString& text) {
         context.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(target.text, text));
