@@ -98,7 +98,7 @@ public:
 
     void buildFunctionTree();
     void showDeviceActions(bool show);
-    // Any thread: lines from workers are handed to the UI thread in order.
+    // UI thread. Workers write through logSink().
     void appendLog(const QString& text);
 
     // Device table. Rows are counted as the list shows them: sorted and
@@ -173,11 +173,6 @@ public:
     // Writes the visible rows, in their current order; false when the file
     // cannot be written (after saying so).
     bool exportDeviceList(const QString& path, bool json);
-
-    // Waits, processing events, until every worker has ended (bounded), after
-    // asking them all to stop. Used on exit so no temporary entry outlives us.
-    // True when none is left.
-    static bool drainWorkers(int maxMilliseconds);
 
 protected:
     void showEvent(QShowEvent* event) override;

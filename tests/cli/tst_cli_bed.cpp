@@ -284,7 +284,14 @@ private slots:
             QThread::msleep(20);
         QVERIFY2(!TestBed::permanentNeighbours().isEmpty(), "the module was never pinned");
         QVERIFY(!TestBed::staticRoutes().isEmpty());
-        QThread::msleep(1500); // logged in, waiting for the delayed answer
+        // Logged in, waiting for the delayed answer.
+        const auto askedForTheName = [&] {
+            const QList<int> tcp = bed_.exchanges(f20.name, QStringLiteral("tcp"));
+            return !tcp.isEmpty() && bed_.received(f20.name, tcp.last()).contains("$GBN\r\n");
+        };
+        while (!askedForTheName() && !reached.hasExpired())
+            QThread::msleep(20);
+        QVERIFY2(askedForTheName(), "the module was never asked for its name");
         p.kill();
         QVERIFY(p.waitForFinished(5000));
         QElapsedTimer gone;

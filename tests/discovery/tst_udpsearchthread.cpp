@@ -2,6 +2,7 @@
 // local address, a search that was cancelled before it began, and an
 // unexpected error inside the run. Searches that send run in the test bed.
 #include "discovery/Udpsearchthread.h"
+#include "handover/WorkerOwner.h"
 
 #include "common/ScriptedPrompter.h"
 #include "handover/ProgressView.h"
@@ -17,7 +18,7 @@ using tvx::test::ScriptedPrompter;
 namespace {
 
 // Records what the worker did to its progress window, in order.
-class RecordingView : public ProgressView {
+class RecordingView : public QObject, public ProgressView {
 public:
     QStringList calls;
     void setMessage(const QString& text) override { calls << QStringLiteral("msg:") + text; }
@@ -50,6 +51,9 @@ private:
     QStringList log_;
     int ended_ = 0;
     int added_ = 0;
+
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestUdpSearchThread::init()

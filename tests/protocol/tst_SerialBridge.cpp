@@ -235,7 +235,7 @@ void TestSerialBridge::sharedAddressIsPinnedOnlyWhileConnected()
     test::FakeNetTables tables;
     tables.addresses.push_back({parseIpv4("192.0.2.1", false), 2});
     HostNetwork net(tables, [](const QString&) {});
-    net.markAddressShared(parseIpv4("127.0.0.1", false));
+    const auto shared = net.markAddressShared(parseIpv4("127.0.0.1", false));
     DataPort port;
     QVERIFY(port.listen());
 
