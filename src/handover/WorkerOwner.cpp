@@ -4,6 +4,7 @@
 #include "handover/WorkerThread.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -127,8 +128,10 @@ void WorkerOwner::waitForAll()
 void WorkerOwner::wakeLocked()
 {
     ended_.notify_all();
+    // A plain event, which the loop takes as quit: nothing of this thread's
+    // is left for the UI thread to free.
     if (waker_)
-        QMetaObject::invokeMethod(waker_, &QEventLoop::quit, Qt::QueuedConnection);
+        QCoreApplication::postEvent(waker_, new QEvent(QEvent::Quit));
 }
 
 WorkerOwner::Clock::time_point WorkerOwner::deadlineLocked(Clock::time_point deadline,
