@@ -34,7 +34,7 @@ using namespace tvx;
 namespace {
 
 // Counts what reaches the window, then shows it there.
-class CountingView : public ProgressView {
+class CountingView : public QObject, public ProgressView {
 public:
     explicit CountingView(ProgressForm& form) : form_(form) {}
     void setMessage(const QString& text) override
@@ -148,6 +148,7 @@ int main(int argc, char** argv)
     std::atomic<int> result{1};
     std::atomic<long long> dataNs{0};
     QElapsedTimer sinceWorkerEnd;
+    const QPointer<const QObject> formAlive(&form);
     std::thread worker([&] {
         const int connection = bench::armTransfer(o.host, o.cmdPort);
         FirmwareImage image;
@@ -166,7 +167,7 @@ int main(int argc, char** argv)
         sinceWorkerEnd.start();
         // Queued behind every update the transfer handed over: the window has
         // shown them all when this runs.
-        WorkerLink::postToUiThread([&form] { form.closeProgress(); });
+        WorkerLink::postToUiThread(formAlive, [&form] { form.closeProgress(); });
     });
 
     form.prepare();

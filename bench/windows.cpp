@@ -14,6 +14,7 @@
 #include "config/Cfgfrm.h"
 #include "discovery/Prgfrm.h"
 #include "handover/Prompter.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 #include "protocol/CommandTable.h"
@@ -330,6 +331,8 @@ int main(int argc, char** argv)
     env.prompter = &prompter;
     env.netTables = tables;
     auto main = createAppWindows(env);
+    // Goes before the windows, once it has waited for the workers.
+    WorkerOwner workers;
     main->show();
     settle(500);
     if (!main->networkReady())
@@ -340,6 +343,5 @@ int main(int argc, char** argv)
         rc = readBench(*main, prompter, args);
     else if (args[1] == "search")
         rc = searchBench(*main, prompter, main->findChild<TudpPrgForm*>());
-    TmainForm::drainWorkers(20000);
     return rc;
 }

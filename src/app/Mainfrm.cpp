@@ -14,7 +14,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -241,16 +240,6 @@ void TmainForm::showDeviceActions(bool show)
 
 void TmainForm::appendLog(const QString& text)
 {
-    if (QThread::currentThread() != thread()) {
-        // Through the workers' one queue, so the line keeps its place among
-        // their other effects; a line that arrives after the window is gone
-        // is dropped instead of touching it.
-        WorkerLink::postToUiThread([window = QPointer<TmainForm>(this), text] {
-            if (window)
-                window->msgMemo->appendPlainText(text);
-        });
-        return;
-    }
     msgMemo->appendPlainText(text);
 }
 
@@ -449,26 +438,12 @@ void TmainForm::FormClose()
 {
     // Nothing to clean up in the sockets layer here. Every worker is told to
     // stop and loses its hold on the windows, so none of them prompts or
-    // closes anything while the program ends.
+    // closes anything while the program ends; the program's WorkerOwner waits
+    // for them once the event loop has ended.
     WorkerThread::stopAll();
 }
 
 void TmainForm::FormDestroy() {}
-
-bool TmainForm::drainWorkers(int maxMilliseconds)
-{
-    WorkerThread::stopAll();
-    QElapsedTimer timer;
-    timer.start();
-    // Events keep flowing: a worker may be waiting for the UI thread to run
-    // one of its effects before it can end.
-    while (WorkerThread::liveCount() > 0 && timer.elapsed() < maxMilliseconds) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    QCoreApplication::processEvents();
-    return WorkerThread::liveCount() == 0;
-}
 
 WorkerLink TmainForm::makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view,
                                int barMaximum, const QString& module)
@@ -481,7 +456,10 @@ WorkerLink TmainForm::makeLink(const std::shared_ptr<RunToken>& token, ProgressV
 
 WorkerLink::LogFn TmainForm::logSink()
 {
-    return [window = QPointer<TmainForm>(this), uiThread = thread()](const QString& line) {
+    // Made on the UI thread; a line that arrives after the window is gone is
+    // dropped instead of touching it.
+    return [window = QPointer<TmainForm>(this), alive = QPointer<const QObject>(this),
+            uiThread = thread()](const QString& line) {
         if (QThread::currentThread() == uiThread) {
             if (window)
                 window->msgMemo->appendPlainText(line);
@@ -489,10 +467,8 @@ WorkerLink::LogFn TmainForm::logSink()
         }
         // Through the workers' one queue, so the line keeps its place among
         // their other effects.
-        WorkerLink::postToUiThread([window, line] {
-            if (window)
-                window->msgMemo->appendPlainText(line);
-        });
+        WorkerLink::postToUiThread(alive,
+                                   [window, line] { window->msgMemo->appendPlainText(line); });
     };
 }
 

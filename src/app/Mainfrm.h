@@ -104,7 +104,7 @@ public:
 
     void buildFunctionTree();
     void showDeviceActions(bool show);
-    // Any thread: lines from workers are handed to the UI thread in order.
+    // UI thread. Workers write through logSink().
     void appendLog(const QString& text);
 
     // Device table. Rows are counted as the list shows them: sorted and
@@ -188,11 +188,6 @@ public:
     void copySelectedRows();
     // The status bar's text: "12 modules, 3 shown" ("12 modules" unfiltered).
     static QString deviceCountText(int listed, int shown);
-
-    // Waits, processing events, until every worker has ended (bounded), after
-    // asking them all to stop. Used on exit so no temporary entry outlives us.
-    // True when none is left.
-    static bool drainWorkers(int maxMilliseconds);
 
 protected:
     void showEvent(QShowEvent* event) override;

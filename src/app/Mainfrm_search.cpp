@@ -20,10 +20,15 @@ void TmainForm::startSearch(bool broadcast, const char* target)
     hooks.refreshLocalAddresses = [network = hostNetwork_](LocalAddressTable* snapshot) {
         return network->refreshLocalAddresses(snapshot);
     };
-    hooks.addDevice = [this](const DiscoveryRecord& record) { addDevice(record); };
-    hooks.deviceCount = [this] { return deviceCount(); };
-    // Runs even after a cancel, possibly once the window is gone.
-    hooks.searchEnded = [window = QPointer<TmainForm>(this)] {
+    // Run on the UI thread through the link, each while this window lives;
+    // the busy flag's even after a cancel.
+    const QPointer<TmainForm> window(this);
+    hooks.addDevice = [window](const DiscoveryRecord& record) {
+        if (window)
+            window->addDevice(record);
+    };
+    hooks.deviceCount = [window] { return window ? window->deviceCount() : 0; };
+    hooks.searchEnded = [window] {
         if (window)
             window->searchBusy_ = false;
     };

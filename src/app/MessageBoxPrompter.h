@@ -2,16 +2,18 @@
 
 #include "handover/Prompter.h"
 
-class QWidget;
+#include <QPointer>
+#include <QWidget>
 
 namespace tvx {
 
 // The prompts as real message boxes, parented to the window that owns the
-// prompt (Prompter::owner), else to the main window.
+// prompt (Prompter::owner), else to the main window (not the prompter's own
+// QObject parent: the program owns the prompter).
 class MessageBoxPrompter : public Prompter {
 public:
-    explicit MessageBoxPrompter(QWidget* parent = nullptr) : parent_(parent) {}
-    void setParent(QWidget* parent) { parent_ = parent; }
+    explicit MessageBoxPrompter(QWidget* dialogParent = nullptr) : parent_(dialogParent) {}
+    void setDialogParent(QWidget* dialogParent) { parent_ = dialogParent; }
 
     void showError(const QString& text) override;
     bool askConfirm(const QString& text) override;
@@ -20,7 +22,7 @@ public:
     void showException(const QString& text) override;
 
 private:
-    QWidget* parent_;
+    QPointer<QWidget> parent_;
 };
 
 } // namespace tvx

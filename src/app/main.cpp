@@ -4,6 +4,7 @@
 #include "app/ExitSignals.h"
 #include "app/MessageBoxPrompter.h"
 #include "app/TarvanixApplication.h"
+#include "handover/WorkerOwner.h"
 #include "net/SystemNetTables.h"
 
 #include <QSettings>
@@ -80,21 +81,28 @@ int main(int argc, char* argv[])
                                                QStringLiteral("tarvanix-utility"),
                                                QStringLiteral("tarvanix-utility"));
     auto mainForm = tvx::createAppWindows(env);
-    prompter.setParent(mainForm.get());
+    prompter.setDialogParent(mainForm.get());
 
+    // Made before the owner below, so that a signal during its wait is taken
+    // as the first one was.
     tvx::ExitSignals exitSignals;
     QObject::connect(&exitSignals, &tvx::ExitSignals::received, mainForm.get(),
                      [&mainForm] { mainForm->close(); });
 
-    mainForm->show();
-    const int code = app.exec();
-    // Each worker removes its temporary ARP entry and route on its way out.
-    if (!tvx::TmainForm::drainWorkers(30000)) {
+    int code = 0;
+    // Owns every worker the windows start. Made after the windows, so it goes
+    // before them: its destructor stops each worker and waits for it while
+    // the windows, the prompts and the application are still there, and each
+    // worker removes its temporary ARP entry and route on its way out.
+    tvx::WorkerOwner workers(tvx::WorkerOwner::kStopBound, [&code](int) {
         std::fprintf(stderr, "tarvanix-utility: a worker did not end in time\n");
         // A worker still runs: the program ends here without taking down the
         // application, the windows or the prompts under it.
         std::fflush(nullptr);
         std::_Exit(code);
-    }
+    });
+
+    mainForm->show();
+    code = app.exec();
     return code;
 }

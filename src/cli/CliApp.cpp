@@ -26,6 +26,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace tvx::cli {
@@ -38,6 +39,14 @@ constexpr char kNewPasswordVariable[] = "TARVANIX_NEW_PASSWORD";
 constexpr qint64 kFirmwareMaxBytes = 64 * 1024 * 1024;
 
 } // namespace
+
+CliApp::CliApp(std::atomic<bool>& interrupted)
+    : interrupted_(interrupted), workers_(WorkerOwner::kStopBound, [this](int) {
+          std::fprintf(stderr, "tarvanix-cli: a worker did not end in time\n");
+          std::fflush(nullptr);
+          std::_Exit(interrupted_.load() ? ExitInterrupted : ExitTargetFailed);
+      })
+{}
 
 void CliApp::printOut(const QByteArray& bytes)
 {
@@ -83,6 +92,7 @@ int CliApp::runCommand(const CliRequest& request)
     auto tables = std::make_shared<SystemNetTables>(
         SystemNetTables::defaultHelperPath(QCoreApplication::applicationDirPath().toStdString()));
     CliContext context;
+    context.workers = &workers_;
     // Its start removes what the helpers of killed runs left in the tables.
     context.startHelper = [tables] { tables->startHelper(); };
     // The host's own troubles (no helper, no privilege) are always worth a line.
@@ -313,8 +323,8 @@ int CliApp::resolve(const CliRequest& request, CliContext& context, QList<Target
 
 const DiscoveryRecord* CliApp::foundRow(const TargetId& target, const DeviceRegistry& found)
 {
-    const int row = target.kind == TargetId::Kind::Mac ? found.rowOfMac(target.key)
-                                                       : found.rowOfIp(target.key);
+    const int row =
+        target.kind == TargetId::Kind::Mac ? found.rowOfMac(target.key) : found.rowOfIp(target.key);
     return row >= 0 ? &found.record(row) : nullptr;
 }
 

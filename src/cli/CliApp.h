@@ -3,6 +3,7 @@
 #include "cli/CliRequest.h"
 #include "cli/TargetId.h"
 #include "handover/DeviceRecords.h"
+#include "handover/WorkerOwner.h"
 
 #include <QByteArray>
 
@@ -26,9 +27,12 @@ class TargetRun;
 // command on every target and reports. Returns the exit status.
 class CliApp {
 public:
-    explicit CliApp(std::atomic<bool>& interrupted) : interrupted_(interrupted) {}
+    explicit CliApp(std::atomic<bool>& interrupted);
 
     int run(const CliRequest& request);
+    // Any thread: every running worker stops and removes its temporary
+    // entries; the runs waiting for them then end as interrupted.
+    void stopWorkers() { workers_.stop(); }
 
 private:
     int runCommand(const CliRequest& request);
@@ -88,6 +92,8 @@ private:
                     FleetRunner& fleet);
 
     std::atomic<bool>& interrupted_;
+    // Every worker of the invocation; it goes last, after waiting for them.
+    WorkerOwner workers_;
     int outputError_ = 0; // errno of the first failed write to standard output
     std::optional<QByteArray> environmentPassword_;
     bool environmentRead_ = false;

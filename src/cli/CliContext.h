@@ -12,7 +12,8 @@
 
 namespace tvx {
 class HostNetwork;
-}
+class WorkerOwner;
+} // namespace tvx
 
 namespace tvx::cli {
 
@@ -22,6 +23,8 @@ class TerminalDisplay;
 // the log, and what the command line asked each target to get.
 struct CliContext {
     std::shared_ptr<HostNetwork> net;
+    // Runs every worker of the invocation; each run waits on it for its own.
+    WorkerOwner* workers = nullptr;
     // Starts the helper; the first search runs it once, after every input of
     // the command line was checked.
     std::function<void()> startHelper;

@@ -8,13 +8,12 @@
 #include "discovery/Udpsearchthread.h"
 #include "handover/RunToken.h"
 #include "handover/WorkerLink.h"
+#include "handover/WorkerOwner.h"
 #include "net/HostNetwork.h"
 #include "net/Ipv4.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QSet>
-#include <QThread>
 
 #include <utility>
 
@@ -22,15 +21,6 @@ namespace tvx::cli {
 
 namespace {
 constexpr int kSearchBarMaximum = 100;
-}
-
-void drainWorkers()
-{
-    while (WorkerThread::liveCount() > 0) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    QCoreApplication::processEvents();
 }
 
 int CliSearch::run(bool broadcast, const QString& target, DeviceRegistry& table)
@@ -90,7 +80,7 @@ int CliSearch::runWorker(const MakeWorker& make, DeviceRegistry& table)
         loop.exec();
     // Its close still follows the end of the search; the view and the table
     // must outlive every effect the worker hands over.
-    drainWorkers();
+    context_.workers->waitForAll();
     context_.display->clearStatus();
     if (context_.interrupted && context_.interrupted->load())
         return -2;

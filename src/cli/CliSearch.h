@@ -27,10 +27,6 @@ int searchAbsentAddresses(CliContext& context, const QList<TargetId>& targets,
 // asks ARP for them; the kernel keeps about 1024, so one run asks this many.
 constexpr qsizetype kMaxAddressesPerSearch = 256;
 
-// Processes events until every worker has ended and its last effects have
-// been applied. Workers stopped by an interrupt end by themselves too.
-void drainWorkers();
-
 // Runs the search worker once, by broadcast or to one address, and waits for
 // it in a local event loop while its progress is shown. The modules go into a
 // DeviceRegistry, which keeps the window's rules: one row per MAC address,

@@ -73,8 +73,8 @@ bool parseCsv(const QByteArray& bytes, QList<CsvRecord>& records, QString& error
             }
             if (bytes[i] == '\r') {
                 if (i + 1 >= n || bytes[i + 1] != '\n') {
-                    error = QStringLiteral("line %1: a carriage return without a line feed")
-                                .arg(line);
+                    error =
+                        QStringLiteral("line %1: a carriage return without a line feed").arg(line);
                     return false;
                 }
                 ++i;

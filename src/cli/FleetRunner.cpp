@@ -5,6 +5,7 @@
 #include "cli/TerminalDisplay.h"
 #include "config/JsonText.h"
 #include "config/PrintableText.h"
+#include "handover/WorkerOwner.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -92,7 +93,8 @@ qint64 FleetRunner::run()
     startMore();
     loop.exec();
     const qint64 ms = wall.elapsed();
-    drainWorkers();
+    // An interrupt ends the loop before the runs: each stops by itself.
+    context_.workers->waitForAll();
     context_.display->clearStatus();
     return ms;
 }

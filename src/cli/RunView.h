@@ -2,6 +2,7 @@
 
 #include "handover/ProgressView.h"
 
+#include <QObject>
 #include <QString>
 
 #include <functional>
@@ -22,8 +23,9 @@ struct RunShare {
 // The progress window of one run, on the terminal: it keeps the label and the
 // bar as the window would (a bar from 0 to `maximum`, steps of 10, clamped)
 // and shows them through the display. Closing it is how a run tells that it
-// has ended: `onClosed` then runs on the UI thread.
-class RunView : public ProgressView {
+// has ended: `onClosed` then runs on the UI thread. A QObject, so that the
+// hand-over drops what a worker sends it once it is gone.
+class RunView : public QObject, public ProgressView {
 public:
     RunView(TerminalDisplay& display, QString name, int maximum, std::function<void()> onClosed,
             RunShare share = {});

@@ -6,7 +6,6 @@
 #include "cli/CliHelp.h"
 #include "cli/CliRequest.h"
 #include "config/PrintableText.h"
-#include "handover/WorkerThread.h"
 
 #include <QCoreApplication>
 
@@ -108,13 +107,14 @@ int main(int argc, char* argv[])
     // worker ends by itself and removes its temporary ARP entry and route.
     std::atomic<bool> interrupted{false};
     tvx::ExitSignals exitSignals;
-    QObject::connect(&exitSignals, &tvx::ExitSignals::received, &app, [&interrupted] {
+    // Owns the workers; goes first, after waiting for them.
+    tvx::cli::CliApp cli(interrupted);
+    QObject::connect(&exitSignals, &tvx::ExitSignals::received, &app, [&interrupted, &cli] {
         interrupted.store(true);
-        tvx::WorkerThread::stopAll();
+        cli.stopWorkers();
     });
     if (exitSignals.installed())
         startSignalWatchdog(interrupted);
 
-    tvx::cli::CliApp cli(interrupted);
     return cli.run(parsed.request);
 }

@@ -8,10 +8,11 @@ namespace tvx {
 
 // The one seam for every message box the program shows. The windows use a
 // message-box implementation; tests inject one that records what would have
-// been shown and answers from a script.
-class Prompter {
+// been shown and answers from a script. A QObject, so that a worker's prompt
+// for a prompter that is gone is dropped (WorkerLink holds it by QPointer).
+class Prompter : public QObject {
 public:
-    virtual ~Prompter() = default;
+    ~Prompter() override = default;
 
     // Caption "Error", warning icon, OK.
     virtual void showError(const QString& text) = 0;

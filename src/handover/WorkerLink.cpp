@@ -135,7 +135,15 @@ WorkerLink::WorkerLink(std::shared_ptr<RunToken> token, ProgressView* view, Prom
                        LogFn log, int barMaximum)
     : token_(std::move(token)), view_(view), prompter_(prompter), log_(std::move(log)),
       barMaximum_(barMaximum)
-{}
+{
+    if (view_) {
+        viewAlive_ = dynamic_cast<const QObject*>(view_);
+        if (!viewAlive_)
+            qFatal("WorkerLink: a progress view must be a QObject");
+    }
+    context_ = viewAlive_ ? viewAlive_ : QPointer<const QObject>(prompter_.data());
+    bound_ = !context_.isNull();
+}
 
 static bool onUiThread()
 {
@@ -149,7 +157,9 @@ static void postCall(CallEvent* event)
     QCoreApplication::postEvent(CallReceiver::current.load(), event);
 }
 
-void WorkerLink::postToUiThread(std::function<void()> effect)
+// Without an application there is no UI thread to hand over to (a test of a
+// sequence alone): the effect runs where it was issued.
+static void postEffect(std::function<void()> effect)
 {
     if (!QCoreApplication::instance()) {
         effect();
@@ -157,6 +167,21 @@ void WorkerLink::postToUiThread(std::function<void()> effect)
     }
     // One receiver for every effect of every worker keeps them in issue order.
     postCall(new CallEvent(std::move(effect)));
+}
+
+void WorkerLink::postToUiThread(const QPointer<const QObject>& context,
+                                std::function<void()> effect)
+{
+    postEffect([context, effect = std::move(effect)] {
+        if (context)
+            effect();
+    });
+}
+
+void WorkerLink::applyPendingEffects()
+{
+    if (CallReceiver* receiver = CallReceiver::current.load())
+        QCoreApplication::sendPostedEvents(receiver, CallEvent::callType());
 }
 
 void WorkerLink::runOnUiThreadAndWait(const std::function<void()>& call)
@@ -170,41 +195,66 @@ void WorkerLink::runOnUiThreadAndWait(const std::function<void()>& call)
     completion.wait();
 }
 
+// A link without a view or a prompter has no window to outlive: its effects
+// reach only the token, which the worker shares.
 void WorkerLink::post(std::function<void()> effect)
 {
-    postToUiThread([token = token_, effect = std::move(effect)] {
-        if (!token || !token->detached())
+    postEffect([token = token_, context = context_, bound = bound_, effect = std::move(effect)] {
+        if ((!bound || context) && (!token || !token->detached()))
             effect();
     });
 }
 
 void WorkerLink::postAlways(std::function<void()> effect)
 {
-    postToUiThread(std::move(effect));
+    postEffect([context = context_, bound = bound_, effect = std::move(effect)] {
+        if (!bound || context)
+            effect();
+    });
+}
+
+bool WorkerLink::callAndWait(const std::function<void()>& call)
+{
+    if (token_ && token_->detached())
+        return false;
+    bool ran = false;
+    runOnUiThreadAndWait([token = token_, context = context_, bound = bound_, &call, &ran] {
+        if ((!bound || context) && (!token || !token->detached())) {
+            call();
+            ran = true;
+        }
+    });
+    return ran;
+}
+
+void WorkerLink::postToView(std::function<void(ProgressView&)> effect)
+{
+    if (!view_)
+        return;
+    postEffect([token = token_, alive = viewAlive_, view = view_, effect = std::move(effect)] {
+        if (alive && (!token || !token->detached()))
+            effect(*view);
+    });
 }
 
 void WorkerLink::setMessage(const QString& text)
 {
-    if (view_)
-        post([view = view_, text] { view->setMessage(text); });
+    postToView([text](ProgressView& view) { view.setMessage(text); });
 }
 
 void WorkerLink::setPosition(int position)
 {
-    if (view_)
-        post([view = view_, position] { view->setPosition(position); });
+    postToView([position](ProgressView& view) { view.setPosition(position); });
 }
 
 void WorkerLink::stepIt()
 {
-    if (view_)
-        post([view = view_] { view->stepIt(); });
+    postToView([](ProgressView& view) { view.stepIt(); });
 }
 
 void WorkerLink::stepBy(int delta)
 {
-    if (view_)
-        post([view = view_, delta] { view->stepBy(delta); });
+    postToView([delta](ProgressView& view) { view.stepBy(delta); });
 }
 
 void WorkerLink::appendLog(const QString& text)
@@ -215,8 +265,9 @@ void WorkerLink::appendLog(const QString& text)
 
 void WorkerLink::storeResult(int result, const QString& detail)
 {
-    post([token = token_, result, detail] {
-        if (token) {
+    // The token is shared with the window: it outlives every effect.
+    postEffect([token = token_, result, detail] {
+        if (token && !token->detached()) {
             token->result = result;
             token->detail = detail;
         }
@@ -225,10 +276,11 @@ void WorkerLink::storeResult(int result, const QString& detail)
 
 void WorkerLink::finish()
 {
-    post([token = token_, view = view_] {
-        if (token)
-            token->finished = true;
-        if (view)
+    postEffect([token = token_, alive = viewAlive_, view = view_] {
+        if (!token || token->detached())
+            return;
+        token->finished = true;
+        if (view && alive)
             view->closeProgress();
     });
 }
@@ -237,9 +289,9 @@ void WorkerLink::showError(const QString& text)
 {
     if (!prompter_ || (token_ && token_->detached()))
         return;
-    runOnUiThreadAndWait([this, &text] {
-        if (!token_ || !token_->detached())
-            prompter_->showError(text);
+    runOnUiThreadAndWait([token = token_, prompter = prompter_, &text] {
+        if (prompter && (!token || !token->detached()))
+            prompter->showError(text);
     });
 }
 
@@ -247,9 +299,9 @@ void WorkerLink::showException(const QString& text)
 {
     if (!prompter_ || (token_ && token_->detached()))
         return;
-    runOnUiThreadAndWait([this, &text] {
-        if (!token_ || !token_->detached())
-            prompter_->showException(text);
+    runOnUiThreadAndWait([token = token_, prompter = prompter_, &text] {
+        if (prompter && (!token || !token->detached()))
+            prompter->showException(text);
     });
 }
 
@@ -258,9 +310,9 @@ bool WorkerLink::askFinished(const QString& text, bool fallback)
     bool answer = fallback;
     if (!prompter_ || (token_ && token_->detached()))
         return answer;
-    runOnUiThreadAndWait([this, &text, &answer] {
-        if (!token_ || !token_->detached())
-            answer = prompter_->askFinished(text);
+    runOnUiThreadAndWait([token = token_, prompter = prompter_, &text, &answer] {
+        if (prompter && (!token || !token->detached()))
+            answer = prompter->askFinished(text);
     });
     return answer;
 }

@@ -1,26 +1,12 @@
 #include "handover/WorkerThread.h"
 
-#include <algorithm>
+#include "handover/WorkerOwner.h"
+
+#include <QtGlobal>
+
 #include <exception>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace tvx {
-
-namespace {
-// Never destroyed: a worker that outlives main() still ends through it.
-struct Registry {
-    std::mutex lock;
-    std::vector<std::shared_ptr<RunToken>> tokens;
-    int live = 0;
-};
-Registry& registry()
-{
-    static Registry* const instance = new Registry;
-    return *instance;
-}
-} // namespace
 
 WorkerThread::WorkerThread(QString className, WorkerLink link)
     : className_(std::move(className)), link_(std::move(link))
@@ -30,42 +16,22 @@ WorkerThread::~WorkerThread() = default;
 
 void WorkerThread::start(std::unique_ptr<WorkerThread> worker)
 {
-    {
-        Registry& r = registry();
-        std::lock_guard lock(r.lock);
-        ++r.live;
-        r.tokens.push_back(worker->link_.token());
-    }
-    std::thread([w = std::move(worker)]() mutable {
-        w->body();
-        auto token = w->link_.token();
-        w.reset();
-        Registry& r = registry();
-        std::lock_guard lock(r.lock);
-        --r.live;
-        auto it = std::find(r.tokens.begin(), r.tokens.end(), token);
-        if (it != r.tokens.end())
-            r.tokens.erase(it);
-    }).detach();
+    WorkerOwner* owner = WorkerOwner::current();
+    if (!owner)
+        qFatal("WorkerThread::start: no WorkerOwner; the program (or test) must make one first");
+    owner->start(std::move(worker));
 }
 
 int WorkerThread::liveCount()
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.lock);
-    return r.live;
+    const WorkerOwner* owner = WorkerOwner::current();
+    return owner ? owner->liveCount() : 0;
 }
 
 void WorkerThread::stopAll()
 {
-    Registry& r = registry();
-    std::lock_guard lock(r.lock);
-    for (auto& token : r.tokens) {
-        if (token) {
-            token->requestStop();
-            token->detach();
-        }
-    }
+    if (WorkerOwner* owner = WorkerOwner::current())
+        owner->stop();
 }
 
 void WorkerThread::body()

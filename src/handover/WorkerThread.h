@@ -9,10 +9,11 @@
 namespace tvx {
 
 // A worker runs one whole operation in a thread of its own with blocking calls
-// and bounded waits, and frees itself when its run ends. It never touches a
-// widget: every effect goes through its WorkerLink. An unexpected error inside
-// the run is caught here: "<class name> Exception" goes to the log and the
-// error's own message to the standard exception display.
+// and bounded waits. Its thread belongs to the program's WorkerOwner, which
+// destroys the worker when its run ends and joins the thread. It never touches
+// a widget: every effect goes through its WorkerLink. An unexpected error
+// inside the run is caught here: "<class name> Exception" goes to the log and
+// the error's own message to the standard exception display.
 class WorkerThread {
 public:
     WorkerThread(QString className, WorkerLink link);
@@ -20,12 +21,14 @@ public:
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
-    // Starts the worker's thread; the worker owns itself from here on.
+    // Hands the worker to the current WorkerOwner, which runs it in a thread
+    // of its own. Without an owner the program is wrong and ends here.
     static void start(std::unique_ptr<WorkerThread> worker);
 
-    // Number of workers whose run has not ended, for a clean shutdown.
+    // The current owner's workers whose run has not ended (0 without one).
     static int liveCount();
-    // Asks every running worker to stop and detaches it from its windows.
+    // Asks every running worker of the current owner to stop and detaches it
+    // from its windows.
     static void stopAll();
 
 protected:
@@ -38,6 +41,7 @@ protected:
     bool stopRequested() const { return link_.stopRequested(); }
 
 private:
+    friend class WorkerOwner;
     void body();
 
     QString className_;

@@ -20,9 +20,6 @@ namespace tvx {
 
 namespace {
 
-constexpr auto kConnectPause = std::chrono::milliseconds(1000);
-constexpr int kReplyWaitMs = 2000;
-
 // Waits up to `timeoutMs` for the socket to become readable. An end of stream
 // or a pending error counts as readable, as it does for select: the receive
 // that follows then reports it.
@@ -45,8 +42,9 @@ bool waitReadable(int fd, int timeoutMs)
 } // namespace
 
 CommandConnection::CommandConnection(HostNetwork& net, WorkerLink& link, WorkerFamily family,
-                                     const char* ipText, const char* macText, uint16_t port)
-    : net_(net), link_(link), family_(family), port_(port)
+                                     const char* ipText, const char* macText, uint16_t port,
+                                     CommandTimings timings)
+    : net_(net), link_(link), family_(family), port_(port), timings_(timings)
 {
     deviceAddress_ = parseIpv4(ipText, false);
     macTextToBytes(macText, deviceMac_);
@@ -89,7 +87,7 @@ int CommandConnection::connectDevice()
             socket_ = std::move(socket);
             return 0;
         }
-        std::this_thread::sleep_for(kConnectPause);
+        std::this_thread::sleep_for(std::chrono::milliseconds(timings_.connectPauseMs));
     }
     return -1;
 }
@@ -174,7 +172,7 @@ int CommandConnection::sendCommand(const char* bytes, size_t length, char* desti
     // answer to the first send is then taken as the answer to the second.
     for (int pass = 0; pass < 2 && !readable; ++pass) {
         ::send(fd, bytes, length, MSG_NOSIGNAL);
-        readable = waitReadable(fd, kReplyWaitMs);
+        readable = waitReadable(fd, timings_.replyWaitMs);
     }
     if (!readable)
         return -3;

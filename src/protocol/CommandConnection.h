@@ -14,6 +14,15 @@ namespace tvx {
 // answered is not the one picked: nothing was changed.
 constexpr int kOtherModuleResult = -20;
 
+// The pauses of a command connection; the defaults are the module's, and
+// every worker keeps them. Tests of the connection alone may shorten them.
+struct CommandTimings {
+    // Between the two connect calls: the second finds the connection made.
+    int connectPauseMs = 1000;
+    // For a reply after each of a command's two sends.
+    int replyWaitMs = 2000;
+};
+
 // Which result codes a worker family uses for the same connection failures:
 // the read and write workers, or the upgrade and reboot workers.
 enum class WorkerFamily { Settings, Device };
@@ -35,9 +44,11 @@ public:
     // One receive takes at most this much of a reply line.
     static constexpr int kReceiveRoom = 128;
 
-    // `port` is the module's command port; only tests on loopback change it.
+    // `port` is the module's command port; only tests on loopback change it,
+    // and the timings.
     CommandConnection(HostNetwork& net, WorkerLink& link, WorkerFamily family, const char* ipText,
-                      const char* macText, uint16_t port = kCommandPort);
+                      const char* macText, uint16_t port = kCommandPort,
+                      CommandTimings timings = {});
     ~CommandConnection(); // closes whatever is still open
     CommandConnection(const CommandConnection&) = delete;
     CommandConnection& operator=(const CommandConnection&) = delete;
@@ -80,6 +91,7 @@ private:
     WorkerLink& link_;
     WorkerFamily family_;
     uint16_t port_;
+    CommandTimings timings_;
     uint32_t deviceAddress_ = 0;
     uint8_t deviceMac_[6] = {};
     char macText_[20] = {};

@@ -34,10 +34,13 @@ int TCPcmdupdateThread::update(CommandConnection& connection, QString& detail)
     if (!detail.isEmpty())
         return kOtherModuleResult;
 
+    // The worker waits for the decision, so what the call refers to lives.
     std::optional<SettingsRecord> toWrite;
-    WorkerLink::runOnUiThreadAndWait([this, &toWrite] {
-        if (decide_)
-            toWrite = decide_(record_);
+    const Decide& decide = decide_;
+    const SettingsRecord& asRead = record_;
+    link().callAndWait([&decide, &asRead, &toWrite] {
+        if (decide)
+            toWrite = decide(asRead);
     });
     if (!toWrite)
         return 0;

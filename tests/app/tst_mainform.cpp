@@ -7,6 +7,7 @@
 #include "app/Mainfrm.h"
 #include "app/SerialPortDialog.h"
 #include "common/FakeNetTables.h"
+#include "common/ModalWaits.h"
 #include "common/ScriptedPrompter.h"
 #include "discovery/DeviceRegistry.h"
 #include "discovery/Prgfrm.h"
@@ -15,6 +16,7 @@
 #include "firmware/Upgradeprgfrm.h"
 #include "firmware/Upgradepsswddlg.h"
 #include "handover/TestWorker.h"
+#include "handover/WorkerOwner.h"
 #include "net/Ipv4.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
@@ -134,20 +136,15 @@ struct Harness {
     }
 };
 
-// Answers the next modal dialog from a timer, once it is up; the timer ends
-// with the test that made it.
+// Answers the next modal dialog once it is up, while the guard lives.
 [[nodiscard]] std::unique_ptr<QTimer> answerNextDialog(std::function<void(QDialog*)> answer)
 {
-    auto timer = std::make_unique<QTimer>();
-    QTimer* t = timer.get();
-    QObject::connect(t, &QTimer::timeout, [t, answer] {
-        if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            t->stop();
-            answer(d);
-        }
+    return test::whenModal([answer = std::move(answer)](QWidget* modal) {
+        auto* dialog = qobject_cast<QDialog*>(modal);
+        if (dialog)
+            answer(dialog);
+        return dialog != nullptr;
     });
-    t->start(10);
-    return timer;
 }
 
 } // namespace
@@ -190,6 +187,10 @@ private slots:
     void keyboardOpensTheRowMenu();
     void desktopActionsThatCannotStartSaySo();
     void placementIsKeptBetweenRuns();
+
+private:
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestMainForm::windowsAreCreatedInOrder()
@@ -636,7 +637,7 @@ void TestMainForm::workerLogLinesReachTheLogInOrder()
                 w.hand().appendLog(QStringLiteral("line %1").arg(i));
         }));
     h.form->appendLog(QStringLiteral("from the UI thread"));
-    QVERIFY(TmainForm::drainWorkers(5000));
+    QVERIFY(workers_.waitFor(std::chrono::seconds(5)));
     QStringList lines = h.form->messageLog()->toPlainText().split(QLatin1Char('\n'));
     lines.removeAll(QStringLiteral("from the UI thread"));
     QCOMPARE(lines.size(), 20);
@@ -687,7 +688,7 @@ void TestMainForm::exitStopsRunningWorkers()
             w.hand().storeResult(0);
         }));
     h.form->close();
-    QVERIFY(TmainForm::drainWorkers(5000));
+    QVERIFY(workers_.waitFor(std::chrono::seconds(5)));
     QVERIFY(sawStop);
     QVERIFY(token->detached());
     QCOMPARE(token->result, 1); // a detached run's result is dropped

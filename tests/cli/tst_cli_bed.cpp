@@ -14,8 +14,10 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <csignal>
 #include <functional>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +108,27 @@ class TestCliBed : public QObject {
     {
         QVERIFY2(TestBed::permanentNeighbours().isEmpty(), "a pinned neighbour entry is left");
         QVERIFY2(TestBed::staticRoutes().isEmpty(), "a host route is left");
+    }
+
+    // Starts `get` of `module`, delayed at its name, and returns once the CLI holds the
+    // module's pinned entry and route and waits for the answer.
+    void startPinnedRead(QProcess& p, const BedModule& module)
+    {
+        QVERIFY(bed_.setFault(module.name, QStringLiteral("delay@GBN=3000")));
+        p.setChildProcessModifier([] { ::setsid(); });
+        p.start(QStringLiteral(TARVANIX_CLI_PATH), {QStringLiteral("get"), module.mac});
+        QDeadlineTimer reached(30000);
+        while (TestBed::permanentNeighbours().isEmpty() && !reached.hasExpired())
+            QThread::msleep(20);
+        QVERIFY2(!TestBed::permanentNeighbours().isEmpty(), "the module was never pinned");
+        QVERIFY(!TestBed::staticRoutes().isEmpty());
+        const auto askedForTheName = [&] {
+            const QList<int> tcp = bed_.exchanges(module.name, QStringLiteral("tcp"));
+            return !tcp.isEmpty() && bed_.received(module.name, tcp.last()).contains("$GBN\r\n");
+        };
+        while (!askedForTheName() && !reached.hasExpired())
+            QThread::msleep(20);
+        QVERIFY2(askedForTheName(), "the module was never asked for its name");
     }
 
     int tcpExchanges(const QString& module)
@@ -275,16 +298,10 @@ private slots:
     void killedDuringAReadLeavesNoEntry()
     {
         const BedModule f20 = bed_.module(QStringLiteral("f20"));
-        QVERIFY(bed_.setFault(f20.name, QStringLiteral("delay@GBN=3000")));
         QProcess p;
-        p.setChildProcessModifier([] { ::setsid(); });
-        p.start(QStringLiteral(TARVANIX_CLI_PATH), {QStringLiteral("get"), f20.mac});
-        QDeadlineTimer reached(30000);
-        while (TestBed::permanentNeighbours().isEmpty() && !reached.hasExpired())
-            QThread::msleep(20);
-        QVERIFY2(!TestBed::permanentNeighbours().isEmpty(), "the module was never pinned");
-        QVERIFY(!TestBed::staticRoutes().isEmpty());
-        QThread::msleep(1500); // logged in, waiting for the delayed answer
+        startPinnedRead(p, f20);
+        if (QTest::currentTestFailed())
+            return;
         p.kill();
         QVERIFY(p.waitForFinished(5000));
         QElapsedTimer gone;
@@ -294,6 +311,27 @@ private slots:
             QThread::msleep(20);
         verifyTablesClean();
         QVERIFY2(gone.elapsed() < 1000, qPrintable(QString::number(gone.elapsed())));
+        bed_.clearFaults(f20.name);
+    }
+
+    // Interrupted there, it stops its worker and ends only once the worker has removed the
+    // entry and the route itself.
+    void interruptedDuringAReadEndsWithoutItsEntries()
+    {
+        const BedModule f20 = bed_.module(QStringLiteral("f20"));
+        QProcess p;
+        startPinnedRead(p, f20);
+        if (QTest::currentTestFailed())
+            return;
+        QElapsedTimer ending;
+        ending.start();
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(15000));
+        verifyTablesClean();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 130);
+        // The read's wait for the delayed answer, not the stop bound.
+        QVERIFY2(ending.elapsed() < 8000, qPrintable(QString::number(ending.elapsed())));
         bed_.clearFaults(f20.name);
     }
 

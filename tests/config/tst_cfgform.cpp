@@ -6,6 +6,7 @@
 #include "CfgTestSupport.h"
 
 #include "app/Mainfrm.h"
+#include "handover/WorkerOwner.h"
 #include "platform/Ipv4AddressEdit.h"
 #include "protocol/Tcpprgfrm.h"
 
@@ -145,6 +146,9 @@ private:
     QString saveOutcome(TcfgForm* form);
 
     std::unique_ptr<CfgHarness> h;
+
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void tst_CfgForm::init()

@@ -1,11 +1,16 @@
-// The configuration window's text rules without the window: the dotted-quad
-// reading of the load, the integer conversion of the save, the checks that
-// settings given by name pass before any module is asked, and the texts that
-// leave the program (settings files read, the device list's CSV).
+// The configuration window's rules without the window: the dotted-quad
+// reading of the load, the integer conversion of the save, what the load puts
+// into the controls and what the collection of "Save to Module" checks and
+// writes back, settings given by name put where the window would put them,
+// the checks those pass before any module is asked, and the texts that leave
+// the program (settings files read, the device list's CSV).
+#include "config/CfgCollect.h"
+#include "config/CfgLoad.h"
 #include "config/DeviceListText.h"
 #include "config/DottedQuad.h"
 #include "config/IntegerText.h"
 #include "config/JsonText.h"
+#include "config/RecordText.h"
 #include "config/SettingsEdit.h"
 #include "discovery/DeviceRegistry.h"
 
@@ -14,6 +19,49 @@
 #include <cstring>
 
 using namespace tvx;
+using namespace tvx::cfgitems;
+
+namespace {
+
+// A module in TCP Server mode with delimiter packing, as a read leaves it.
+SettingsRecord serverModule()
+{
+    SettingsRecord r;
+    std::memset(&r, 0, sizeof r);
+    storeField(r.devName, "Hall");
+    storeField(r.fmwVer, "V1.05");
+    storeField(r.sp0_baud, "115200");
+    storeField(r.sp0_dataFmt, "N81");
+    storeField(r.sp0_fc, "NONE");
+    storeField(r.sp0_if, "RS-232");
+    storeField(r.sp0_dpCtrl, "101");
+    storeField(r.sp0_dpLen, "0512");
+    storeField(r.sp0_dpTm, "20");
+    storeField(r.sp0_dpStr, "0D0A");
+    storeField(r.lanIp, "192.0.2.10");
+    storeField(r.lanMask, "255.255.255.0");
+    storeField(r.lanGw, "0.0.0.0");
+    storeField(r.lanIpCfg, "0");
+    storeField(r.lanPingEn, "1x");
+    storeField(r.lanMac, "02:54:58:01:00:0A");
+    storeField(r.sp0_opmode, "TS");
+    storeField(r.sp0_tcpslport, "4000");
+    storeField(r.sp0_tcpcrport, "5000");
+    storeField(r.sp0_tcpcat, "0");
+    r.webEn = 1;
+    storeField(r.diolp, "4001");
+    return r;
+}
+
+QList<Assignment> named(const QStringList& arguments)
+{
+    QList<Assignment> out;
+    if (!SettingsEdit::parseArguments(arguments, out).isEmpty())
+        out.clear();
+    return out;
+}
+
+} // namespace
 
 class tst_CfgRules : public QObject {
     Q_OBJECT
@@ -28,6 +76,12 @@ private slots:
     void settingsFileWithAKeyTwiceIsRefused_data();
     void settingsFileWithAKeyTwiceIsRefused();
     void csvCellsCannotActInASpreadsheet();
+    void loadKeepsWhatNoControlShows();
+    void collectionWritesBackWhatNobodyChanged();
+    void collectionRefuses_data();
+    void collectionRefuses();
+    void collectionStopsAtTheFirstRefusal();
+    void valuesGoWhereTheWindowTakesThem();
 };
 
 void tst_CfgRules::dottedQuad_data()
@@ -234,6 +288,188 @@ void tst_CfgRules::csvCellsCannotActInASpreadsheet()
                  "2,\"Hall, 3\",x=1,,Yes,TX-110,Normal",
                  "",
              }));
+}
+
+void tst_CfgRules::loadKeepsWhatNoControlShows()
+{
+    SettingsRecord r = serverModule();
+    storeField(r.sp0_baud, "14400");
+    storeField(r.sp0_dataFmt, "e72");
+    storeField(r.sp0_fc, "");
+    storeField(r.sp0_opmode, "UDP");
+    const CfgEntries e = entriesFromRecord(r);
+    // A rate the box lacks is offered after its items and kept as read.
+    QVERIFY(e.baudKept);
+    QCOMPARE(e.baudExtra, QStringLiteral("14400"));
+    QCOMPARE(e.baud, int(kBaudItems.size()));
+    // A lower-case parity letter selects the default; the other two are read.
+    QCOMPARE(e.parity, kParity.defaultIndex);
+    QCOMPARE(e.dataBits, 2);
+    QCOMPARE(e.stopBits, 1);
+    // An empty text is no setting to keep: the box's default stands.
+    QCOMPARE(e.fc, kFlow.defaultIndex);
+    QVERIFY(!e.fcKept);
+    QVERIFY(e.opmodeKept);
+    // Switched-off packing leaves its edit empty; switched-on keeps the text whole.
+    QVERIFY(e.dpStrOn && !e.dpTmOn && e.dpLenOn);
+    QCOMPARE(e.dpStr0 + e.dpStr1, QStringLiteral("0D0A"));
+    QVERIFY(e.dpTm.isEmpty());
+    QCOMPARE(e.dpLen, QStringLiteral("0512"));
+    // A gateway of 0.0.0.0 leaves the control empty; only the first
+    // character of the ping switch counts.
+    QVERIFY(!e.gw);
+    QCOMPARE(e.ip, std::optional<uint32_t>(0xC000020Au));
+    QVERIFY(e.pingEn);
+    QVERIFY(!e.remoteIp);
+}
+
+void tst_CfgRules::collectionWritesBackWhatNobodyChanged()
+{
+    SettingsRecord asRead = serverModule();
+    storeField(asRead.sp0_baud, "14400");
+    storeField(asRead.sp0_opmode, "UDP");
+    storeField(asRead.sp0_dpLen, "2000"); // out of range, but nobody could change it
+    storeField(asRead.sp0_dpCtrl, "101");
+    const CfgEntries loaded = entriesFromRecord(asRead);
+    SettingsRecord out = asRead;
+    storeField(out.devName, "other");
+    const CollectResult result = collectEntries(loaded, loaded, asRead, out);
+    QVERIFY2(result.passed(), qPrintable(result.message));
+    QCOMPARE(std::memcmp(&out, &asRead, sizeof out), 0);
+
+    // What the user changes is written as the box's item, the delimiter in
+    // upper-case pairs.
+    CfgEntries now = loaded;
+    now.baud = 0;
+    now.dpStr0 = QStringLiteral("d");
+    now.dpStr1 = QString();
+    QVERIFY(collectEntries(now, loaded, asRead, out).passed());
+    QCOMPARE(fieldBytes(out.sp0_baud), QByteArray("921600"));
+    QCOMPARE(fieldBytes(out.sp0_dpStr), QByteArray("0D"));
+}
+
+void tst_CfgRules::collectionRefuses_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("notAnInteger");
+    QTest::newRow("blank name") << "devName"
+                                << ""
+                                << "device name can't be blank" << false;
+    QTest::newRow("port in letters") << "diolp"
+                                     << "4k"
+                                     << "'4k' is not a valid integer value" << true;
+    QTest::newRow("changed length") << "dpLen"
+                                    << "2000"
+                                    << "invalid data packing length" << false;
+    QTest::newRow("blank delimiter") << "dpStr0"
+                                     << ""
+                                     << "port 1 delimiter can't be blank" << false;
+    QTest::newRow("delimiter not hex") << "dpStr1"
+                                       << "zz"
+                                       << "'0xzz' is not a valid integer value" << true;
+    QTest::newRow("no address") << "ip"
+                                << ""
+                                << "invalid IP address" << false;
+    QTest::newRow("listen port") << "tcpslport"
+                                 << ""
+                                 << "port 1 Listen port can't be blank" << false;
+    QTest::newRow("client without a remote address") << "client"
+                                                     << ""
+                                                     << "invalid remote IP" << false;
+}
+
+void tst_CfgRules::collectionRefuses()
+{
+    QFETCH(QString, what);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    QFETCH(bool, notAnInteger);
+    const SettingsRecord asRead = serverModule();
+    const CfgEntries loaded = entriesFromRecord(asRead);
+    CfgEntries now = loaded;
+    if (what == QLatin1String("devName"))
+        now.devName = text;
+    else if (what == QLatin1String("diolp"))
+        now.diolp = text;
+    else if (what == QLatin1String("dpLen"))
+        now.dpLen = text;
+    else if (what == QLatin1String("dpStr0"))
+        now.dpStr0 = text;
+    else if (what == QLatin1String("dpStr1"))
+        now.dpStr1 = text;
+    else if (what == QLatin1String("ip"))
+        now.ip.reset();
+    else if (what == QLatin1String("tcpslport"))
+        now.tcpslport = text;
+    else if (what == QLatin1String("client"))
+        now.opmode = kOpModeClient;
+    SettingsRecord out = asRead;
+    const CollectResult result = collectEntries(now, loaded, asRead, out);
+    QCOMPARE(result.message, message);
+    QCOMPARE(result.kind,
+             notAnInteger ? CollectResult::Kind::NotAnInteger : CollectResult::Kind::Refused);
+}
+
+void tst_CfgRules::collectionStopsAtTheFirstRefusal()
+{
+    const SettingsRecord asRead = serverModule();
+    const CfgEntries loaded = entriesFromRecord(asRead);
+    CfgEntries now = loaded;
+    now.devName = QStringLiteral("Lab");
+    now.mask = 0;
+    now.tcpslport = QStringLiteral("4100");
+    SettingsRecord out = asRead;
+    QCOMPARE(collectEntries(now, loaded, asRead, out).message,
+             QStringLiteral("invalid netmask address"));
+    // What was checked before the refusal is in the record; what follows is not.
+    QCOMPARE(fieldBytes(out.devName), QByteArray("Lab"));
+    QCOMPARE(fieldBytes(out.lanIp), QByteArray("192.0.2.10"));
+    QCOMPARE(fieldBytes(out.sp0_tcpslport), QByteArray("4000"));
+}
+
+void tst_CfgRules::valuesGoWhereTheWindowTakesThem()
+{
+    const SettingsRecord asRead = serverModule();
+    const CfgEntries loaded = entriesFromRecord(asRead);
+
+    // A mode named after what it controls still counts: controls first.
+    CfgEntries now = loaded;
+    QCOMPARE(
+        SettingsEdit::apply(named({"sp0_tcpcrip=198.51.100.9", "sp0_opmode=TC"}), &asRead, now),
+        QString());
+    QCOMPARE(now.opmode, kOpModeClient);
+    QCOMPARE(now.remoteIp, std::optional<uint32_t>(0xC6336409u));
+
+    // A control the mode hides cannot be changed; a file passes over it; a
+    // value equal to the module's own is no change at all.
+    now = loaded;
+    QCOMPARE(SettingsEdit::apply(named({"sp0_tcpcrport=6000"}), &asRead, now),
+             QStringLiteral("sp0_tcpcrport cannot be changed while sp0_opmode is not TCP Client"));
+    now = loaded;
+    QCOMPARE(SettingsEdit::apply(named({"sp0_tcpcrport=6000"}), &asRead, now, true), QString());
+    QCOMPARE(now.tcpcrport, loaded.tcpcrport);
+    QCOMPARE(SettingsEdit::apply(named({"sp0_tcpcrport=5000"}), &asRead, now), QString());
+
+    // Switching the length packing off empties its edit, as unticking its box does.
+    now = loaded;
+    QCOMPARE(SettingsEdit::apply(named({"sp0_dpCtrl=100"}), &asRead, now), QString());
+    QVERIFY(!now.dpLenOn);
+    QVERIFY(now.dpLen.isEmpty());
+
+    // A file's value is checked only where it differs from the module's.
+    SettingsFile file;
+    QCOMPARE(SettingsEdit::parseFile(R"({"diolp": "x", "devName": "Hall"})",
+                                     QStringLiteral("f.json"), file),
+             QString());
+    now = loaded;
+    QCOMPARE(SettingsEdit::apply(file.assignments, &asRead, now),
+             QStringLiteral("diolp: 'x' is not a valid integer value"));
+    SettingsRecord holdsX = asRead;
+    storeField(holdsX.diolp, "x");
+    now = entriesFromRecord(holdsX);
+    QCOMPARE(SettingsEdit::apply(file.assignments, &holdsX, now), QString());
 }
 
 QTEST_APPLESS_MAIN(tst_CfgRules)

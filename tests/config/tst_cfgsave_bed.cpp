@@ -10,9 +10,11 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
+#include "common/ModalWaits.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
 #include "firmware/FilePicker.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 #include "platform/Ipv4AddressEdit.h"
@@ -91,6 +93,9 @@ private:
     ScriptedPrompter prompter_;
     std::unique_ptr<SystemNetTables> tables_;
     std::unique_ptr<TmainForm> form_;
+
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestCfgSaveBed::initTestCase()
@@ -111,7 +116,8 @@ void TestCfgSaveBed::init()
 void TestCfgSaveBed::cleanupTestCase()
 {
     if (form_) {
-        TmainForm::drainWorkers(10000);
+        workers_.stop();
+        workers_.waitFor(std::chrono::seconds(10));
         form_.reset();
     }
 }
@@ -145,13 +151,15 @@ TcfgForm* TestCfgSaveBed::openModule(const QString& name, const QString& passwor
     if (row < 0)
         return nullptr;
     form_->selectDeviceRow(row);
+    std::unique_ptr<QTimer> answer;
     if (!password.isEmpty()) {
-        QTimer::singleShot(100, this, [password] {
-            auto* dialog = qobject_cast<TPasswordDlg*>(QApplication::activeModalWidget());
+        answer = test::whenModal([password](QWidget* modal) {
+            auto* dialog = qobject_cast<TPasswordDlg*>(modal);
             if (!dialog)
-                return;
+                return false;
             dialog->findChild<QLineEdit*>(QStringLiteral("Password"))->setText(password);
             dialog->accept();
+            return true;
         });
     }
     form_->deviceListViewDblClick();
@@ -271,8 +279,8 @@ void TestCfgSaveBed::cancelClosesSilentlyLeavingNothingPinned()
     QCOMPARE(prompter_.texts(), QStringList{kConfirm});
     QCOMPARE(form_->isDeviceOpen(m3.mac.toLatin1().constData()), 0);
     // The worker ends by itself at its next check, and takes its entries away.
-    TmainForm::drainWorkers(15000);
-    QCOMPARE(WorkerThread::liveCount(), 0);
+    workers_.stop();
+    QVERIFY(workers_.waitFor(std::chrono::seconds(15)));
     QVERIFY(!writeLines(m3.name).contains("$SEI\r\n"));
     QVERIFY(TestBed::permanentNeighbours().isEmpty());
     QVERIFY(TestBed::staticRoutes().isEmpty());

@@ -5,9 +5,11 @@
 #include "TestBed.h"
 
 #include "app/AppWindows.h"
+#include "common/ModalWaits.h"
 #include "common/ScriptedPrompter.h"
 #include "discovery/Prgfrm.h"
 #include "discovery/Sipdlg.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 #include "platform/Ipv4AddressEdit.h"
@@ -73,8 +75,9 @@ private slots:
 private:
     void clickTree(const QString& text);
     SearchRun runSearch(const QString& item, const std::function<void()>& onTick = {});
-    // Sets the address in the "Search by IP" dialog once it is open and presses OK.
-    void answerIpDialog(const QString& dotted);
+    // Sets the address in the "Search by IP" dialog once it is open and presses OK, while the
+    // guard lives.
+    [[nodiscard]] std::unique_ptr<QTimer> answerIpDialog(const QString& dotted);
     QList<Row> rows() const;
     bool treeHas(const QString& text) const;
     QList<BedModule> answering() const;
@@ -88,6 +91,9 @@ private:
     std::unique_ptr<TmainForm> form_;
     TudpPrgForm* progress_ = nullptr;
     QStringList silent_;
+
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestSearchBed::initTestCase()
@@ -117,7 +123,8 @@ void TestSearchBed::init()
 void TestSearchBed::cleanupTestCase()
 {
     if (form_) {
-        TmainForm::drainWorkers(10000);
+        workers_.stop();
+        workers_.waitFor(std::chrono::seconds(10));
         form_.reset();
     }
 }
@@ -157,21 +164,17 @@ SearchRun TestSearchBed::runSearch(const QString& item, const std::function<void
     return run;
 }
 
-void TestSearchBed::answerIpDialog(const QString& dotted)
+std::unique_ptr<QTimer> TestSearchBed::answerIpDialog(const QString& dotted)
 {
-    auto* poll = new QTimer(this);
-    poll->setInterval(10);
-    connect(poll, &QTimer::timeout, this, [poll, dotted] {
-        auto* dialog = qobject_cast<TsIPDlg*>(QApplication::activeModalWidget());
+    return test::whenModal([dotted](QWidget* modal) {
+        auto* dialog = qobject_cast<TsIPDlg*>(modal);
         if (!dialog || !dialog->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
+            return false;
         if (Ipv4AddressEdit* control = dialog->addressControl())
             control->setAddress(hostOrder(dotted));
         dialog->findChild<QPushButton*>(QStringLiteral("OKBtn"))->click();
+        return true;
     });
-    poll->start();
 }
 
 QList<Row> TestSearchBed::rows() const
@@ -351,7 +354,7 @@ void TestSearchBed::malformedRepliesIgnored()
 void TestSearchBed::searchByIpStopsAtFirstReply()
 {
     const BedModule a1 = bed_.module(QStringLiteral("a1"));
-    answerIpDialog(a1.ip);
+    const auto answer = answerIpDialog(a1.ip);
     SearchRun run = runSearch(QStringLiteral("Search by IP"));
     QCOMPARE(prompter_.count(), 0);
     QCOMPARE(rows().size(), 1);
@@ -366,7 +369,7 @@ void TestSearchBed::searchByIpStopsAtFirstReply()
     for (const BedModule& m : bed_.modules())
         QVERIFY(bed_.clearTranscript(m.name));
     const BedModule b1 = bed_.module(QStringLiteral("b1"));
-    answerIpDialog(b1.ip);
+    const auto again = answerIpDialog(b1.ip);
     run = runSearch(QStringLiteral("Search by IP"));
     QCOMPARE(rows().size(), 1);
     QCOMPARE(rows().first().mac, b1.mac);
@@ -381,7 +384,7 @@ void TestSearchBed::searchByIpStopsAtFirstReply()
 
 void TestSearchBed::searchByIpWithoutModule()
 {
-    answerIpDialog(QStringLiteral("192.0.2.99"));
+    const auto answer = answerIpDialog(QStringLiteral("192.0.2.99"));
     const SearchRun run = runSearch(QStringLiteral("Search by IP"));
     QCOMPARE(prompter_.count(), 0);
     QVERIFY(rows().isEmpty());
@@ -396,7 +399,7 @@ void TestSearchBed::searchByIpWithoutModule()
 // list of the last search stays.
 void TestSearchBed::searchByIpWithoutAddressField()
 {
-    answerIpDialog(bed_.module(QStringLiteral("a1")).ip);
+    const auto answer = answerIpDialog(bed_.module(QStringLiteral("a1")).ip);
     runSearch(QStringLiteral("Search by IP"));
     QCOMPARE(rows().size(), 1);
 
@@ -404,7 +407,7 @@ void TestSearchBed::searchByIpWithoutAddressField()
     dialog->setControlFactory([](QWidget*) -> Ipv4AddressEdit* { return nullptr; });
     for (const BedModule& m : bed_.modules())
         QVERIFY(bed_.clearTranscript(m.name));
-    answerIpDialog(QStringLiteral("192.0.2.11"));
+    const auto again = answerIpDialog(QStringLiteral("192.0.2.11"));
     const SearchRun run = runSearch(QStringLiteral("Search by IP"));
     dialog->setControlFactory([](QWidget* parent) { return new Ipv4AddressEdit(parent); });
 

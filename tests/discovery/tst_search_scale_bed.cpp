@@ -6,6 +6,7 @@
 
 #include "app/AppWindows.h"
 #include "common/ScriptedPrompter.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 
 #include <QElapsedTimer>
@@ -37,6 +38,9 @@ private:
     ScriptedPrompter prompter_;
     std::unique_ptr<SystemNetTables> tables_;
     std::unique_ptr<TmainForm> form_;
+
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestSearchScaleBed::initTestCase()
@@ -58,7 +62,8 @@ void TestSearchScaleBed::init()
 void TestSearchScaleBed::cleanupTestCase()
 {
     if (form_) {
-        TmainForm::drainWorkers(10000);
+        workers_.stop();
+        workers_.waitFor(std::chrono::seconds(10));
         form_.reset();
     }
 }

@@ -3,6 +3,7 @@
 // began, an unexpected error inside the run, and a search that waits for
 // another one's source ports. Searches on a network run in the test bed.
 #include "discovery/Udpsearchthread.h"
+#include "handover/WorkerOwner.h"
 
 #include "common/ScriptedPrompter.h"
 #include "handover/ProgressView.h"
@@ -22,7 +23,7 @@ using tvx::test::ScriptedPrompter;
 namespace {
 
 // Records what the worker did to its progress window, in order.
-class RecordingView : public ProgressView {
+class RecordingView : public QObject, public ProgressView {
 public:
     QStringList calls;
     void setMessage(const QString& text) override { calls << QStringLiteral("msg:") + text; }
@@ -56,6 +57,9 @@ private:
     QStringList log_;
     int ended_ = 0;
     int added_ = 0;
+
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestUdpSearchThread::init()

@@ -4,9 +4,11 @@
 #include "BedWindows.h"
 #include "TestBed.h"
 #include "app/AppWindows.h"
+#include "common/ModalWaits.h"
 #include "common/ScriptedPrompter.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/Upgradeprgfrm.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 #include "protocol/CommandConnection.h"
@@ -43,18 +45,6 @@ DeviceRequest requestFor(const test::BedModule& m, const QString& path = {},
     std::strncpy(r.password, password.toLatin1().constData(), 8);
     std::strncpy(r.firmwarePath, QFile::encodeName(path).constData(), 255);
     return r;
-}
-
-// Runs `act` on the active modal window every 20 ms until it returns true.
-void whenModal(std::function<bool(QWidget*)> act)
-{
-    auto* timer = new QTimer(qApp);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act = std::move(act)] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal && act(modal))
-            timer->deleteLater();
-    });
-    timer->start(20);
 }
 
 // The file descriptors of this process, with what each names.
@@ -129,8 +119,8 @@ private slots:
 
     void cleanupTestCase()
     {
-        if (main_)
-            TmainForm::drainWorkers(20000);
+        workers_.stop();
+        workers_.waitFor(std::chrono::seconds(20));
         main_.reset();
     }
 
@@ -265,7 +255,7 @@ private slots:
                                        TestBed::firmwareImage(QStringLiteral("V4.00"), 8000));
         const QStringList fdsBefore = openDescriptors();
         bool pinnedWhileSending = false;
-        whenModal([&](QWidget* modal) {
+        const auto answer = test::whenModal([&](QWidget* modal) {
             auto* form = qobject_cast<TupgradePrgForm*>(modal);
             if (!form || !form->message().startsWith(QStringLiteral("send packet 3")))
                 return false;
@@ -350,7 +340,7 @@ private slots:
         main_->selectDeviceRow(0);
         main_->showDeviceActions(true);
 
-        whenModal([&](QWidget* modal) {
+        const auto answer = test::whenModal([&](QWidget* modal) {
             if (modal->objectName() != QStringLiteral("upgradePsswdDlg"))
                 return false;
             modal->findChild<QLineEdit*>(QStringLiteral("Edit_file"))->setText(path);
@@ -372,6 +362,10 @@ private slots:
         const QList<int> tcp = bed_.exchanges(m.name, QStringLiteral("tcp"));
         QVERIFY(bed_.received(m.name, tcp.value(0)).startsWith("$LOG" + m.password.toLatin1()));
     }
+
+private:
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 QTEST_MAIN(TestFirmwareBed)

@@ -4,6 +4,7 @@
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "firmware/Upgradeprgfrm.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 
 #include <QPlainTextEdit>
@@ -57,7 +58,11 @@ private slots:
         prompter_.clear();
         main_->messageLog()->clear();
     }
-    void cleanupTestCase() { TmainForm::drainWorkers(10000); }
+    void cleanupTestCase()
+    {
+        workers_.stop();
+        workers_.waitFor(std::chrono::seconds(10));
+    }
 
     void unusableFileEndsBeforeAnyConnection_data()
     {
@@ -96,6 +101,10 @@ private slots:
         QVERIFY(!main_->windows().upgradePrgForm->isVisible());
         QCOMPARE(main_->windows().upgradePrgForm->barPosition(), 1000);
     }
+
+private:
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 QTEST_MAIN(TestFirmwareOperations)

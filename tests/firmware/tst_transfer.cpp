@@ -25,7 +25,7 @@ using Reply = ScriptedTftpPeer::Reply;
 namespace {
 
 // The progress window as the transfer drives it: range 2..1000, step 10.
-class RecordingView : public ProgressView {
+class RecordingView : public QObject, public ProgressView {
 public:
     void setMessage(const QString& text) override
     {
@@ -36,6 +36,12 @@ public:
     void stepIt() override { stepBy(10); }
     void stepBy(int delta) override { position = std::clamp(position + delta, 2, 1000); }
     void closeProgress() override {}
+    void reset()
+    {
+        message.clear();
+        messages = 0;
+        position = 10;
+    }
 
     QString message;
     int messages = 0;
@@ -111,7 +117,7 @@ private slots:
     void init()
     {
         token_ = std::make_shared<RunToken>();
-        view_ = RecordingView();
+        view_.reset();
         log_.clear();
     }
 

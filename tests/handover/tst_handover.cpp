@@ -1,9 +1,10 @@
 // The hand-over between workers and windows, through a small worker, the real
-// WorkerLink, WorkerThread and a real progress window.
+// WorkerLink, WorkerThread, WorkerOwner and a real progress window.
 #include "TestWorker.h"
 #include "app/MessageBoxPrompter.h"
 #include "common/ScriptedPrompter.h"
 #include "handover/ProgressForm.h"
+#include "handover/WorkerOwner.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -12,16 +13,18 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 
 using namespace tvx;
 using tvx::test::ScriptedPrompter;
 using tvx::test::TestWorker;
+using namespace std::chrono_literals;
 
 namespace {
 
 // Records every effect as it is applied, with the thread it is applied on.
-class RecordingView : public ProgressView {
+class RecordingView : public QObject, public ProgressView {
 public:
     void setMessage(const QString& text) override { note("message " + text); }
     void setPosition(int position) override { note(QStringLiteral("position %1").arg(position)); }
@@ -49,18 +52,21 @@ ProgressFormLayout layout()
     return l;
 }
 
-bool waitForWorkers(bool pump = true, int ms = 5000)
+// Without running the UI thread's events, so that a worker's effects stay
+// queued: what a window sees when its worker ends before its modal wait.
+bool waitForWorkersUnapplied(int ms = 5000)
 {
     QElapsedTimer t;
     t.start();
-    // Events keep flowing: a worker may wait on the UI thread for a prompt.
-    while (WorkerThread::liveCount() > 0 && t.elapsed() < ms) {
-        if (pump)
-            QCoreApplication::processEvents();
+    while (WorkerThread::liveCount() > 0 && t.elapsed() < ms)
         QThread::msleep(2);
-    }
     return WorkerThread::liveCount() == 0;
 }
+
+// What a stuck worker makes the owner do in a test: not end the test.
+struct Stuck {
+    int running;
+};
 
 } // namespace
 
@@ -77,6 +83,21 @@ private slots:
     void workerWaitsForItsMessageBox();
     void detachedRunGetsNoDialogs();
     void exceptionInAWorkerIsLoggedAndShown();
+    void ownerJoinsAWorkerWaitingOnTheUiThread();
+    void stoppedWorkerIsWaitedForWithinTheBound();
+    void effectsForAGoneWindowAreDropped();
+
+private:
+    bool waitForWorkers() { return workers_.waitFor(5s); }
+    // The log of a test: lines handed to the UI thread while the test lives.
+    WorkerLink::LogFn logInto(QStringList& lines)
+    {
+        return [&lines, alive = QPointer<const QObject>(this)](const QString& line) {
+            WorkerLink::postToUiThread(alive, [&lines, line] { lines << line; });
+        };
+    }
+
+    WorkerOwner workers_;
 };
 
 void TestHandover::cleanup()
@@ -92,8 +113,8 @@ void TestHandover::effectsArriveInOrderOnTheUiThread()
     auto token = std::make_shared<RunToken>();
     WorkerLink link(
         token, &view, &prompter,
-        [&view](const QString& line) {
-            WorkerLink::postToUiThread([&view, line] { view.note("log " + line); });
+        [&view, alive = QPointer<const QObject>(&view)](const QString& line) {
+            WorkerLink::postToUiThread(alive, [&view, line] { view.note("log " + line); });
         },
         100);
     WorkerThread::start(std::make_unique<TestWorker>(link, [](TestWorker& w) {
@@ -182,7 +203,7 @@ void TestHandover::workerEndingBeforeTheWaitStillEndsIt()
             w.hand().storeResult(0);
             w.hand().finish();
         }));
-    QVERIFY(waitForWorkers(false));
+    QVERIFY(waitForWorkersUnapplied());
     QVERIFY(!token->finished);
     if (eventsPumpedBeforeWait) {
         // What a message box shown before the wait would do.
@@ -207,9 +228,7 @@ void TestHandover::cancelledRunCannotTouchTheNextOne()
 {
     ProgressForm form(layout(), nullptr);
     QStringList logLines;
-    const auto log = [&logLines](const QString& line) {
-        WorkerLink::postToUiThread([&logLines, line] { logLines << line; });
-    };
+    const auto log = logInto(logLines);
 
     // Run 1: the user cancels while the worker is busy.
     auto first = std::make_shared<RunToken>();
@@ -306,9 +325,7 @@ void TestHandover::workerWaitsForItsMessageBox()
     auto token = std::make_shared<RunToken>();
     std::atomic<bool> returned{false};
     QStringList order;
-    const auto log = [&order](const QString& line) {
-        WorkerLink::postToUiThread([&order, line] { order << line; });
-    };
+    const auto log = logInto(order);
     WorkerThread::start(std::make_unique<TestWorker>(
         WorkerLink(token, nullptr, &prompter, log, 100), [&](TestWorker& w) {
             w.hand().appendLog(QStringLiteral("before"));
@@ -370,9 +387,7 @@ void TestHandover::exceptionInAWorkerIsLoggedAndShown()
 {
     ScriptedPrompter prompter;
     QStringList logLines;
-    const auto log = [&logLines](const QString& line) {
-        WorkerLink::postToUiThread([&logLines, line] { logLines << line; });
-    };
+    const auto log = logInto(logLines);
     auto token = std::make_shared<RunToken>();
     std::atomic<bool> after{false};
     WorkerThread::start(std::make_unique<TestWorker>(
@@ -394,6 +409,111 @@ void TestHandover::exceptionInAWorkerIsLoggedAndShown()
     QTRY_COMPARE(logLines.size(), 2);
     QCOMPARE(logLines.at(1), QStringLiteral("testThread Exception"));
     QCOMPARE(prompter.count(), 2);
+}
+
+// On exit the owner waits on the UI thread for a worker that is itself
+// waiting there: its call is still delivered (and skipped, the run being
+// detached by the stop), so the worker goes on to its end.
+void TestHandover::ownerJoinsAWorkerWaitingOnTheUiThread()
+{
+    ScriptedPrompter prompter;
+    auto token = std::make_shared<RunToken>();
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> callRan{false};
+    std::atomic<bool> sawStop{false};
+    QElapsedTimer t;
+    {
+        WorkerOwner owner(5s);
+        WorkerThread::start(std::make_unique<TestWorker>(
+            WorkerLink(token, nullptr, &prompter, {}, 100), [&](TestWorker& w) {
+                waiting = true;
+                w.hand().callAndWait([&callRan] { callRan = true; });
+                sawStop = w.stopping();
+            }));
+        // The call stays queued: nothing here runs the UI thread's events.
+        while (!waiting)
+            QThread::msleep(1);
+        QThread::msleep(20);
+        t.start();
+    }
+    QVERIFY2(t.elapsed() < 2000, QByteArray::number(t.elapsed()));
+    QVERIFY(sawStop);
+    QVERIFY(!callRan);
+    QVERIFY(token->detached());
+}
+
+void TestHandover::stoppedWorkerIsWaitedForWithinTheBound()
+{
+    std::atomic<bool> release{false};
+    WorkerOwner owner(300ms, [](int running) { throw Stuck{running}; });
+    WorkerThread::start(std::make_unique<TestWorker>(WorkerLink(), [&release](TestWorker&) {
+        while (!release)
+            QThread::msleep(1);
+    }));
+    QVERIFY(!owner.waitFor(50ms));
+    QCOMPARE(owner.liveCount(), 1);
+    owner.stop();
+    QElapsedTimer t;
+    t.start();
+    int stuck = 0;
+    try {
+        owner.waitForAll();
+    } catch (const Stuck& s) {
+        stuck = s.running;
+    }
+    QCOMPARE(stuck, 1);
+    QVERIFY2(t.elapsed() >= 250 && t.elapsed() < 2000, QByteArray::number(t.elapsed()));
+    release = true;
+    QVERIFY(owner.waitFor(5s));
+    QCOMPARE(owner.liveCount(), 0);
+}
+
+void TestHandover::effectsForAGoneWindowAreDropped()
+{
+    // Writes what reaches it into a list that outlives it.
+    class Sink : public QObject, public ProgressView {
+    public:
+        explicit Sink(QStringList& out) : out_(out) {}
+        void setMessage(const QString& text) override { out_ << text; }
+        void setPosition(int) override { out_ << QStringLiteral("position"); }
+        void stepIt() override { out_ << QStringLiteral("step"); }
+        void stepBy(int) override { out_ << QStringLiteral("step"); }
+        void closeProgress() override { out_ << QStringLiteral("close"); }
+
+    private:
+        QStringList& out_;
+    };
+    QStringList applied;
+    QStringList later;
+    auto* view = new Sink(applied);
+    auto* prompter = new ScriptedPrompter;
+    auto token = std::make_shared<RunToken>();
+    std::atomic<bool> go{false};
+    std::atomic<bool> errorReturned{false};
+    WorkerThread::start(std::make_unique<TestWorker>(
+        WorkerLink(token, view, prompter, {}, 100), [&](TestWorker& w) {
+            w.hand().setMessage(QStringLiteral("before"));
+            while (!go)
+                QThread::msleep(1);
+            w.hand().setMessage(QStringLiteral("after"));
+            w.hand().post([&later] { later << QStringLiteral("effect"); });
+            w.hand().storeResult(0);
+            w.hand().finish();
+            w.hand().showError(QStringLiteral("nobody to see it"));
+            errorReturned = true;
+        }));
+    QTRY_COMPARE(applied, QStringList{QStringLiteral("before")});
+    delete view;
+    delete prompter;
+    go = true;
+    QVERIFY(waitForWorkers());
+    QVERIFY(errorReturned);
+    // Only what reached the view while it lived; the run's token, which the
+    // window shares, still gets what the worker stored.
+    QCOMPARE(applied, QStringList{QStringLiteral("before")});
+    QVERIFY(later.isEmpty());
+    QCOMPARE(token->result, 0);
+    QVERIFY(token->finished);
 }
 
 QTEST_MAIN(TestHandover)

@@ -2,11 +2,12 @@
 // test bed: what goes over the wire, what the user sees for each failure, and
 // what is left in the host's neighbour and route tables afterwards.
 #include "BedWindows.h"
-#include "GuiWaits.h"
 #include "TestBed.h"
 #include "app/AppWindows.h"
+#include "common/ModalWaits.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 #include "protocol/Tcpprgfrm.h"
@@ -75,6 +76,9 @@ private:
     test::ScriptedPrompter prompter_;
     std::unique_ptr<SystemNetTables> tables_;
     std::unique_ptr<TmainForm> main_;
+
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestReadFlowBed::initTestCase()
@@ -87,8 +91,8 @@ void TestReadFlowBed::initTestCase()
 
 void TestReadFlowBed::cleanupTestCase()
 {
-    if (main_)
-        TmainForm::drainWorkers(20000);
+    workers_.stop();
+    workers_.waitFor(std::chrono::seconds(20));
     main_.reset();
 }
 
@@ -174,7 +178,7 @@ void TestReadFlowBed::readsWithThePromptedPassword()
     QVERIFY(bed_.setSetting("m2", "password", "abc"));
     addRow(m2, true);
     for (const char* typed : {"xyz", "abc"}) {
-        test::whenModal([typed](QWidget* modal) {
+        const auto answer = test::whenModal([typed](QWidget* modal) {
             if (modal->objectName() != QLatin1String("PasswordDlg"))
                 return false;
             auto* edit = modal->findChild<QLineEdit*>(QStringLiteral("Password"));
@@ -204,7 +208,7 @@ void TestReadFlowBed::promptCancelledOrEmptySendsNothing()
 {
     const auto m2 = bed_.module("m2");
     addRow(m2, true);
-    test::whenModal([](QWidget* modal) {
+    const auto answer = test::whenModal([](QWidget* modal) {
         if (modal->objectName() != QLatin1String("PasswordDlg"))
             return false;
         QTest::keyClicks(modal->findChild<QLineEdit*>(QStringLiteral("Password")), "abc");
@@ -215,7 +219,7 @@ void TestReadFlowBed::promptCancelledOrEmptySendsNothing()
     doubleClick();
     QCOMPARE(prompter_.count(), 0);
 
-    test::whenModal([](QWidget* modal) {
+    const auto answer2 = test::whenModal([](QWidget* modal) {
         if (modal->objectName() != QLatin1String("PasswordDlg"))
             return false;
         // The edit was emptied before the prompt was shown again.
@@ -297,7 +301,7 @@ void TestReadFlowBed::outsideModuleIsReadThroughTheFallback()
     QVERIFY(bed_.setFault("m3", "delay@GLS=800"));
     int pinnedWhileReading = -1;
     int routesWhileReading = -1;
-    test::whenModal([&](QWidget* modal) {
+    const auto answer = test::whenModal([&](QWidget* modal) {
         auto* label = modal->findChild<QLabel*>(QStringLiteral("prgMsg"));
         if (!label || label->text() != QLatin1String("get information...25/35"))
             return false;
@@ -317,7 +321,7 @@ void TestReadFlowBed::outsideModuleIsReadThroughTheFallback()
     const auto m4 = bed_.module("m4");
     QVERIFY(bed_.setFault("m4", "delay@GLS=800"));
     pinnedWhileReading = routesWhileReading = -1;
-    test::whenModal([&](QWidget* modal) {
+    const auto answer2 = test::whenModal([&](QWidget* modal) {
         auto* label = modal->findChild<QLabel*>(QStringLiteral("prgMsg"));
         if (!label || label->text() != QLatin1String("get information...25/35"))
             return false;
@@ -337,7 +341,7 @@ void TestReadFlowBed::cancelDuringTheFallbackLeavesNothing()
 {
     const auto m3 = bed_.module("m3");
     QVERIFY(bed_.setFault("m3", "noaccept"));
-    test::whenModal([](QWidget* modal) {
+    const auto answer = test::whenModal([](QWidget* modal) {
         if (modal->objectName() != QLatin1String("tcpPrgForm") || TestBed::staticRoutes().isEmpty())
             return false;
         QTest::mouseClick(modal->findChild<QPushButton*>(QStringLiteral("cancelBtn")),
@@ -361,7 +365,7 @@ void TestReadFlowBed::cancelWhileWaitingThenReadAgain()
 {
     const auto m1 = bed_.module("m1");
     QVERIFY(bed_.setFault("m1", "noreply@GBD"));
-    test::whenModal([](QWidget* modal) {
+    const auto answer = test::whenModal([](QWidget* modal) {
         auto* label = modal->findChild<QLabel*>(QStringLiteral("prgMsg"));
         if (!label || label->text() != QLatin1String("get information...3/35"))
             return false;

@@ -1,11 +1,12 @@
 // The password prompt and the read/write progress window as built, and the
 // read worker's unexpected-error path through the real main window (no
 // network: the error strikes before anything is sent).
-#include "GuiWaits.h"
 #include "app/AppWindows.h"
 #include "common/FakeNetTables.h"
+#include "common/ModalWaits.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
@@ -65,6 +66,10 @@ private slots:
     void progressWindowLayout();
     void workerErrorShowsItsExceptionAndOpensNothing();
     void nothingSelectedDoesNothing();
+
+private:
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestReadWindows::passwordPromptLayout()
@@ -116,12 +121,12 @@ void TestReadWindows::passwordPromptTakesPrintableAsciiOnly()
 void TestReadWindows::passwordPromptKeys()
 {
     TPasswordDlg dlg(nullptr);
-    test::whenModal([](QWidget* modal) {
+    const auto answer = test::whenModal([](QWidget* modal) {
         QTest::keyClick(modal, Qt::Key_Escape);
         return true;
     });
     QCOMPARE(dlg.exec(), int(QDialog::Rejected));
-    test::whenModal([](QWidget* modal) {
+    const auto answer2 = test::whenModal([](QWidget* modal) {
         QTest::keyClicks(modal->focusWidget(), "pw");
         QTest::keyClick(modal->focusWidget(), Qt::Key_Return);
         return true;
@@ -178,7 +183,7 @@ void TestReadWindows::workerErrorShowsItsExceptionAndOpensNothing()
 
     // The progress window stays open after the error until the user closes it.
     bool stillOpenAfterError = false;
-    test::whenModal([&](QWidget* modal) {
+    const auto answer = test::whenModal([&](QWidget* modal) {
         if (modal->objectName() != QLatin1String("tcpPrgForm")
             || !main->messageLog()->toPlainText().contains("TCPcmdgetThread Exception"))
             return false;

@@ -5,6 +5,7 @@
 #include "RecordingView.h"
 #include "TestBed.h"
 #include "common/ScriptedPrompter.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/HostNetwork.h"
 #include "net/SystemNetTables.h"
@@ -67,6 +68,9 @@ private:
     test::RecordingView view_;
     std::unique_ptr<SystemNetTables> tables_;
     std::shared_ptr<HostNetwork> net_;
+
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestWriteWorkerBed::initTestCase()
@@ -88,7 +92,7 @@ void TestWriteWorkerBed::cleanupTestCase()
 void TestWriteWorkerBed::init()
 {
     prompter_.clear();
-    view_ = test::RecordingView();
+    view_.reset();
     for (const auto& m : bed_.modules()) {
         bed_.clearFaults(m.name);
         bed_.waitUntilUp(m.name, 10000);

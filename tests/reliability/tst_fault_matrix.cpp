@@ -15,6 +15,7 @@
 #include "app/AppWindows.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
 
@@ -132,6 +133,10 @@ private slots:
     void reboot();
     void upgrade_data();
     void upgrade();
+
+private:
+    // Goes first: every worker ends before what it uses.
+    WorkerOwner workers_;
 };
 
 void TestFaultMatrix::table()
@@ -166,7 +171,8 @@ void TestFaultMatrix::cleanupTestCase()
 {
     if (main_) {
         closeWindows();
-        TmainForm::drainWorkers(20000);
+        workers_.stop();
+        workers_.waitFor(std::chrono::seconds(20));
     }
     main_.reset();
 }
