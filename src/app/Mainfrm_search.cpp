@@ -1,6 +1,7 @@
 // The main window's search operation, beside the search worker.
 #include "app/Mainfrm.h"
 
+#include "discovery/DeviceRegistry.h"
 #include "discovery/Prgfrm.h"
 #include "discovery/Udpsearchthread.h"
 
@@ -20,7 +21,9 @@ void TmainForm::startSearch(bool broadcast, const char* target)
     hooks.refreshLocalAddresses = [network = hostNetwork_](LocalAddressTable* snapshot) {
         return network->refreshLocalAddresses(snapshot);
     };
-    hooks.addDevice = [this](const DiscoveryRecord& record) { addDevice(record); };
+    hooks.addDevices = [this](const std::vector<DiscoveryRecord>& records) {
+        devices_->addDevices(records);
+    };
     hooks.deviceCount = [this] { return deviceCount(); };
     // Runs even after a cancel, possibly once the window is gone.
     hooks.searchEnded = [window = QPointer<TmainForm>(this)] {
