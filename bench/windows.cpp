@@ -38,9 +38,9 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <set>
@@ -352,14 +352,15 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
     for (size_t i = 1; i < rowsAtStep.size(); ++i)
         steps += QString::number(rowsAtStep[i] - rowsAtStep[i - 1]) + ",";
     std::printf("search listed=%d of=%lld search_ms=%.1f late_median_ms=%.3f late_p99_ms=%.3f "
-                "late_max_ms=%.3f late_max_at_ms=%.0f late_samples=%zu idle_median_ms=%.3f idle_p99_ms=%.3f "
+                "late_max_ms=%.3f late_max_at_ms=%.0f late_samples=%zu idle_median_ms=%.3f "
+                "idle_p99_ms=%.3f "
                 "idle_max_ms=%.3f ui_cpu_ms=%.1f event_max_ms=%.2f event_max=%s rss_empty_kib=%ld "
                 "rss_listed_kib=%ld rows_per_step=%s messages=%d\n",
                 main.deviceCount(), static_cast<long long>(modules.size()), searchMs,
                 bench::median(during), bench::quantile(during, 0.99), bench::quantile(during, 1.0),
                 worstAt, during.size(), bench::median(idle), bench::quantile(idle, 0.99),
-                bench::quantile(idle, 1.0), uiCpuMs, app->longest, app->longestWhat.constData(), rssBefore, rssAfter,
-                qPrintable(steps), prompter.shown);
+                bench::quantile(idle, 1.0), uiCpuMs, app->longest, app->longestWhat.constData(),
+                rssBefore, rssAfter, qPrintable(steps), prompter.shown);
     for (const auto& [lan, n] : perLan)
         std::printf("search lan=%s modules=%d missing=%d\n", qPrintable(lan), n,
                     missingPerLan[lan]);

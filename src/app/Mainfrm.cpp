@@ -226,6 +226,7 @@ void TmainForm::showDeviceActions(bool show)
     };
     upgradeAction->setEnabled(show);
     rebootAction->setEnabled(show);
+    applyAction->setEnabled(show);
     if (show) {
         if (find(kUpgrade))
             return;
@@ -369,6 +370,8 @@ bool TmainForm::requestForSelectedDevice(DeviceRequest& request, bool& hasPasswo
 
 void TmainForm::dispatchUpgrade()
 {
+    if (selectedDeviceCount() > 1)
+        return batchUpgrade();
     DeviceRequest request;
     bool hasPassword = false;
     if (!requestForSelectedDevice(request, hasPassword))
@@ -407,6 +410,8 @@ void TmainForm::dispatchUpgrade()
 
 void TmainForm::dispatchReboot()
 {
+    if (selectedDeviceCount() > 1)
+        return batchReboot();
     DeviceRequest request;
     bool hasPassword = false;
     if (!requestForSelectedDevice(request, hasPassword))

@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QCoreApplication>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 
@@ -29,6 +30,7 @@ namespace tvx {
 
 class DeviceListFilter;
 class DeviceRegistry;
+class FilePicker;
 class NetTables;
 class ProgressView;
 class Prompter;
@@ -135,6 +137,21 @@ public:
     // open modules.
     CfgFormLinks configWindowLinks();
 
+    // Several selected modules at once (Mainfrm_batch.cpp): one confirmation
+    // naming them, one password prompt per module that has one, then a few
+    // at a time (as the CLI's --jobs), each row's Status telling how it
+    // went and the log the summary. Reboot and Upgrade come here when more
+    // than one row is selected; "Apply settings file…" always does.
+    void batchReboot();
+    void batchUpgrade();
+    void applySettingsFile();
+    // The selected rows, in list order.
+    QList<int> selectedRows() const;
+    int selectedDeviceCount() const;
+    // The main window's file dialogs; tests put their own in.
+    void setFilePicker(FilePicker* picker) { filePicker_ = picker; }
+    FilePicker& filePicker();
+
     // A hand-over for one run of a worker that drives `view`; `module` is
     // held until the worker has ended.
     WorkerLink makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view, int barMaximum,
@@ -209,6 +226,7 @@ private:
     QMenu* deviceMenu = nullptr;
     QAction* upgradeAction = nullptr;
     QAction* rebootAction = nullptr;
+    QAction* applyAction = nullptr;
     QLineEdit* deviceFilterEdit = nullptr;
     QToolBar* ControlBar1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
@@ -223,6 +241,7 @@ private:
     DeviceListFilter* deviceFilter_ = nullptr;
     QSplitter* gridSplitter = nullptr;
     QPlainTextEdit* msgMemo = nullptr;
+    FilePicker* filePicker_ = nullptr;
 
     bool shownOnce_ = false;
     bool networkReady_ = false;

@@ -92,8 +92,8 @@ private:
     TargetRun(CliContext& context, QString name);
     void noteFound(const DiscoveryRecord& row);
     // The step's bar is the part `from` to `to` of the target's progress.
-    Step& newStep(int barMaximum, std::function<void(const RunToken& run)> onEnd,
-                  double from = 0, double to = 1);
+    Step& newStep(int barMaximum, std::function<void(const RunToken& run)> onEnd, double from = 0,
+                  double to = 1);
     void startRead();
     void afterRead(const RunToken& run);
     void startUpdate();

@@ -193,7 +193,8 @@ void UDPsearchThread::handOverReplies()
     if (hooks_.addDevices)
         link().post([add = hooks_.addDevices, rows = std::move(held_)] { add(rows); });
     held_.clear();
-    nextHandOver_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timings_.handOverMs);
+    nextHandOver_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timings_.handOverMs);
 }
 
 int UDPsearchThread::waitReadable(int socket, int waitMs)
@@ -206,8 +207,8 @@ int UDPsearchThread::waitReadable(int socket, int waitMs)
         auto until = end;
         if (!held_.empty())
             until = std::min(until, std::max(now, nextHandOver_));
-        const int sliceMs = static_cast<int>(
-            std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+        const int sliceMs =
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
         pollfd readable{socket, POLLIN, 0};
         int ready;
         do {

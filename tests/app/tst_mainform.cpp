@@ -245,10 +245,11 @@ void TestMainForm::layoutFollowsTheForm()
     QCOMPARE(f->findChild<QWidget*>(QStringLiteral("leftPanel"))->minimumWidth(), 10);
 
     QTreeView* list = f->deviceList();
+    // The search's columns, then what the last operation on several modules did.
     const QStringList captions = {"Number",   "Device Name", "MAC Address", "IP Address",
-                                  "Password", "Model Name",  "Device Mode"};
-    QCOMPARE(list->model()->columnCount(), 7);
-    for (int c = 0; c < 7; ++c)
+                                  "Password", "Model Name",  "Device Mode", "Status"};
+    QCOMPARE(list->model()->columnCount(), 8);
+    for (int c = 0; c < 8; ++c)
         QCOMPARE(list->model()->headerData(c, Qt::Horizontal).toString(), captions.at(c));
     const int widths[] = {82, 106, 95, 60, 82, 80};
     for (int c = 1; c < 7; ++c)
@@ -257,7 +258,7 @@ void TestMainForm::layoutFollowsTheForm()
     const QFontMetrics metrics(list->font());
     QVERIFY(list->columnWidth(2) > metrics.horizontalAdvance(QStringLiteral("00:00:00:00:00:00")));
     QVERIFY(list->columnWidth(3) > metrics.horizontalAdvance(QStringLiteral("255.255.255.255")));
-    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
 

@@ -4,6 +4,7 @@
 #include "app/MessageBoxPrompter.h"
 #include "common/ScriptedPrompter.h"
 #include "handover/ProgressForm.h"
+#include "handover/RunQueue.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -77,6 +78,7 @@ private slots:
     void workerWaitsForItsMessageBox();
     void detachedRunGetsNoDialogs();
     void exceptionInAWorkerIsLoggedAndShown();
+    void runQueueKeepsItsBoundAndOrder();
 };
 
 void TestHandover::cleanup()
@@ -394,6 +396,45 @@ void TestHandover::exceptionInAWorkerIsLoggedAndShown()
     QTRY_COMPARE(logLines.size(), 2);
     QCOMPARE(logLines.at(1), QStringLiteral("testThread Exception"));
     QCOMPARE(prompter.count(), 2);
+}
+
+void TestHandover::runQueueKeepsItsBoundAndOrder()
+{
+    // Seven runs, three at once: each ends when the test ends it, one at
+    // once inside its own start, and a stop lets the running ones finish.
+    RunQueue queue(3);
+    QList<int> started;
+    QList<std::function<void()>> ends(7);
+    int mostAtOnce = 0;
+    bool idle = false;
+    for (int i = 0; i < 7; ++i) {
+        queue.add([&, i](std::function<void()> ended) {
+            started << i;
+            mostAtOnce = std::max(mostAtOnce, queue.running());
+            if (i == 3)
+                return ended();
+            ends[i] = std::move(ended);
+        });
+    }
+    queue.setOnIdle([&] { idle = true; });
+    queue.start();
+    QCOMPARE(started, (QList<int>{0, 1, 2}));
+    ends[1]();
+    ends[1](); // a second call changes nothing
+    QCOMPARE(queue.running(), 2);
+    // The next run starts from the event loop, not inside `ended`.
+    QCOMPARE(started.size(), 3);
+    QTRY_COMPARE(started, (QList<int>{0, 1, 2, 3, 4}));
+    QCOMPARE(queue.running(), 3);
+    QCOMPARE(queue.waiting(), 2);
+    queue.stop();
+    QCOMPARE(queue.waiting(), 0);
+    for (int i : {0, 2, 4})
+        ends[i]();
+    QTRY_VERIFY(idle);
+    QCOMPARE(started, (QList<int>{0, 1, 2, 3, 4}));
+    QCOMPARE(mostAtOnce, 3);
+    QVERIFY(queue.idle());
 }
 
 QTEST_MAIN(TestHandover)
