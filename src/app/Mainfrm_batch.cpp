@@ -144,10 +144,14 @@ void runBatch(TmainForm& window, ModuleBatch::Setup setup, const BatchRequest& r
     };
     auto batch = std::make_shared<ModuleBatch>(std::move(setup), request.modules);
 
-    // The Status column tells of this batch alone.
+    // The Status column tells of this batch alone, and comes into view.
     registry->clearStatus();
     for (const QString& mac : request.skipped)
         registry->setStatus(mac, kOpenElsewhere);
+    if (const QList<int> rows = window.selectedRows(); !rows.isEmpty()) {
+        QTreeView* list = window.deviceList();
+        list->scrollTo(list->model()->index(rows.first(), DeviceRegistry::Status));
+    }
     batch->setOnStatus([registry](const QString& mac, const QString& text) {
         if (registry)
             registry->setStatus(mac, text);

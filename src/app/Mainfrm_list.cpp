@@ -111,10 +111,11 @@ void TmainForm::createDeviceList(QWidget* parent)
             samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12 + 14;
         deviceListView->setColumnWidth(i, std::max(widths[i], needed));
     }
-    // Room for a failure's message, as "failed: connect to device failed".
+    // Room for "upgrading… 100%" and the start of a failure's message, whose
+    // whole text is the cell's tool tip.
     deviceListView->setColumnWidth(
         DeviceRegistry::Status,
-        metrics.horizontalAdvance(QStringLiteral("failed: connect to device failed")) + 12);
+        std::max(130, metrics.horizontalAdvance(QStringLiteral("failed: login to device")) + 12));
     connect(deviceListView, &QAbstractItemView::doubleClicked, this,
             [this] { deviceListViewDblClick(); });
     // Sorted by Number until a header is clicked: the search's order.

@@ -231,7 +231,13 @@ void ModuleBatch::startJob(size_t index, std::function<void()> ended)
         : kBarMaximum;
     job.view = std::make_unique<JobView>(*this, index, barMaximum);
     job.prompter = std::make_unique<JobPrompter>(job, setup_.prompter);
-    WorkerLink link(job.token, job.view.get(), job.prompter.get(), setup_.log, barMaximum);
+    // Several workers write at once: each line says whose it is.
+    WorkerLink::LogFn log;
+    if (setup_.log)
+        log = [log = setup_.log, who = job.module.line()](const QString& line) {
+            log(QStringLiteral("%1: %2").arg(who, line));
+        };
+    WorkerLink link(job.token, job.view.get(), job.prompter.get(), std::move(log), barMaximum);
     if (setup_.hold)
         link.keepWhileRunning(setup_.hold(job.module.mac));
     setStatus(job, runningText());
@@ -362,10 +368,11 @@ void ModuleBatch::jobEnded(size_t index)
         setStatus(job, failedText(QStringLiteral("ended by an unexpected error")));
         break;
     }
-    if (onProgress_)
-        onProgress_();
+    // The queue counts it ended before anyone reads the counts.
     if (job.ended)
         std::exchange(job.ended, nullptr)();
+    if (onProgress_)
+        onProgress_();
 }
 
 void ModuleBatch::cancel()

@@ -271,6 +271,10 @@ QVariant DeviceRegistry::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return index.column() == Status ? row.status : row.cells[index.column()];
+    case Qt::ToolTipRole:
+        // A failure's message may be longer than the column is wide.
+        return index.column() == Status && !row.status.isEmpty() ? QVariant(row.status)
+                                                                 : QVariant();
     case MacRole:
         return row.cells[Mac].left(17);
     case OpenRole:
