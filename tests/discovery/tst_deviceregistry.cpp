@@ -81,6 +81,16 @@ void TestDeviceRegistry::listsEachModuleOnceInAnswerOrder()
              (QStringList{"2", "fourth", "02:54:58:01:00:04", "192.0.2.51", "", "", ""}));
     QCOMPARE(f.devices.cell(2, DeviceRegistry::Number), QStringLiteral("3"));
     QVERIFY(f.shared("192.0.2.51") && f.devices.addressShared(1));
+
+    // The list's Status column is the list's alone: the rows' cells, which
+    // the export and the CLI's tables write, stay the search's seven.
+    f.devices.setStatus(QStringLiteral("02:54:58:01:00:04"), QStringLiteral("done"));
+    QCOMPARE(f.devices.columnCount(), 8);
+    QCOMPARE(f.devices.cell(1, DeviceRegistry::Status), QStringLiteral("done"));
+    QCOMPARE(f.devices.cells(1).size(), 7);
+    QCOMPARE(DeviceRegistry::captions().size(), 7);
+    f.devices.clearStatus();
+    QCOMPARE(f.devices.cell(1, DeviceRegistry::Status), QString());
 }
 
 void TestDeviceRegistry::sharedAddressLastsWhileAModuleThereIsHeld()
