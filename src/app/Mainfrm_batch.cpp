@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <algorithm>
 #include <cstring>
 
 namespace tvx {
