@@ -6,8 +6,10 @@
 //     settings; beside it the same command lines sent by a bare client.
 //   tarvanix-bench-windows search
 //     one broadcast search over the bed in TVX_BED_INFO while a 10 ms timer
-//     on the UI thread records how late it fires; which modules are listed,
-//     how many rows each send added, and the resident memory once idle.
+//     on the UI thread records how late it fires; what the UI thread itself
+//     spent (CPU time in all, and the most on one event, with its receiver);
+//     which modules are listed, how many rows each send added, and the
+//     resident memory once idle.
 #include "BenchStats.h"
 
 #include "app/AppWindows.h"
@@ -39,6 +41,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <set>
@@ -64,6 +67,45 @@ private:
         ++shown;
         std::fprintf(stderr, "message (%s): %s\n", kind, qPrintable(text));
     }
+};
+
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// The UI thread's own work, apart from how long it waited for a core: the CPU
+// time of each event it handled (the outermost ones), and which took most.
+class BenchApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        if (depth_++ > 0 || !counting) {
+            const bool handled = QApplication::notify(receiver, event);
+            --depth_;
+            return handled;
+        }
+        const QByteArray what = QByteArray(receiver->metaObject()->className()) + "/"
+            + QByteArray::number(static_cast<int>(event->type()));
+        const double start = threadCpuMs();
+        const bool handled = QApplication::notify(receiver, event);
+        const double spent = threadCpuMs() - start;
+        --depth_;
+        if (spent > longest) {
+            longest = spent;
+            longestWhat = what;
+        }
+        return handled;
+    }
+    bool counting = false;
+    double longest = 0;
+    QByteArray longestWhat;
+
+private:
+    int depth_ = 0;
 };
 
 void settle(int ms)
@@ -247,13 +289,22 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
     QElapsedTimer clock;
     clock.start();
     qint64 last = -1;
+    // When, in the search, the latest tick came (ms since its start).
+    qint64 searchStart = -1;
+    double worstLate = -1, worstAt = 0;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     tick.setInterval(10);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (last >= 0)
-            samples->push_back(std::max(0.0, static_cast<double>(now - last) / 1e6 - 10.0));
+        if (last >= 0) {
+            const double late = std::max(0.0, static_cast<double>(now - last) / 1e6 - 10.0);
+            samples->push_back(late);
+            if (samples == &during && late > worstLate) {
+                worstLate = late;
+                worstAt = static_cast<double>(now - searchStart) / 1e6;
+            }
+        }
         last = now;
     });
     tick.start();
@@ -268,11 +319,17 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
                          [&] { rowsAtStep.push_back(main.deviceCount()); });
 
     const long rssBefore = bench::residentKiB();
+    auto* app = static_cast<BenchApplication*>(qApp);
     samples = &during;
     last = -1;
+    searchStart = clock.nsecsElapsed();
     QElapsedTimer searchClock;
     searchClock.start();
+    app->counting = true;
+    const double cpuBefore = threadCpuMs();
     main.startSearch(true, nullptr);
+    const double uiCpuMs = threadCpuMs() - cpuBefore;
+    app->counting = false;
     const double searchMs = static_cast<double>(searchClock.nsecsElapsed()) / 1e6;
     samples = &idle;
     last = -1;
@@ -296,13 +353,15 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
     for (size_t i = 1; i < rowsAtStep.size(); ++i)
         steps += QString::number(rowsAtStep[i] - rowsAtStep[i - 1]) + ",";
     std::printf("search listed=%d of=%lld search_ms=%.1f late_median_ms=%.3f late_p99_ms=%.3f "
-                "late_max_ms=%.3f late_samples=%zu idle_median_ms=%.3f idle_p99_ms=%.3f "
-                "idle_max_ms=%.3f rss_empty_kib=%ld rss_listed_kib=%ld rows_per_step=%s "
-                "messages=%d\n",
+                "late_max_ms=%.3f late_max_at_ms=%.0f late_samples=%zu idle_median_ms=%.3f "
+                "idle_p99_ms=%.3f "
+                "idle_max_ms=%.3f ui_cpu_ms=%.1f event_max_ms=%.2f event_max=%s rss_empty_kib=%ld "
+                "rss_listed_kib=%ld rows_per_step=%s messages=%d\n",
                 main.deviceCount(), static_cast<long long>(modules.size()), searchMs,
                 bench::median(during), bench::quantile(during, 0.99), bench::quantile(during, 1.0),
-                during.size(), bench::median(idle), bench::quantile(idle, 0.99),
-                bench::quantile(idle, 1.0), rssBefore, rssAfter, qPrintable(steps), prompter.shown);
+                worstAt, during.size(), bench::median(idle), bench::quantile(idle, 0.99),
+                bench::quantile(idle, 1.0), uiCpuMs, app->longest, app->longestWhat.constData(),
+                rssBefore, rssAfter, qPrintable(steps), prompter.shown);
     for (const auto& [lan, n] : perLan)
         std::printf("search lan=%s modules=%d missing=%d\n", qPrintable(lan), n,
                     missingPerLan[lan]);
@@ -316,7 +375,7 @@ int searchBench(TmainForm& main, PrintingPrompter& prompter, TudpPrgForm* progre
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    QApplication app(argc, argv);
+    BenchApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList args = app.arguments();
     if (args.size() < 2) {

@@ -223,6 +223,7 @@ void TmainForm::showDeviceActions(bool show)
     };
     upgradeAction->setEnabled(show);
     rebootAction->setEnabled(show);
+    applyAction->setEnabled(show);
     if (show) {
         if (find(kUpgrade))
             return;
@@ -356,6 +357,8 @@ bool TmainForm::requestForSelectedDevice(DeviceRequest& request, bool& hasPasswo
 
 void TmainForm::dispatchUpgrade()
 {
+    if (selectedDeviceCount() > 1)
+        return batchUpgrade();
     DeviceRequest request;
     bool hasPassword = false;
     if (!requestForSelectedDevice(request, hasPassword))
@@ -394,6 +397,8 @@ void TmainForm::dispatchUpgrade()
 
 void TmainForm::dispatchReboot()
 {
+    if (selectedDeviceCount() > 1)
+        return batchReboot();
     DeviceRequest request;
     bool hasPassword = false;
     if (!requestForSelectedDevice(request, hasPassword))

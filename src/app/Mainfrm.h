@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QCoreApplication>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 
@@ -32,6 +33,7 @@ namespace tvx {
 
 class DeviceListFilter;
 class DeviceRegistry;
+class FilePicker;
 class NetTables;
 class ProgressView;
 class Prompter;
@@ -141,6 +143,21 @@ public:
     // open modules.
     CfgFormLinks configWindowLinks();
 
+    // Several selected modules at once (Mainfrm_batch.cpp): one confirmation
+    // naming them, one password prompt per module that has one, then a few
+    // at a time (as the CLI's --jobs), each row's Status telling how it
+    // went and the log the summary. Reboot and Upgrade come here when more
+    // than one row is selected; "Apply settings file…" always does.
+    void batchReboot();
+    void batchUpgrade();
+    void applySettingsFile();
+    // The selected rows, in list order.
+    QList<int> selectedRows() const;
+    int selectedDeviceCount() const;
+    // The main window's file dialogs; tests put their own in.
+    void setFilePicker(FilePicker* picker) { filePicker_ = picker; }
+    FilePicker& filePicker();
+
     // A hand-over for one run of a worker that drives `view`; `module` is
     // held until the worker has ended.
     WorkerLink makeLink(const std::shared_ptr<RunToken>& token, ProgressView* view, int barMaximum,
@@ -227,6 +244,7 @@ private:
     QMenu* deviceMenu = nullptr;
     QAction* upgradeAction = nullptr;
     QAction* rebootAction = nullptr;
+    QAction* applyAction = nullptr;
     QLineEdit* deviceFilterEdit = nullptr;
     QToolBar* ControlBar1 = nullptr;
     QToolBar* ToolBar1 = nullptr;
@@ -242,6 +260,7 @@ private:
     QSplitter* gridSplitter = nullptr;
     QPlainTextEdit* msgMemo = nullptr;
     QLabel* deviceCounts_ = nullptr;
+    FilePicker* filePicker_ = nullptr;
 
     bool shownOnce_ = false;
     bool networkReady_ = false;

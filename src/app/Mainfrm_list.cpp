@@ -78,7 +78,9 @@ void TmainForm::createDeviceList(QWidget* parent)
     deviceListView->setUniformRowHeights(true);
     deviceListView->setAllColumnsShowFocus(true);
     deviceListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    deviceListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Several rows for Reboot, Upgrade and "Apply settings file…"; every
+    // other action takes the first selected row.
+    deviceListView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     deviceListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The grid lines are drawn by a delegate: an item style sheet would hand
     // the rows to the style-sheet style, which draws a selected row as a pale
@@ -110,6 +112,11 @@ void TmainForm::createDeviceList(QWidget* parent)
             samples[i].isEmpty() ? 0 : metrics.horizontalAdvance(samples[i]) + 12 + 14;
         deviceListView->setColumnWidth(i, std::max(widths[i], needed));
     }
+    // Room for "upgrading… 100%" and the start of a failure's message, whose
+    // whole text is the cell's tool tip.
+    deviceListView->setColumnWidth(
+        DeviceRegistry::Status,
+        std::max(130, metrics.horizontalAdvance(QStringLiteral("failed: login to device")) + 12));
     connect(deviceListView, &QAbstractItemView::doubleClicked, this,
             [this] { deviceListViewDblClick(); });
     // Sorted by Number until a header is clicked: the search's order.
@@ -221,9 +228,13 @@ void TmainForm::createDeviceMenu()
                         [this] { runFunction(QStringLiteral("Upgrade")); });
     rebootAction = add(QStringLiteral("&Reboot"), QKeySequence(Qt::CTRL | Qt::Key_R),
                        [this] { runFunction(QStringLiteral("Reboot")); });
+    applyAction = add(QStringLiteral("Apply settings file\u2026"), QKeySequence(),
+                      [this] { applySettingsFile(); });
+    applyAction->setObjectName(QStringLiteral("applyAction"));
     // As the tree: Upgrade and Reboot only once a search has found modules.
     upgradeAction->setEnabled(false);
     rebootAction->setEnabled(false);
+    applyAction->setEnabled(false);
 }
 
 bool TmainForm::eventFilter(QObject* watched, QEvent* event)
@@ -283,6 +294,9 @@ QMenu* TmainForm::deviceContextMenu()
     QAction* reboot = menu->addAction(QStringLiteral("&Reboot"));
     reboot->setEnabled(rebootAction->isEnabled());
     connect(reboot, &QAction::triggered, this, [this] { runFunction(QStringLiteral("Reboot")); });
+    QAction* apply = menu->addAction(applyAction->text());
+    apply->setEnabled(applyAction->isEnabled());
+    connect(apply, &QAction::triggered, this, &TmainForm::applySettingsFile);
     menu->addSeparator();
     connect(menu->addAction(QStringLiteral("Copy &IP address")), &QAction::triggered, this,
             [this] { copySelectedCell(CellIp); });

@@ -1,6 +1,7 @@
 // The main window's search operation, beside the search worker.
 #include "app/Mainfrm.h"
 
+#include "discovery/DeviceRegistry.h"
 #include "discovery/Prgfrm.h"
 #include "discovery/Udpsearchthread.h"
 
@@ -23,9 +24,9 @@ void TmainForm::startSearch(bool broadcast, const char* target)
     // Run on the UI thread through the link, each while this window lives;
     // the busy flag's even after a cancel.
     const QPointer<TmainForm> window(this);
-    hooks.addDevice = [window](const DiscoveryRecord& record) {
+    hooks.addDevices = [window](const std::vector<DiscoveryRecord>& records) {
         if (window)
-            window->addDevice(record);
+            window->devices_->addDevices(records);
     };
     hooks.deviceCount = [window] { return window ? window->deviceCount() : 0; };
     hooks.searchEnded = [window] {

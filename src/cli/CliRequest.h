@@ -1,5 +1,7 @@
 #pragma once
 
+#include "handover/RunQueue.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -16,7 +18,7 @@ struct CliRequest {
     QStringList targets; // as typed
     bool all = false;
     QString targetsFile;
-    int jobs = 4;
+    int jobs = kDefaultJobs;
 
     QString searchIp; // discover --ip
     bool json = false;

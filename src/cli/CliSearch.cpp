@@ -64,7 +64,9 @@ int CliSearch::runWorker(const MakeWorker& make, DeviceRegistry& table)
     hooks.refreshLocalAddresses = [net = context_.net](LocalAddressTable* snapshot) {
         return net->refreshLocalAddresses(snapshot);
     };
-    hooks.addDevice = [&table](const DiscoveryRecord& record) { table.addDevice(record); };
+    hooks.addDevices = [&table](const std::vector<DiscoveryRecord>& records) {
+        table.addDevices(records);
+    };
     hooks.deviceCount = [&table] { return table.count(); };
     // Runs on every way out of the worker, an unexpected error included.
     hooks.searchEnded = [&ended, &loop] {

@@ -6,6 +6,7 @@
 #include "config/JsonText.h"
 #include "config/PrintableText.h"
 #include "handover/WorkerOwner.h"
+#include "handover/RunQueue.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -46,52 +47,43 @@ void FleetRunner::add(std::unique_ptr<TargetRun> run)
     runs_.push_back(std::move(run));
 }
 
-void FleetRunner::startMore()
-{
-    while (running_ < jobs_ && next_ < runs_.size()) {
-        if (context_.interrupted && context_.interrupted->load())
-            return;
-        TargetRun& run = *runs_[next_++];
-        if (run.outcome().done)
-            continue;
-        ++running_;
-        run.start();
-    }
-}
-
 qint64 FleetRunner::run()
 {
     QElapsedTimer wall;
     wall.start();
     QEventLoop loop;
-    remaining_ = 0;
-    for (const auto& r : runs_)
-        remaining_ += r->outcome().done ? 0 : 1;
-    context_.display->beginRuns(remaining_);
-    if (remaining_ == 0)
-        return 0;
-
-    // The runs were made before the loop existed: they report here.
+    RunQueue queue(jobs_);
+    int remaining = 0;
     for (auto& r : runs_) {
         if (r->outcome().done)
             continue;
-        r->setOnDone([this, &loop] {
-            --running_;
-            if (--remaining_ == 0)
-                loop.quit();
-            else
-                QTimer::singleShot(0, &loop, [this] { startMore(); });
+        ++remaining;
+        // The runs were made before the loop existed: they report here.
+        queue.add([this, run = r.get()](std::function<void()> ended) {
+            // An interrupt stops every start, also one the queue has due.
+            if (context_.interrupted && context_.interrupted->load())
+                return ended();
+            run->setOnDone(std::move(ended));
+            run->start();
         });
     }
+    context_.display->beginRuns(remaining);
+    if (remaining == 0)
+        return 0;
+
+    queue.setOnIdle([&loop] { loop.quit(); });
     QTimer interruptWatch;
-    QObject::connect(&interruptWatch, &QTimer::timeout, &loop, [this, &loop] {
-        if (context_.interrupted && context_.interrupted->load())
+    QObject::connect(&interruptWatch, &QTimer::timeout, &loop, [this, &loop, &queue] {
+        if (context_.interrupted && context_.interrupted->load()) {
+            queue.stop();
             loop.quit();
+        }
     });
     interruptWatch.start(50);
 
-    startMore();
-    loop.exec();
+    queue.start();
+    if (!queue.idle())
+        loop.exec();
     const qint64 ms = wall.elapsed();
     // An interrupt ends the loop before the runs: each stops by itself.
     context_.workers->waitForAll();

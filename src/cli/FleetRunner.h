@@ -14,9 +14,10 @@ struct CliContext;
 // A count with its noun in agreement: "1 target", "2 targets".
 QString countOf(qsizetype n, const QString& one, const QString& many);
 
-// Runs the targets of one command, at most `jobs` at once, and reports them.
-// Each target has its own runs, tokens and connections; two targets on the
-// same module are still serialised by the host network's module locks.
+// Runs the targets of one command, at most `jobs` at once (the windows' rule,
+// RunQueue), and reports them. Each target has its own runs, tokens and
+// connections; two targets on the same module are still serialised by the
+// host network's module locks.
 class FleetRunner {
 public:
     FleetRunner(CliContext& context, int jobs);
@@ -36,14 +37,9 @@ public:
     QByteArray summaryJson(Command command, bool waited) const;
 
 private:
-    void startMore();
-
     CliContext& context_;
     int jobs_;
     std::vector<std::unique_ptr<TargetRun>> runs_;
-    size_t next_ = 0;
-    int running_ = 0;
-    int remaining_ = 0;
 };
 
 } // namespace tvx::cli

@@ -4,18 +4,14 @@
 #include "cli/RunView.h"
 #include "cli/TerminalDisplay.h"
 #include "cli/TerminalPrompter.h"
-#include "config/CfgCollect.h"
-#include "config/CfgLoad.h"
 #include "config/RecordText.h"
+#include "config/SettingsUpdate.h"
 #include "firmware/Rebootthread.h"
 #include "firmware/Upgradefwthread.h"
 #include "handover/WorkerLink.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
 #include "protocol/Tcpcmdupdatethread.h"
-
-#include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -34,17 +30,23 @@ constexpr int kSettingsBarMaximum = 35 * 10;
 constexpr int kUpdateBarMaximum = 2 * kSettingsBarMaximum;
 constexpr int kDeviceBarMaximum = 1000;
 
-int upgradeBarMaximum(const QByteArray& firmwarePath)
-{
-    const qint64 blocks = QFileInfo(QFile::decodeName(firmwarePath)).size() / 1024;
-    return static_cast<int>(std::clamp<qint64>(10 * (blocks + 2), kDeviceBarMaximum, 1 << 30));
-}
-
 template <size_t N>
 void copyText(char (&out)[N], const QByteArray& text)
 {
     std::memset(out, 0, N);
     std::memcpy(out, text.constData(), std::min<size_t>(static_cast<size_t>(text.size()), N - 1));
+}
+
+SettingsUpdate settingsUpdate(const CliContext& context)
+{
+    SettingsUpdate update;
+    update.assignments = context.assignments;
+    update.fromFile = context.fromFile;
+    update.savedFromMac = context.savedFromMac;
+    update.withAddress = context.withAddress;
+    update.newPassword = context.newPassword;
+    update.log = context.log;
+    return update;
 }
 } // namespace
 
@@ -52,25 +54,10 @@ QString prepareWrite(const CliContext& context, const QList<Assignment>& assignm
                      const SettingsRecord& asRead, SettingsRecord& toWrite,
                      QList<SettingsChange>& changes, bool newPassword)
 {
-    changes.clear();
-    const CfgEntries loaded = entriesFromRecord(asRead);
-    CfgEntries now = loaded;
-    const QString refused = SettingsEdit::apply(assignments, &asRead, now, context.fromFile);
-    if (!refused.isEmpty())
-        return refused;
-    toWrite = asRead;
-    const CollectResult checked = collectEntries(now, loaded, asRead, toWrite);
-    if (!checked.passed()) {
-        if (checked.kind == CollectResult::Kind::NotAnInteger && context.log)
-            context.log(QStringLiteral("checkBeforeSave"));
-        return checked.message;
-    }
-    if (newPassword && context.newPassword) {
-        toWrite.passwdChg = 1;
-        storeField(toWrite.newPasswd, context.newPassword->left(8));
-    }
-    changes = SettingsEdit::changes(asRead, toWrite);
-    return {};
+    SettingsUpdate update = settingsUpdate(context);
+    if (!newPassword)
+        update.newPassword.reset();
+    return update.prepare(assignments, asRead, toWrite, changes);
 }
 
 TargetRun::TargetRun(CliContext& context, QString name) : context_(context), name_(std::move(name))
@@ -203,24 +190,25 @@ void TargetRun::startUpdate()
 
 std::optional<SettingsRecord> TargetRun::decideWrite(const SettingsRecord& asRead)
 {
-    QList<Assignment> assignments = assignments_ ? *assignments_ : context_.assignments;
-    if (context_.fromFile && !context_.withAddress
-        && !SettingsEdit::sameModule(context_.savedFromMac, fieldText(asRead.lanMac))) {
-        const QStringList dropped = SettingsEdit::dropAddress(assignments);
-        if (!dropped.isEmpty() && !context_.quiet)
-            context_.display->line(
-                QStringLiteral("tarvanix-cli: %1: %2 not taken: the settings file was saved from "
-                               "another module (--with-address takes them)")
-                    .arg(name_, dropped.join(QStringLiteral(", "))));
-    }
+    SettingsUpdate update = settingsUpdate(context_);
+    if (assignments_)
+        update.assignments = *assignments_;
+    QStringList dropped;
+    const QList<Assignment> assignments = update.forModule(fieldText(asRead.lanMac), &dropped);
+    if (!dropped.isEmpty() && !context_.quiet)
+        context_.display->line(
+            QStringLiteral("tarvanix-cli: %1: %2 not taken: the settings file was saved from "
+                           "another module (--with-address takes them)")
+                .arg(name_, dropped.join(QStringLiteral(", "))));
     SettingsRecord toWrite;
     // A module that took the new password for this login has it already: a
     // script that runs twice changes it once.
     const bool hasItAlready = context_.newPassword
         && recordText(row_.passwordState) == QLatin1String("Yes")
         && password_.left(8) == context_.newPassword->left(8);
-    refusal_ =
-        prepareWrite(context_, assignments, asRead, toWrite, outcome_.changes, !hasItAlready);
+    if (hasItAlready)
+        update.newPassword.reset();
+    refusal_ = update.prepare(assignments, asRead, toWrite, outcome_.changes);
     if (!refusal_.isEmpty())
         return std::nullopt;
     // A write restarts the module: one that would change nothing is not made,
@@ -276,7 +264,7 @@ void TargetRun::startUpgrade()
     copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
     copyText(request.password, password_.left(8));
     copyText(request.firmwarePath, context_.firmwarePath);
-    const int barMaximum = upgradeBarMaximum(context_.firmwarePath);
+    const int barMaximum = upgradeFwThread::barMaximumFor(context_.firmwarePath);
     Step& step = newStep(barMaximum, [this](const RunToken& run) {
         endStep(WorkerOutcome::ofRun(upgradeFwThread::outcome(run.result), run),
                 QStringLiteral("upgrade"));

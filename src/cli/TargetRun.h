@@ -43,11 +43,11 @@ struct TargetOutcome {
     qint64 endedAt = 0; // when it was done, on QElapsedTimer's clock (msecsSinceReference)
 };
 
-// What a set of `assignments` would write to a module that reported `asRead`:
-// the values put where the configuration window would put them and checked as
-// "Save to Module" checks them. Empty when they pass (`toWrite` and `changes`
-// then hold the write and what it changes), else why they were refused.
-// `newPassword`: the write also sets set --change-password's password.
+// What a set of `assignments` would write to a module that reported `asRead`,
+// by the rules of SettingsUpdate with what the command line asked. Empty when
+// they pass (`toWrite` and `changes` then hold the write and what it
+// changes), else why they were refused. `newPassword`: the write also sets
+// set --change-password's password.
 QString prepareWrite(const CliContext& context, const QList<Assignment>& assignments,
                      const SettingsRecord& asRead, SettingsRecord& toWrite,
                      QList<SettingsChange>& changes, bool newPassword);

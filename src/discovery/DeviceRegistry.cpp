@@ -3,6 +3,8 @@
 #include "net/HostNetwork.h"
 #include "net/Ipv4.h"
 
+#include <QSet>
+
 #include <cstring>
 
 namespace tvx {
@@ -32,36 +34,57 @@ const QStringList& DeviceRegistry::captions()
 
 bool DeviceRegistry::addDevice(const DiscoveryRecord& record)
 {
-    // A module that answers twice, or on two links, keeps the row of its
-    // first answer.
-    const QString mac = recordText(record.macText).left(17);
-    if (rowOfMac_.contains(mac))
-        return false;
-    Row row{record, {}, 0};
-    const int index = count();
-    row.cells[Number] = QString::number(index + 1);
-    row.cells[DeviceName] = recordText(record.deviceName);
-    row.cells[Mac] = recordText(record.macText);
-    row.cells[Ip] = recordText(record.ipText);
-    row.cells[Password] = recordText(record.passwordState);
-    row.cells[Model] = recordText(record.modelName);
-    row.cells[Mode] = recordText(record.deviceMode);
-    row.address = parseIpv4(row.cells[Ip].toLatin1().constData(), false);
+    return addDevices({record}) == 1;
+}
 
-    beginInsertRows({}, index, index);
-    rows_.push_back(std::move(row));
-    rowOfMac_.insert(mac, index);
-    QList<int>& atAddress = rowsAtAddress_[rows_.back().address];
-    atAddress.append(index);
+int DeviceRegistry::addDevices(const std::vector<DiscoveryRecord>& records)
+{
+    // A module that answers twice, or on two links, keeps the row of its
+    // first answer, also within one batch.
+    std::vector<Row> added;
+    QSet<QString> macs;
+    for (const DiscoveryRecord& record : records) {
+        const QString mac = recordText(record.macText).left(17);
+        if (rowOfMac_.contains(mac) || macs.contains(mac))
+            continue;
+        macs.insert(mac);
+        Row row{record, {}, 0, false, {}};
+        row.cells[Number] = QString::number(count() + static_cast<int>(added.size()) + 1);
+        row.cells[DeviceName] = recordText(record.deviceName);
+        row.cells[Mac] = recordText(record.macText);
+        row.cells[Ip] = recordText(record.ipText);
+        row.cells[Password] = recordText(record.passwordState);
+        row.cells[Model] = recordText(record.modelName);
+        row.cells[Mode] = recordText(record.deviceMode);
+        row.address = parseIpv4(row.cells[Ip].toLatin1().constData(), false);
+        row.open = isDeviceOpen(row.cells[Mac].toLatin1().constData()) != 0;
+        added.push_back(std::move(row));
+    }
+    if (added.empty())
+        return 0;
+
+    const int first = count();
+    const int n = static_cast<int>(added.size());
+    QList<uint32_t> nowShared;
+    beginInsertRows({}, first, first + n - 1);
+    for (Row& row : added) {
+        const int index = count();
+        rowOfMac_.insert(row.cells[Mac].left(17), index);
+        QList<int>& atAddress = rowsAtAddress_[row.address];
+        atAddress.append(index);
+        if (atAddress.size() == 2)
+            nowShared.append(row.address);
+        rows_.push_back(std::move(row));
+    }
     endInsertRows();
 
-    if (atAddress.size() == 2) {
-        markShared(rows_.back().address);
+    for (const uint32_t address : nowShared) {
+        markShared(address);
         // The first module there is now known to share its address as well.
-        const QModelIndex first = this->index(atAddress.first(), Ip);
-        emit dataChanged(first, first);
+        const QModelIndex firstThere = index(rowsAtAddress_.value(address).first(), Ip);
+        emit dataChanged(firstThere, firstThere);
     }
-    return true;
+    return n;
 }
 
 void DeviceRegistry::clear()
@@ -77,9 +100,26 @@ void DeviceRegistry::clear()
 
 QString DeviceRegistry::cell(int row, Column column) const
 {
-    if (row < 0 || row >= count() || column < 0 || column >= kColumns)
+    if (row < 0 || row >= count() || column < 0 || column >= kListColumns)
         return {};
-    return rows_[static_cast<size_t>(row)].cells[column];
+    const Row& r = rows_[static_cast<size_t>(row)];
+    return column == Status ? r.status : r.cells[column];
+}
+
+void DeviceRegistry::setStatus(const QString& macText, const QString& text)
+{
+    const int row = rowOfMac(macText);
+    if (row < 0 || rows_[static_cast<size_t>(row)].status == text)
+        return;
+    rows_[static_cast<size_t>(row)].status = text;
+    const QModelIndex changed = index(row, Status);
+    emit dataChanged(changed, changed, {Qt::DisplayRole, SortRole});
+}
+
+void DeviceRegistry::clearStatus()
+{
+    for (int row = 0; row < count(); ++row)
+        setStatus(rows_[static_cast<size_t>(row)].cells[Mac], QString());
 }
 
 QStringList DeviceRegistry::cells(int row) const
@@ -180,7 +220,8 @@ int DeviceRegistry::markDeviceOpen(const char* mac, bool open)
     } else if (found >= 0) {
         openDeviceMacs_[found][0] = '\0';
     }
-    updateOpenRow(QString::fromLatin1(mac, static_cast<qsizetype>(strnlen(mac, 17))));
+    // Every row of that MAC's first 17 characters, as the table compares them.
+    updateOpenRows();
     return 0;
 }
 
@@ -196,15 +237,20 @@ int DeviceRegistry::isDeviceOpen(const char* mac) const
 void DeviceRegistry::clearOpenDevices()
 {
     std::memset(openDeviceMacs_, 0, sizeof openDeviceMacs_);
-    if (count() > 0)
-        emit dataChanged(index(0, 0), index(count() - 1, kColumns - 1), {OpenRole});
+    updateOpenRows();
 }
 
-void DeviceRegistry::updateOpenRow(const QString& mac)
+void DeviceRegistry::updateOpenRows()
 {
-    const int row = rowOfMac(mac);
-    if (row >= 0)
-        emit dataChanged(index(row, 0), index(row, kColumns - 1), {OpenRole});
+    // Opening and closing a window is rare; drawing a row is not.
+    for (int i = 0; i < count(); ++i) {
+        Row& row = rows_[static_cast<size_t>(i)];
+        const bool open = isDeviceOpen(row.cells[Mac].toLatin1().constData()) != 0;
+        if (open == row.open)
+            continue;
+        row.open = open;
+        emit dataChanged(index(i, 0), index(i, kListColumns - 1), {OpenRole});
+    }
 }
 
 int DeviceRegistry::rowCount(const QModelIndex& parent) const
@@ -214,26 +260,29 @@ int DeviceRegistry::rowCount(const QModelIndex& parent) const
 
 int DeviceRegistry::columnCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : kColumns;
+    return parent.isValid() ? 0 : kListColumns;
 }
 
 QVariant DeviceRegistry::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= count() || index.column() >= kColumns)
+    if (!index.isValid() || index.row() >= count() || index.column() >= kListColumns)
         return {};
     const Row& row = rows_[static_cast<size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole:
-        return row.cells[index.column()];
+        return index.column() == Status ? row.status : row.cells[index.column()];
+    case Qt::ToolTipRole:
+        // A failure's message may be longer than the column is wide.
+        return index.column() == Status && !row.status.isEmpty() ? QVariant(row.status)
+                                                                 : QVariant();
     case MacRole:
         return row.cells[Mac].left(17);
-    case OpenRole: {
-        const QByteArray mac = row.cells[Mac].toLatin1();
-        return !mac.isEmpty() && isDeviceOpen(mac.constData()) != 0;
-    }
+    case OpenRole:
+        return row.open;
     case SortRole:
-        return index.column() == Number ? QVariant(index.row() + 1)
-                                        : QVariant(row.cells[index.column()]);
+        if (index.column() == Number)
+            return index.row() + 1;
+        return index.column() == Status ? row.status : row.cells[index.column()];
     default:
         return {};
     }
@@ -242,9 +291,9 @@ QVariant DeviceRegistry::data(const QModelIndex& index, int role) const
 QVariant DeviceRegistry::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0
-        || section >= kColumns)
+        || section >= kListColumns)
         return {};
-    return captions()[section];
+    return section == Status ? QStringLiteral("Status") : captions()[section];
 }
 
 } // namespace tvx

@@ -30,8 +30,14 @@ class HostNetwork;
 class DeviceRegistry : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Number, DeviceName, Mac, Ip, Password, Model, Mode };
+    enum Column { Number, DeviceName, Mac, Ip, Password, Model, Mode, Status };
+    // The columns of a module as the search found it: what the export and
+    // the CLI's tables show.
     static constexpr int kColumns = 7;
+    // The list shows one more: Status, what the last operation on several
+    // modules did with each of them ("waiting", "rebooting…", "done",
+    // "failed: …"), empty until one runs.
+    static constexpr int kListColumns = kColumns + 1;
     enum Role {
         // The row's MAC text, whatever the column.
         MacRole = Qt::UserRole + 1,
@@ -45,19 +51,28 @@ public:
     explicit DeviceRegistry(std::shared_ptr<HostNetwork> net = {}, QObject* parent = nullptr);
     ~DeviceRegistry() override;
 
-    // The columns' captions, Number first.
+    // The columns' captions, Number first (Status not among them).
     static const QStringList& captions();
 
     // A module's answer: listed unless a row has its MAC (false then).
     bool addDevice(const DiscoveryRecord& record);
+    // Answers that came together, in their order, listed as addDevice would
+    // list them one by one, in one insertion: a view sorts and lays out the
+    // new rows once. The number of rows added.
+    int addDevices(const std::vector<DiscoveryRecord>& records);
     // A new search: every row goes. Marks of held modules stay.
     void clear();
 
     int count() const { return static_cast<int>(rows_.size()); }
     const DiscoveryRecord& record(int row) const { return rows_[static_cast<size_t>(row)].record; }
+    // Status included.
     QString cell(int row, Column column) const;
-    // The seven cells of a row, as the list shows them.
+    // The seven cells of a row as the search found them (no Status).
     QStringList cells(int row) const;
+    // The row's Status cell, by MAC; nothing when no row has it.
+    void setStatus(const QString& macText, const QString& text);
+    // Every Status cell empty again (a new operation on several modules).
+    void clearStatus();
     // -1 when no row has that MAC text ("%02X:..." upper case) or IP text.
     int rowOfMac(const QString& macText) const;
     int rowOfIp(const QString& ipText) const;
@@ -91,11 +106,14 @@ private:
         DiscoveryRecord record;
         QString cells[kColumns];
         uint32_t address;
+        // Kept with the row, so that drawing it asks no table.
+        bool open;
+        QString status;
     };
     struct Held;
 
     void markShared(uint32_t address);
-    void updateOpenRow(const QString& mac);
+    void updateOpenRows();
 
     std::shared_ptr<HostNetwork> net_;
     std::vector<Row> rows_;

@@ -55,6 +55,7 @@ void UDPsearchThread::execute()
 {
     // Every failure has already shown its own message.
     runSearch(broadcast_, targetAddress_);
+    handOverReplies();
     link().stepBy(1000);
     link().postAlways(hooks_.searchEnded);
     link().finish();
@@ -71,6 +72,7 @@ void UDPsearchThread::showFound()
 {
     // The count is read on the UI thread, after every record handed over
     // before it has been added.
+    handOverReplies();
     if (!view_)
         return;
     link().post([view = view_, count = hooks_.deviceCount] {
@@ -205,6 +207,48 @@ void UDPsearchThread::sendRequest(int socket, uint32_t destination, uint32_t loc
     (void)::sendmsg(socket, &message, MSG_NOSIGNAL);
 }
 
+void UDPsearchThread::holdReply(const DiscoveryRecord& record)
+{
+    held_.push_back(record);
+    if (std::chrono::steady_clock::now() >= nextHandOver_)
+        handOverReplies();
+}
+
+void UDPsearchThread::handOverReplies()
+{
+    if (held_.empty())
+        return;
+    if (hooks_.addDevices)
+        link().post([add = hooks_.addDevices, rows = std::move(held_)] { add(rows); });
+    held_.clear();
+    nextHandOver_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timings_.handOverMs);
+}
+
+int UDPsearchThread::waitReadable(int socket, int waitMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end)
+            return 0;
+        auto until = end;
+        if (!held_.empty())
+            until = std::min(until, std::max(now, nextHandOver_));
+        const int sliceMs =
+            static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(until - now).count());
+        pollfd readable{socket, POLLIN, 0};
+        int ready;
+        do {
+            ready = ::poll(&readable, 1, sliceMs);
+        } while (ready < 0 && errno == EINTR);
+        if (ready != 0)
+            return ready;
+        if (!held_.empty() && std::chrono::steady_clock::now() >= nextHandOver_)
+            handOverReplies();
+    }
+}
+
 int UDPsearchThread::waitWithin(std::chrono::steady_clock::time_point readEnd) const
 {
     // A reply restarts the wait, but only until the send's budget is spent:
@@ -242,6 +286,8 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
     }
 
     for (int send = 0; send < timings_.sendsPerAddress; ++send) {
+        // The rows a send brought reach the window before its bar step.
+        handOverReplies();
         link().stepIt();
         if (stopRequested())
             return -2;
@@ -259,11 +305,7 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
             const int waitMs = waitWithin(readEnd);
             if (waitMs <= 0)
                 break; // the send's budget is spent: on to the next send
-            pollfd readable{socket, POLLIN, 0};
-            int ready;
-            do {
-                ready = ::poll(&readable, 1, waitMs);
-            } while (ready < 0 && errno == EINTR);
+            const int ready = waitReadable(socket, waitMs);
             if (ready == 0)
                 break; // the wait has passed: on to the next send
             if (ready < 0) {
@@ -282,8 +324,7 @@ int UDPsearchThread::probeInterface(int socket, bool broadcast, const char* targ
                 || !parseReply(datagram, static_cast<size_t>(received), record_))
                 continue; // ignored, and counted as one of the replies read
             formatIpv4(from.sin_addr.s_addr, record_.ipText);
-            if (hooks_.addDevice)
-                link().post([add = hooks_.addDevice, record = record_] { add(record); });
+            holdReply(record_);
             if (!broadcast && noteAnswer(from.sin_addr.s_addr))
                 return 0;
         }

@@ -18,7 +18,9 @@ class ProgressView;
 // are handed to the UI thread and run there in the order issued.
 struct SearchHooks {
     std::function<int(LocalAddressTable*)> refreshLocalAddresses;
-    std::function<void(const DiscoveryRecord&)> addDevice;
+    // The modules that answered since the last call, in the order of their
+    // replies.
+    std::function<void(const std::vector<DiscoveryRecord>&)> addDevices;
     std::function<int()> deviceCount;
     // Clears the window's busy flag; runs even after the user cancelled.
     std::function<void()> searchEnded;
@@ -39,6 +41,11 @@ struct SearchTimings {
     // How long a search waits for another one on the host to free the source
     // ports: a few searches' length.
     int portWaitMs = 120000;
+    // Replies that come in a burst are handed to the window together, at
+    // most one hand-over per this many milliseconds: a thousand modules
+    // answering at once cost the UI thread a few list updates, not a
+    // thousand. A lone reply is handed over at once. 0: each one at once.
+    int handOverMs = 50;
 };
 
 // The search worker: sends the discovery request from every local address in
@@ -85,6 +92,11 @@ private:
     bool noteAnswer(uint32_t sender);
     void showFound();
     int waitWithin(std::chrono::steady_clock::time_point readEnd) const;
+    // poll for `waitMs` at most; held replies are handed over when their
+    // time comes meanwhile.
+    int waitReadable(int socket, int waitMs);
+    void holdReply(const DiscoveryRecord& record);
+    void handOverReplies();
 
     ProgressView* view_;
     SearchHooks hooks_;
@@ -92,6 +104,9 @@ private:
     bool broadcast_;
     char targetAddress_[20] = {};
     DiscoveryRecord record_ = {};
+    // Replies parsed and not yet handed over, and when the next hand-over may go.
+    std::vector<DiscoveryRecord> held_;
+    std::chrono::steady_clock::time_point nextHandOver_{};
     // Several addresses of one search by IP, and which of them have answered.
     std::vector<uint32_t> targets_;
     std::vector<bool> answered_;

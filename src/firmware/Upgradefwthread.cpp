@@ -5,6 +5,10 @@
 #include "firmware/UpgradeCodes.h"
 #include "protocol/CommandConnection.h"
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstring>
@@ -71,6 +75,12 @@ const QString& upgradeFwThread::successQuestion()
         QStringLiteral("Upgrade firmware OK! \r\nDevice will reboot 5 seconds later! \r\n"
                        "Broadcast search to refresh table?");
     return text;
+}
+
+int upgradeFwThread::barMaximumFor(const QByteArray& firmwarePath)
+{
+    const qint64 blocks = QFileInfo(QFile::decodeName(firmwarePath)).size() / 1024;
+    return static_cast<int>(std::clamp<qint64>(10 * (blocks + 2), 1000, 1 << 30));
 }
 
 bool upgradeFwThread::pauseUnlessStopped(int ms)

@@ -41,6 +41,10 @@ public:
     // How a run that stored `code` ended: done for 0 only.
     static WorkerOutcome outcome(int code);
     static const QString& successQuestion();
+    // A bar range that gives each block of the file a step of its own, for
+    // where the bar is the only measure of the run (the window's bar, 1000,
+    // is full after 100 blocks); never below 1000.
+    static int barMaximumFor(const QByteArray& firmwarePath);
 
 protected:
     void execute() override;

@@ -69,7 +69,9 @@ void TCPcmdupdateThread::execute()
 
 void TCPcmdupdateThread::afterException()
 {
+    // Closed as at any other end, so whoever waits for it stops waiting.
     link().storeResult(kUnexpectedResult);
+    link().finish();
 }
 
 } // namespace tvx

@@ -262,10 +262,11 @@ void TestMainForm::layoutFollowsTheForm()
     QCOMPARE(f->findChild<QWidget*>(QStringLiteral("leftPanel"))->minimumWidth(), 10);
 
     QTreeView* list = f->deviceList();
+    // The search's columns, then what the last operation on several modules did.
     const QStringList captions = {"Number",   "Device Name", "MAC Address", "IP Address",
-                                  "Password", "Model Name",  "Device Mode"};
-    QCOMPARE(list->model()->columnCount(), 7);
-    for (int c = 0; c < 7; ++c)
+                                  "Password", "Model Name",  "Device Mode", "Status"};
+    QCOMPARE(list->model()->columnCount(), 8);
+    for (int c = 0; c < 8; ++c)
         QCOMPARE(list->model()->headerData(c, Qt::Horizontal).toString(), captions.at(c));
     const int widths[] = {82, 106, 95, 60, 82, 80};
     for (int c = 1; c < 7; ++c)
@@ -274,7 +275,7 @@ void TestMainForm::layoutFollowsTheForm()
     const QFontMetrics metrics(list->font());
     QVERIFY(list->columnWidth(2) > metrics.horizontalAdvance(QStringLiteral("00:00:00:00:00:00")));
     QVERIFY(list->columnWidth(3) > metrics.horizontalAdvance(QStringLiteral("255.255.255.255")));
-    QCOMPARE(list->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(list->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(list->editTriggers(), QAbstractItemView::NoEditTriggers);
 
@@ -936,12 +937,13 @@ void TestMainForm::statusBarCountsAndCtrlCCopiesRows()
     QTRY_COMPARE(counts->text(), QStringLiteral("3 modules, 2 shown"));
     QCOMPARE(TmainForm::deviceCountText(1, 1), QStringLiteral("1 module"));
 
-    // Ctrl+C on the list: the selected row as shown, every cell, no captions.
+    // Ctrl+C on the list: the selected row as shown, every cell (the empty
+    // Device Mode and Status too), no captions.
     h.selectRow(1);
     QGuiApplication::clipboard()->clear();
     QTest::keyClick(h.form->deviceList(), Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(),
-             QStringLiteral("3\tPress-Line-2\t02:00:00:00:00:03\t198.51.100.9\tYes\tTVX-100\t"));
+             QStringLiteral("3\tPress-Line-2\t02:00:00:00:00:03\t198.51.100.9\tYes\tTVX-100\t\t"));
 
     // A 14-character name (the demo's longest) fits its column.
     const int nameColumn = 1 + CellDeviceName;

@@ -65,6 +65,32 @@ void TestDeviceRegistry::listsEachModuleOnceInAnswerOrder()
     QVERIFY(f.devices.addDevice(module("02:54:58:01:00:03", "192.0.2.50")));
     QCOMPARE(f.devices.cell(0, DeviceRegistry::Number), QStringLiteral("1"));
     QVERIFY(!f.devices.addressShared(0));
+
+    // Answers handed over together follow the same rules, a repeat within
+    // the batch included, in one insertion of the rows that are new.
+    QSignalSpy inserted(&f.devices, &QAbstractItemModel::rowsInserted);
+    QCOMPARE(f.devices.addDevices({module("02:54:58:01:00:04", "192.0.2.51", "fourth"),
+                                   module("02:54:58:01:00:03", "192.0.2.99"),
+                                   module("02:54:58:01:00:05", "192.0.2.51"),
+                                   module("02:54:58:01:00:04", "192.0.2.98", "again")}),
+             2);
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(inserted.first().at(1).toInt(), 1);
+    QCOMPARE(inserted.first().at(2).toInt(), 2);
+    QCOMPARE(f.devices.cells(1),
+             (QStringList{"2", "fourth", "02:54:58:01:00:04", "192.0.2.51", "", "", ""}));
+    QCOMPARE(f.devices.cell(2, DeviceRegistry::Number), QStringLiteral("3"));
+    QVERIFY(f.shared("192.0.2.51") && f.devices.addressShared(1));
+
+    // The list's Status column is the list's alone: the rows' cells, which
+    // the export and the CLI's tables write, stay the search's seven.
+    f.devices.setStatus(QStringLiteral("02:54:58:01:00:04"), QStringLiteral("done"));
+    QCOMPARE(f.devices.columnCount(), 8);
+    QCOMPARE(f.devices.cell(1, DeviceRegistry::Status), QStringLiteral("done"));
+    QCOMPARE(f.devices.cells(1).size(), 7);
+    QCOMPARE(DeviceRegistry::captions().size(), 7);
+    f.devices.clearStatus();
+    QCOMPARE(f.devices.cell(1, DeviceRegistry::Status), QString());
 }
 
 void TestDeviceRegistry::sharedAddressLastsWhileAModuleThereIsHeld()

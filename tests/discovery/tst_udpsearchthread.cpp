@@ -76,7 +76,9 @@ SearchHooks TestUdpSearchThread::hooks(std::function<int(LocalAddressTable*)> re
 {
     SearchHooks h;
     h.refreshLocalAddresses = std::move(refresh);
-    h.addDevice = [this](const DiscoveryRecord&) { ++added_; };
+    h.addDevices = [this](const std::vector<DiscoveryRecord>& records) {
+        added_ += static_cast<int>(records.size());
+    };
     h.deviceCount = [this] { return added_; };
     h.searchEnded = [this] { ++ended_; };
     return h;

@@ -6,6 +6,8 @@
 #include "app/AppWindows.h"
 #include "common/ModalWaits.h"
 #include "common/ScriptedPrompter.h"
+#include "discovery/DeviceRegistry.h"
+#include "firmware/FilePicker.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/Upgradeprgfrm.h"
 #include "handover/WorkerOwner.h"
@@ -14,11 +16,14 @@
 #include "protocol/CommandConnection.h"
 
 #include <QDir>
+#include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -46,6 +51,20 @@ DeviceRequest requestFor(const test::BedModule& m, const QString& path = {},
     std::strncpy(r.firmwarePath, QFile::encodeName(path).constData(), 255);
     return r;
 }
+
+// The file dialogs' seam: every pick is the path given.
+class FixedPicker : public FilePicker {
+public:
+    QString path;
+    QString openFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return path;
+    }
+    QString saveFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return {};
+    }
+};
 
 // The file descriptors of this process, with what each names.
 QStringList openDescriptors()
@@ -100,6 +119,35 @@ class TestFirmwareBed : public QObject {
             }
         }
         return image;
+    }
+
+    // Lists the bed's modules by name, in that order, and selects them all;
+    // a row of `macs` says another MAC than its module has.
+    void listAndSelect(const QStringList& names, const QMap<QString, QString>& macs = {})
+    {
+        main_->clearDevices();
+        for (const QString& name : names) {
+            const test::BedModule m = bed_.module(name);
+            DiscoveryRecord r;
+            std::memset(&r, 0, sizeof r);
+            std::strncpy(r.macText, macs.value(name, m.mac).toLatin1().constData(), 17);
+            std::strncpy(r.ipText, m.ip.toLatin1().constData(), 19);
+            std::strncpy(r.deviceName, m.deviceName.toLatin1().constData(), 19);
+            std::strncpy(r.passwordState, m.password.isEmpty() ? "None" : "Yes", 9);
+            main_->addDevice(r);
+        }
+        QItemSelectionModel* selection = main_->deviceList()->selectionModel();
+        selection->clear();
+        for (int row = 0; row < names.size(); ++row)
+            selection->select(main_->deviceList()->model()->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+
+    // A listed module's Status cell.
+    QString status(const QString& name)
+    {
+        DeviceRegistry& devices = main_->devices();
+        return devices.cell(devices.rowOfMac(bed_.module(name).mac), DeviceRegistry::Status);
     }
 
     void expectCleanTables()
@@ -323,6 +371,142 @@ private slots:
         main_->runReboot(zero);
         QCOMPARE(prompter_.count(), 0);
         QVERIFY(!main_->windows().upgradePrgForm->isVisible());
+    }
+
+    void rebootOfSeveralRowsAsksOnceAndRebootsEach()
+    {
+        // Two to reboot, one of them with a password, and one whose
+        // configuration window is open, which is left alone.
+        const test::BedModule plain = bed_.module(QStringLiteral("m1"));
+        const test::BedModule locked = bed_.module(QStringLiteral("m2"));
+        const test::BedModule open = bed_.module(QStringLiteral("m4"));
+        QVERIFY(!locked.password.isEmpty());
+        listAndSelect({plain.name, locked.name, open.name});
+        QVERIFY(main_->markDeviceOpen(open.mac.toLatin1().constData(), true) == 0);
+        const int plainBefore = restarts(plain.name);
+        const int lockedBefore = restarts(locked.name);
+        const int openBefore = restarts(open.name);
+        QString passwordTitle;
+        const auto answer = test::whenModal([&](QWidget* modal) {
+            if (modal->objectName() != QStringLiteral("PasswordDlg"))
+                return false;
+            passwordTitle = modal->windowTitle();
+            modal->findChild<QLineEdit*>(QStringLiteral("Password"))->setText(locked.password);
+            modal->findChild<QPushButton*>(QStringLiteral("OKBtn"))->click();
+            return true;
+        });
+        prompter_.queueAnswer(true);
+
+        main_->runFunction(QStringLiteral("Reboot"));
+        main_->markDeviceOpen(open.mac.toLatin1().constData(), false);
+
+        // One confirmation, naming both and the one left out; no other box.
+        QCOMPARE(prompter_.count(), 1);
+        const test::ScriptedPrompter::Shown asked = prompter_.shown().first();
+        QCOMPARE(asked.kind, QStringLiteral("confirm"));
+        QVERIFY2(asked.text.startsWith(QStringLiteral("Are you sure to reboot 2 devices?")),
+                 qPrintable(asked.text));
+        QVERIFY(asked.text.contains(plain.mac) && asked.text.contains(locked.mac));
+        QVERIFY(!asked.text.contains(open.mac));
+        QVERIFY2(passwordTitle.contains(locked.mac), qPrintable(passwordTitle));
+
+        QCOMPARE(status(plain.name), QStringLiteral("done"));
+        QCOMPARE(status(locked.name), QStringLiteral("done"));
+        QCOMPARE(status(open.name), QStringLiteral("please exit from configuration utility"));
+        for (const test::BedModule& m : {plain, locked}) {
+            const QList<int> tcp = bed_.exchanges(m.name, QStringLiteral("tcp"));
+            QCOMPARE(tcp.size(), 1);
+            QCOMPARE(bed_.received(m.name, tcp.first()),
+                     "$LOG" + m.password.toLatin1() + QByteArray("\r\n$GLM\r\n$SER\r\n\0", 15));
+        }
+        QVERIFY(bed_.exchanges(open.name, QStringLiteral("tcp")).isEmpty());
+        QVERIFY(main_->messageLog()->toPlainText().contains(
+            QStringLiteral("Reboot of 2 modules: 2 done, 0 failed")));
+        QTRY_VERIFY_WITH_TIMEOUT(restarts(plain.name) > plainBefore, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(restarts(locked.name) > lockedBefore, 10000);
+        QCOMPARE(restarts(open.name), openBefore);
+        expectCleanTables();
+    }
+
+    void upgradeOfSeveralRowsShowsEachResult()
+    {
+        // One file for three modules: one refuses the login, and one row
+        // names a MAC that is not the module at its address.
+        const test::BedModule ok = bed_.module(QStringLiteral("m1"));
+        const test::BedModule refusing = bed_.module(QStringLiteral("m4"));
+        const test::BedModule other = bed_.module(QStringLiteral("m5"));
+        QVERIFY(bed_.setFault(refusing.name, QStringLiteral("refuselogin")));
+        const QByteArray image = TestBed::firmwareImage(QStringLiteral("V6.00"), 3000);
+        const QString path = imageFile(QStringLiteral("batch.aff"), image);
+        const QString wrongMac = QStringLiteral("02:54:58:0F:0F:0F");
+        listAndSelect({ok.name, refusing.name, other.name}, {{other.name, wrongMac}});
+        QString moduleLine;
+        const auto answer = test::whenModal([&](QWidget* modal) {
+            if (modal->objectName() != QStringLiteral("upgradeFWDlg"))
+                return false;
+            moduleLine = modal->findChild<QLabel*>(QStringLiteral("moduleLabel"))->text();
+            modal->findChild<QLineEdit*>(QStringLiteral("Edit_file"))->setText(path);
+            modal->findChild<QPushButton*>(QStringLiteral("OKBtn"))->click();
+            return true;
+        });
+        prompter_.queueAnswer(true);
+        const int before = restarts(ok.name);
+
+        main_->runFunction(QStringLiteral("Upgrade"));
+
+        QCOMPARE(moduleLine, QStringLiteral("3 devices"));
+        QCOMPARE(prompter_.count(), 1);
+        QVERIFY(prompter_.texts().first().startsWith(
+            QStringLiteral("Are you sure to upgrade 3 devices with batch.aff?")));
+        QCOMPARE(status(ok.name), QStringLiteral("done"));
+        QCOMPARE(status(refusing.name), QStringLiteral("failed: login to device failed"));
+        DeviceRegistry& devices = main_->devices();
+        const QString otherStatus =
+            devices.cell(devices.rowOfMac(wrongMac), DeviceRegistry::Status);
+        QVERIFY2(otherStatus.startsWith(QStringLiteral("failed: another module answered"))
+                     && otherStatus.contains(other.mac) && otherStatus.contains(wrongMac),
+                 qPrintable(otherStatus));
+        QByteArray request;
+        QCOMPARE(receivedImage(ok.name, &request), image);
+        QVERIFY(bed_.exchanges(refusing.name, QStringLiteral("tftp")).isEmpty());
+        QVERIFY(bed_.exchanges(other.name, QStringLiteral("tftp")).isEmpty());
+        QVERIFY(main_->messageLog()->toPlainText().contains(
+            QStringLiteral("Upgrade of 3 modules: 1 done, 2 failed")));
+        expectCleanTables();
+        QTRY_VERIFY_WITH_TIMEOUT(restarts(ok.name) > before, 15000);
+    }
+
+    void settingsFileOnSeveralRowsLeavesTheAddressesAlone()
+    {
+        // Saved from another module: its name is taken, its address is not.
+        const QString file = imageFile(QStringLiteral("settings.json"),
+                                       "[{\"version\": 1, \"lanMac\": \"02:54:58:0F:0F:0E\", "
+                                       "\"devName\": \"Batch-Name\", \"lanIp\": \"192.0.2.99\"}]");
+        FixedPicker picker;
+        picker.path = file;
+        main_->setFilePicker(&picker);
+        const QStringList names{QStringLiteral("m1"), QStringLiteral("m4")};
+        listAndSelect(names);
+        prompter_.queueAnswer(true);
+
+        main_->applySettingsFile();
+        main_->setFilePicker(nullptr);
+
+        QCOMPARE(prompter_.count(), 1);
+        QVERIFY(prompter_.texts().first().startsWith(
+            QStringLiteral("Are you sure to apply settings.json to 2 devices?")));
+        for (const QString& name : names) {
+            QCOMPARE(status(name), QStringLiteral("done"));
+            QVERIFY(bed_.waitUntilUp(name, 15000));
+            QCOMPARE(bed_.setting(name, QStringLiteral("devName")), QStringLiteral("Batch-Name"));
+            QCOMPARE(bed_.setting(name, QStringLiteral("lanIp")), bed_.module(name).ip);
+        }
+        const QString log = main_->messageLog()->toPlainText();
+        QVERIFY(log.contains(QStringLiteral("lanIp not taken: the settings file was saved from "
+                                            "another module")));
+        QVERIFY(log.contains(
+            QStringLiteral("Apply settings file of 2 modules: 2 done, 0 unchanged, 0 failed")));
+        expectCleanTables();
     }
 
     void upgradeThroughTheTreeWithThePasswordDialog()

@@ -5,6 +5,7 @@
 #include "common/ScriptedPrompter.h"
 #include "handover/ProgressForm.h"
 #include "handover/WorkerOwner.h"
+#include "handover/RunQueue.h"
 
 #include <QLabel>
 #include <QMessageBox>
@@ -86,6 +87,7 @@ private slots:
     void ownerJoinsAWorkerWaitingOnTheUiThread();
     void stoppedWorkerIsWaitedForWithinTheBound();
     void effectsForAGoneWindowAreDropped();
+    void runQueueKeepsItsBoundAndOrder();
 
 private:
     bool waitForWorkers() { return workers_.waitFor(5s); }
@@ -514,6 +516,45 @@ void TestHandover::effectsForAGoneWindowAreDropped()
     QVERIFY(later.isEmpty());
     QCOMPARE(token->result, 0);
     QVERIFY(token->finished);
+}
+
+void TestHandover::runQueueKeepsItsBoundAndOrder()
+{
+    // Seven runs, three at once: each ends when the test ends it, one at
+    // once inside its own start, and a stop lets the running ones finish.
+    RunQueue queue(3);
+    QList<int> started;
+    QList<std::function<void()>> ends(7);
+    int mostAtOnce = 0;
+    bool idle = false;
+    for (int i = 0; i < 7; ++i) {
+        queue.add([&, i](std::function<void()> ended) {
+            started << i;
+            mostAtOnce = std::max(mostAtOnce, queue.running());
+            if (i == 3)
+                return ended();
+            ends[i] = std::move(ended);
+        });
+    }
+    queue.setOnIdle([&] { idle = true; });
+    queue.start();
+    QCOMPARE(started, (QList<int>{0, 1, 2}));
+    ends[1]();
+    ends[1](); // a second call changes nothing
+    QCOMPARE(queue.running(), 2);
+    // The next run starts from the event loop, not inside `ended`.
+    QCOMPARE(started.size(), 3);
+    QTRY_COMPARE(started, (QList<int>{0, 1, 2, 3, 4}));
+    QCOMPARE(queue.running(), 3);
+    QCOMPARE(queue.waiting(), 2);
+    queue.stop();
+    QCOMPARE(queue.waiting(), 0);
+    for (int i : {0, 2, 4})
+        ends[i]();
+    QTRY_VERIFY(idle);
+    QCOMPARE(started, (QList<int>{0, 1, 2, 3, 4}));
+    QCOMPARE(mostAtOnce, 3);
+    QVERIFY(queue.idle());
 }
 
 QTEST_MAIN(TestHandover)
