@@ -4,8 +4,8 @@
 #include "app/MessageBoxPrompter.h"
 #include "common/ScriptedPrompter.h"
 #include "handover/ProgressForm.h"
-#include "handover/WorkerOwner.h"
 #include "handover/RunQueue.h"
+#include "handover/WorkerOwner.h"
 
 #include <QLabel>
 #include <QMessageBox>
