@@ -5,8 +5,8 @@
 #include "cli/TerminalDisplay.h"
 #include "config/JsonText.h"
 #include "config/PrintableText.h"
-#include "handover/WorkerOwner.h"
 #include "handover/RunQueue.h"
+#include "handover/WorkerOwner.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

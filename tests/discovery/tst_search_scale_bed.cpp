@@ -7,8 +7,8 @@
 
 #include "app/AppWindows.h"
 #include "common/ScriptedPrompter.h"
-#include "handover/WorkerOwner.h"
 #include "discovery/DeviceRegistry.h"
+#include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 
 #include <QElapsedTimer>
