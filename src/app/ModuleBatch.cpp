@@ -7,6 +7,8 @@
 #include "handover/WorkerThread.h"
 #include "protocol/Tcpcmdupdatethread.h"
 
+#include <QPointer>
+
 #include <algorithm>
 #include <cstring>
 
@@ -44,7 +46,8 @@ struct ModuleBatch::Job {
 
 // The progress window of one module's worker: nothing is drawn, its end is
 // the module's end, and the upgrade's bar becomes a percentage.
-class ModuleBatch::JobView : public ProgressView {
+// A QObject, so the link can tell when it has gone.
+class ModuleBatch::JobView : public QObject, public ProgressView {
 public:
     JobView(ModuleBatch& batch, size_t index, int maximum)
         : batch_(batch), index_(index), maximum_(maximum)
@@ -106,7 +109,7 @@ public:
 
 private:
     Job& job_;
-    Prompter* display_;
+    QPointer<Prompter> display_;
 };
 
 QString ModuleBatch::Module::line() const

@@ -100,7 +100,8 @@ void DeviceRegistry::clear()
 
 QString DeviceRegistry::cell(int row, Column column) const
 {
-    if (row < 0 || row >= count() || column < 0 || column >= kListColumns)
+    if (row < 0 || row >= count() || static_cast<int>(column) < 0
+        || static_cast<int>(column) >= kListColumns)
         return {};
     const Row& r = rows_[static_cast<size_t>(row)];
     return column == Status ? r.status : r.cells[column];
