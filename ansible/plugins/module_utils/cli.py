@@ -51,13 +51,13 @@ _FORWARDED_SIGNALS = (signal.SIGTERM, signal.SIGINT, signal.SIGHUP, signal.SIGAL
 PASSWORD_LIKE = re.compile(r'pass|pwd', re.IGNORECASE)
 
 # Options every module takes.
-COMMON_ARGUMENT_SPEC = dict(
+COMMON_OPTIONS = dict(
     cli=dict(type='str', default='tarvanix-cli'),
     timeout=dict(type='float'),
 )
 
 # The modules a task acts on: one, or many in one CLI run.
-TARGETS_ARGUMENT_SPEC = dict(
+TARGETS_OPTIONS = dict(
     target=dict(type='str'),
     targets=dict(type='list', elements='str'),
     password=dict(type='str', no_log=True),

@@ -87,12 +87,12 @@ ansible_facts:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
-    COMMON_ARGUMENT_SPEC, EXIT_REFUSED, CliFailure, TarvanixCli, parse)
+    COMMON_OPTIONS, EXIT_REFUSED, CliFailure, TarvanixCli, parse)
 
 
 def main():
     options = dict(ip=dict(type='str'))
-    options.update(COMMON_ARGUMENT_SPEC)
+    options.update(COMMON_OPTIONS)
     module = AnsibleModule(argument_spec=options, supports_check_mode=True)
     cli = TarvanixCli(module)
     args = ['discover', '--json']

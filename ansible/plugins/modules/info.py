@@ -71,14 +71,14 @@ failures:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
-    COMMON_ARGUMENT_SPEC, TARGETS_ARGUMENT_SPEC, TARGETS_MUTUALLY_EXCLUSIVE,
+    COMMON_OPTIONS, TARGETS_OPTIONS, TARGETS_MUTUALLY_EXCLUSIVE,
     TARGETS_REQUIRED_ONE_OF, CliFailure, TarvanixCli, target_list)
 
 
 def main():
     options = dict()
-    options.update(TARGETS_ARGUMENT_SPEC)
-    options.update(COMMON_ARGUMENT_SPEC)
+    options.update(TARGETS_OPTIONS)
+    options.update(COMMON_OPTIONS)
     module = AnsibleModule(argument_spec=options, supports_check_mode=True,
                            mutually_exclusive=TARGETS_MUTUALLY_EXCLUSIVE,
                            required_one_of=TARGETS_REQUIRED_ONE_OF)

@@ -121,7 +121,7 @@ import re
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.six import string_types
 from ansible_collections.tarvanix.devices.plugins.module_utils.cli import (
-    COMMON_ARGUMENT_SPEC, PASSWORD_LIKE, TARGETS_ARGUMENT_SPEC,
+    COMMON_OPTIONS, PASSWORD_LIKE, TARGETS_OPTIONS,
     TARGETS_MUTUALLY_EXCLUSIVE, TARGETS_REQUIRED_ONE_OF, CliFailure, TarvanixCli, finish,
     outcome, target_list, targets_args)
 
@@ -157,8 +157,8 @@ def main():
     options = dict(settings=dict(type='dict', default={}),
                    target_settings=dict(type='dict', default={}),
                    new_password=dict(type='str', no_log=True))
-    options.update(TARGETS_ARGUMENT_SPEC)
-    options.update(COMMON_ARGUMENT_SPEC)
+    options.update(TARGETS_OPTIONS)
+    options.update(COMMON_OPTIONS)
     module = AnsibleModule(argument_spec=options, supports_check_mode=True,
                            mutually_exclusive=TARGETS_MUTUALLY_EXCLUSIVE,
                            required_one_of=TARGETS_REQUIRED_ONE_OF)
