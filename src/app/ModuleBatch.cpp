@@ -1,9 +1,9 @@
 #include "app/ModuleBatch.h"
 
-#include "config/RecordText.h"
 #include "firmware/Rebootthread.h"
 #include "handover/ProgressView.h"
 #include "handover/Prompter.h"
+#include "handover/RecordText.h"
 #include "handover/WorkerThread.h"
 #include "protocol/Tcpcmdupdatethread.h"
 

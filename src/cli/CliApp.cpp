@@ -8,16 +8,16 @@
 #include "cli/FleetRunner.h"
 #include "cli/PasswordSource.h"
 #include "cli/TerminalDisplay.h"
-#include "config/DeviceListText.h"
-#include "config/DottedQuad.h"
-#include "config/JsonText.h"
-#include "config/PrintableText.h"
-#include "config/RecordText.h"
+#include "discovery/DeviceListText.h"
 #include "discovery/DeviceRegistry.h"
 #include "firmware/FirmwareRecognition.h"
+#include "handover/RecordText.h"
 #include "net/SharedHostNetwork.h"
 #include "net/SystemNetTables.h"
 #include "platform/RegularFile.h"
+#include "text/DottedQuad.h"
+#include "text/JsonText.h"
+#include "text/PrintableText.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

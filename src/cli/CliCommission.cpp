@@ -8,8 +8,8 @@
 #include "cli/CommissionPlan.h"
 #include "cli/FleetRunner.h"
 #include "cli/TerminalDisplay.h"
-#include "config/RecordText.h"
 #include "discovery/DeviceRegistry.h"
+#include "handover/RecordText.h"
 
 #include <QElapsedTimer>
 
