@@ -164,8 +164,8 @@ int CliApp::tty(const CliRequest& request, CliContext& context)
         });
     if (!quiet)
         display.line(QStringLiteral("tarvanix-cli: %1: %2 is %3, the serial port of %4 (%5)")
-                         .arg(name, link.path(), terminal.slavePath(),
-                              recordText(module.deviceName), recordText(module.macText)));
+                         .arg(name, link.path(), terminal.slavePath(), fieldText(module.deviceName),
+                              fieldText(module.macText)));
 
     // The relay has a thread of its own; this one keeps the event loop that
     // turns SIGINT, SIGTERM and SIGHUP into the interrupt flag.
