@@ -7,6 +7,7 @@
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradepsswddlg.h"
 #include "handover/Prompter.h"
+#include "handover/RecordText.h"
 #include "handover/WorkerThread.h"
 #include "net/SharedHostNetwork.h"
 #include "protocol/Passworddlg.h"
@@ -287,16 +288,10 @@ void TmainForm::runFunction(const QString& text)
 }
 
 namespace {
-void copyBytes(char* out, size_t room, const QByteArray& bytes, size_t maxChars)
+// A cell's first `maxChars` characters, one byte each.
+void copyCell(char* out, size_t room, const QString& cell, qsizetype maxChars)
 {
-    std::memset(out, 0, room);
-    std::memcpy(out, bytes.constData(),
-                std::min<size_t>({static_cast<size_t>(bytes.size()), maxChars, room - 1}));
-}
-
-void copyCell(char* out, size_t room, const QString& cell, size_t maxChars)
-{
-    copyBytes(out, room, cell.toLatin1(), maxChars);
+    storeField(out, room, cell.toLatin1().left(maxChars));
 }
 } // namespace
 
@@ -391,7 +386,7 @@ void TmainForm::dispatchUpgrade()
     // The path in the file system's own encoding: a Latin-1 copy would turn
     // other characters into "?" and name another file. The dialog has
     // already refused a path longer than the field.
-    copyBytes(request.firmwarePath, sizeof request.firmwarePath, dialog->firmwarePathBytes(), 255);
+    storeField(request.firmwarePath, dialog->firmwarePathBytes());
     runUpgrade(request);
 }
 

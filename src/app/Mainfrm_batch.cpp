@@ -10,10 +10,10 @@
 #include "config/SettingsEdit.h"
 #include "discovery/DeviceRegistry.h"
 #include "firmware/FirmwareDialog.h"
-#include "firmware/QtFilePicker.h"
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradeprgfrm.h"
 #include "handover/Prompter.h"
+#include "widgets/QtFilePicker.h"
 
 #include <QFileInfo>
 #include <QItemSelectionModel>

@@ -8,8 +8,8 @@
 #include "app/Mainfrm.h"
 #include "app/PopupAccessibility.h"
 
-#include "config/DeviceListText.h"
 #include "discovery/DeviceListFilter.h"
+#include "discovery/DeviceListText.h"
 #include "discovery/DeviceRegistry.h"
 #include "handover/Prompter.h"
 

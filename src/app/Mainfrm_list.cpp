@@ -4,8 +4,8 @@
 #include "app/Mainfrm.h"
 
 #include "app/SerialPortDialog.h"
-#include "config/DeviceListText.h"
 #include "discovery/DeviceListFilter.h"
+#include "discovery/DeviceListText.h"
 #include "discovery/DeviceRegistry.h"
 #include "handover/Prompter.h"
 #include "platform/DocumentsPath.h"

@@ -1,9 +1,9 @@
 #include "app/ModuleBatch.h"
 
-#include "config/RecordText.h"
 #include "firmware/Rebootthread.h"
 #include "handover/ProgressView.h"
 #include "handover/Prompter.h"
+#include "handover/RecordText.h"
 #include "handover/WorkerThread.h"
 #include "protocol/Tcpcmdupdatethread.h"
 
@@ -18,13 +18,6 @@ namespace {
 // The reboot's and the settings update's bars, as their windows have them;
 // only the upgrade's says how far a module is.
 constexpr int kBarMaximum = 1000;
-
-template <size_t N>
-void copyText(char (&out)[N], const QByteArray& text)
-{
-    std::memset(out, 0, N);
-    std::memcpy(out, text.constData(), std::min<size_t>(static_cast<size_t>(text.size()), N - 1));
-}
 } // namespace
 
 enum class JobResult { Pending, Running, Done, Unchanged, Failed, Cancelled };
@@ -252,14 +245,14 @@ void ModuleBatch::startJob(size_t index, std::function<void()> ended)
     case Operation::Upgrade: {
         DeviceRequest request;
         std::memset(&request, 0, sizeof request);
-        copyText(request.ipText, ip);
-        copyText(request.macText, mac);
-        copyText(request.password, job.module.password.left(8));
+        storeField(request.ipText, ip);
+        storeField(request.macText, mac);
+        storeField(request.password, job.module.password.left(8));
         if (setup_.operation == Operation::Reboot) {
             WorkerThread::start(std::make_unique<rebootThread>(std::move(link), setup_.net, request,
                                                                setup_.commandPort));
         } else {
-            copyText(request.firmwarePath, setup_.firmwarePath);
+            storeField(request.firmwarePath, setup_.firmwarePath);
             WorkerThread::start(std::make_unique<upgradeFwThread>(std::move(link), setup_.net,
                                                                   request, setup_.upgrade));
         }
@@ -269,7 +262,7 @@ void ModuleBatch::startJob(size_t index, std::function<void()> ended)
     case Operation::ApplySettings: {
         SettingsRecord login;
         std::memset(&login, 0, sizeof login);
-        copyText(login.passwd, job.module.password.left(8));
+        storeField(login.passwd, job.module.password.left(8));
         // Asked on the UI thread while the worker holds the module's
         // connection; a batch that is gone or was left decides nothing.
         auto decide = [weak = weak_from_this(),

@@ -1,11 +1,11 @@
 // Program entry: the application object, the start-up windows, and the
 // signals that end the program the same clean way as Exit.
 #include "app/AppWindows.h"
-#include "app/ExitSignals.h"
-#include "app/MessageBoxPrompter.h"
 #include "app/TarvanixApplication.h"
 #include "handover/WorkerOwner.h"
 #include "net/SystemNetTables.h"
+#include "platform/ExitSignals.h"
+#include "widgets/MessageBoxPrompter.h"
 
 #include <QSettings>
 

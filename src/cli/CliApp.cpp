@@ -8,16 +8,16 @@
 #include "cli/FleetRunner.h"
 #include "cli/PasswordSource.h"
 #include "cli/TerminalDisplay.h"
-#include "config/DeviceListText.h"
-#include "config/DottedQuad.h"
-#include "config/JsonText.h"
-#include "config/PrintableText.h"
-#include "config/RecordText.h"
+#include "discovery/DeviceListText.h"
 #include "discovery/DeviceRegistry.h"
 #include "firmware/FirmwareRecognition.h"
+#include "handover/RecordText.h"
 #include "net/SharedHostNetwork.h"
 #include "net/SystemNetTables.h"
 #include "platform/RegularFile.h"
+#include "text/DottedQuad.h"
+#include "text/JsonText.h"
+#include "text/PrintableText.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -350,7 +350,7 @@ std::optional<QByteArray> CliApp::passwordFor(Command command, const TargetId& t
     // The windows ask only for a module whose "Password" cell reads "Yes".
     // After an interrupt nobody is asked: the target is never started and
     // ends as interrupted.
-    if (recordText(row.passwordState) != QLatin1String("Yes") || interrupted_.load())
+    if (fieldText(row.passwordState) != QLatin1String("Yes") || interrupted_.load())
         return QByteArray();
     std::optional<QByteArray> password = target.password;
     if (!password) {
@@ -363,7 +363,7 @@ std::optional<QByteArray> CliApp::passwordFor(Command command, const TargetId& t
     if (!password) {
         bool interrupted = false;
         password = PasswordSource::ask(
-            QStringLiteral("Password for %1 (%2): ").arg(target.text, recordText(row.macText)),
+            QStringLiteral("Password for %1 (%2): ").arg(target.text, fieldText(row.macText)),
             interrupted);
         if (interrupted) {
             interrupted_.store(true);
@@ -500,8 +500,8 @@ void CliApp::waitForModules(const CliRequest& request, CliContext& context, Flee
             context.display->line(QStringLiteral("tarvanix-cli: %1: %2").arg(o.target, o.message));
             continue;
         }
-        o.ip = recordText(row->ipText);
-        o.devName = recordText(row->deviceName);
+        o.ip = fieldText(row->ipText);
+        o.devName = fieldText(row->deviceName);
         if (request.command == Command::Upgrade) {
             reads.add(runs[i]->followUpRead(*row));
             readOf << i;

@@ -8,8 +8,8 @@
 #include "cli/CommissionPlan.h"
 #include "cli/FleetRunner.h"
 #include "cli/TerminalDisplay.h"
-#include "config/RecordText.h"
 #include "discovery/DeviceRegistry.h"
+#include "handover/RecordText.h"
 
 #include <QElapsedTimer>
 
@@ -92,7 +92,7 @@ void CliApp::verifyPlan(const CliRequest& request, CliContext& context, const Co
     const auto answers = awaitAnswers(
         request, context, runs, [&checks](qsizetype i, const DiscoveryRecord& row, qint64) {
             const Check& c = checks[i];
-            return !c.written || recordText(row.ipText) != c.oldIp
+            return !c.written || fieldText(row.ipText) != c.oldIp
                 || monotonicMs() - c.run->outcome().endedAt >= kRestartGraceMs;
         });
     if (!answers)
@@ -115,8 +115,8 @@ void CliApp::verifyPlan(const CliRequest& request, CliContext& context, const Co
             continue;
         }
         c.row = *(*answers)[i];
-        o.ip = recordText(c.row.ipText);
-        o.devName = recordText(c.row.deviceName);
+        o.ip = fieldText(c.row.ipText);
+        o.devName = fieldText(c.row.deviceName);
         reads.add(c.run->followUpRead(c.row));
         readOf << i;
     }

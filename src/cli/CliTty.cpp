@@ -5,8 +5,8 @@
 #include "cli/CliExit.h"
 #include "cli/FleetRunner.h"
 #include "cli/TerminalDisplay.h"
-#include "config/RecordText.h"
 #include "discovery/DeviceRegistry.h"
+#include "handover/RecordText.h"
 #include "platform/PseudoTerminal.h"
 #include "platform/TtyLink.h"
 #include "protocol/DataConnection.h"
@@ -164,8 +164,8 @@ int CliApp::tty(const CliRequest& request, CliContext& context)
         });
     if (!quiet)
         display.line(QStringLiteral("tarvanix-cli: %1: %2 is %3, the serial port of %4 (%5)")
-                         .arg(name, link.path(), terminal.slavePath(),
-                              recordText(module.deviceName), recordText(module.macText)));
+                         .arg(name, link.path(), terminal.slavePath(), fieldText(module.deviceName),
+                              fieldText(module.macText)));
 
     // The relay has a thread of its own; this one keeps the event loop that
     // turns SIGINT, SIGTERM and SIGHUP into the interrupt flag.

@@ -1,7 +1,7 @@
 #include "cli/CommissionPlan.h"
 
-#include "config/DottedQuad.h"
 #include "platform/RegularFile.h"
+#include "text/DottedQuad.h"
 
 #include <QHash>
 

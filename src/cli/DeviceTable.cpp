@@ -1,7 +1,7 @@
 #include "cli/DeviceTable.h"
 
-#include "config/PrintableText.h"
 #include "discovery/DeviceRegistry.h"
+#include "text/PrintableText.h"
 
 #include <QList>
 #include <QString>

@@ -3,10 +3,10 @@
 #include "cli/CliContext.h"
 #include "cli/CliSearch.h"
 #include "cli/TerminalDisplay.h"
-#include "config/JsonText.h"
-#include "config/PrintableText.h"
 #include "handover/RunQueue.h"
 #include "handover/WorkerOwner.h"
+#include "text/JsonText.h"
+#include "text/PrintableText.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>

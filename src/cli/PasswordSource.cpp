@@ -1,6 +1,6 @@
 #include "cli/PasswordSource.h"
 
-#include "config/PrintableText.h"
+#include "text/PrintableText.h"
 
 #include <fcntl.h>
 #include <termios.h>

@@ -1,8 +1,8 @@
 #include "cli/TargetId.h"
 
-#include "config/DottedQuad.h"
 #include "net/Ipv4.h"
 #include "platform/RegularFile.h"
+#include "text/DottedQuad.h"
 
 #include <QRegularExpression>
 

@@ -4,10 +4,10 @@
 #include "cli/RunView.h"
 #include "cli/TerminalDisplay.h"
 #include "cli/TerminalPrompter.h"
-#include "config/RecordText.h"
 #include "config/SettingsUpdate.h"
 #include "firmware/Rebootthread.h"
 #include "firmware/Upgradefwthread.h"
+#include "handover/RecordText.h"
 #include "handover/WorkerLink.h"
 #include "protocol/Tcpcmdgetthread.h"
 #include "protocol/Tcpcmdsetthread.h"
@@ -29,13 +29,6 @@ constexpr int kSettingsBarMaximum = 35 * 10;
 // set reads and writes on one connection: the read's steps, then the write's.
 constexpr int kUpdateBarMaximum = 2 * kSettingsBarMaximum;
 constexpr int kDeviceBarMaximum = 1000;
-
-template <size_t N>
-void copyText(char (&out)[N], const QByteArray& text)
-{
-    std::memset(out, 0, N);
-    std::memcpy(out, text.constData(), std::min<size_t>(static_cast<size_t>(text.size()), N - 1));
-}
 
 SettingsUpdate settingsUpdate(const CliContext& context)
 {
@@ -77,9 +70,9 @@ TargetRun::TargetRun(CliContext& context, Command command, QString name, const D
 void TargetRun::noteFound(const DiscoveryRecord& row)
 {
     outcome_.found = true;
-    outcome_.mac = recordText(row.macText).left(17);
-    outcome_.ip = recordText(row.ipText);
-    outcome_.devName = recordText(row.deviceName);
+    outcome_.mac = fieldText(row.macText).left(17);
+    outcome_.ip = fieldText(row.ipText);
+    outcome_.devName = fieldText(row.deviceName);
 }
 
 std::unique_ptr<TargetRun> TargetRun::followUpRead(const DiscoveryRecord& row) const
@@ -152,7 +145,7 @@ void TargetRun::startRead()
 {
     SettingsRecord record;
     std::memset(&record, 0, sizeof record);
-    copyText(record.passwd, password_.left(8));
+    storeField(record.passwd, password_.left(8));
     readBack_ = std::make_shared<SettingsRecord>();
     std::memset(readBack_.get(), 0, sizeof *readBack_);
 
@@ -177,7 +170,7 @@ void TargetRun::startUpdate()
 {
     SettingsRecord login;
     std::memset(&login, 0, sizeof login);
-    copyText(login.passwd, password_.left(8));
+    storeField(login.passwd, password_.left(8));
     Step& step = newStep(kUpdateBarMaximum, [this](const RunToken& run) { afterUpdate(run); });
     WorkerLink link(step.token, step.view.get(), step.prompter.get(), context_.log,
                     kUpdateBarMaximum);
@@ -204,7 +197,7 @@ std::optional<SettingsRecord> TargetRun::decideWrite(const SettingsRecord& asRea
     // A module that took the new password for this login has it already: a
     // script that runs twice changes it once.
     const bool hasItAlready = context_.newPassword
-        && recordText(row_.passwordState) == QLatin1String("Yes")
+        && fieldText(row_.passwordState) == QLatin1String("Yes")
         && password_.left(8) == context_.newPassword->left(8);
     if (hasItAlready)
         update.newPassword.reset();
@@ -242,9 +235,9 @@ void TargetRun::startReboot()
 {
     DeviceRequest request;
     std::memset(&request, 0, sizeof request);
-    copyText(request.ipText, QByteArray(row_.ipText, strnlen(row_.ipText, 20)));
-    copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
-    copyText(request.password, password_.left(8));
+    storeField(request.ipText, fieldBytes(row_.ipText));
+    storeField(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
+    storeField(request.password, password_.left(8));
     Step& step = newStep(kDeviceBarMaximum, [this](const RunToken& run) {
         endStep(WorkerOutcome::ofRun(rebootThread::outcome(run.result), run),
                 QStringLiteral("reboot"));
@@ -260,10 +253,10 @@ void TargetRun::startUpgrade()
 {
     DeviceRequest request;
     std::memset(&request, 0, sizeof request);
-    copyText(request.ipText, QByteArray(row_.ipText, strnlen(row_.ipText, 20)));
-    copyText(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
-    copyText(request.password, password_.left(8));
-    copyText(request.firmwarePath, context_.firmwarePath);
+    storeField(request.ipText, fieldBytes(row_.ipText));
+    storeField(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
+    storeField(request.password, password_.left(8));
+    storeField(request.firmwarePath, context_.firmwarePath);
     const int barMaximum = upgradeFwThread::barMaximumFor(context_.firmwarePath);
     Step& step = newStep(barMaximum, [this](const RunToken& run) {
         endStep(WorkerOutcome::ofRun(upgradeFwThread::outcome(run.result), run),

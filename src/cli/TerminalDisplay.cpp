@@ -1,6 +1,6 @@
 #include "cli/TerminalDisplay.h"
 
-#include "config/PrintableText.h"
+#include "text/PrintableText.h"
 
 #include <QRegularExpression>
 

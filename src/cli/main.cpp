@@ -1,11 +1,11 @@
 // tarvanix-cli: the utility's operations for scripts and fleets, on the same
 // library as the windows, under an event loop without any window.
-#include "app/ExitSignals.h"
 #include "cli/CliApp.h"
 #include "cli/CliExit.h"
 #include "cli/CliHelp.h"
 #include "cli/CliRequest.h"
-#include "config/PrintableText.h"
+#include "platform/ExitSignals.h"
+#include "text/PrintableText.h"
 
 #include <QCoreApplication>
 

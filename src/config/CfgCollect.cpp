@@ -1,8 +1,8 @@
 #include "config/CfgCollect.h"
 
-#include "config/DottedQuad.h"
-#include "config/IntegerText.h"
-#include "config/RecordText.h"
+#include "handover/RecordText.h"
+#include "text/DottedQuad.h"
+#include "text/IntegerText.h"
 
 namespace tvx {
 

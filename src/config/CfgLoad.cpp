@@ -1,7 +1,7 @@
 #include "config/CfgLoad.h"
 
-#include "config/DottedQuad.h"
-#include "config/RecordText.h"
+#include "handover/RecordText.h"
+#include "text/DottedQuad.h"
 
 namespace tvx {
 

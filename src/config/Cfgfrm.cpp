@@ -1,9 +1,9 @@
 #include "config/Cfgfrm.h"
 
 #include "config/CfgItems.h"
-#include "firmware/FilePicker.h"
+#include "handover/FilePicker.h"
 #include "handover/WindowPrompter.h"
-#include "platform/Ipv4AddressEdit.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -3,7 +3,7 @@
 #include "config/Cfgfrm.h"
 
 #include "config/CfgItems.h"
-#include "platform/Ipv4AddressEdit.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

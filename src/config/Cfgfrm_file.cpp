@@ -5,12 +5,12 @@
 #include "config/Cfgfrm.h"
 
 #include "config/CfgCollect.h"
-#include "config/RecordText.h"
 #include "config/SettingsEdit.h"
-#include "firmware/QtFilePicker.h"
 #include "handover/Prompter.h"
+#include "handover/RecordText.h"
 #include "platform/DocumentsPath.h"
 #include "platform/RegularFile.h"
+#include "widgets/QtFilePicker.h"
 
 #include <QCheckBox>
 #include <QFrame>

@@ -4,6 +4,7 @@
 // resized. Also where a new window opens, and how assistive technology names it.
 #include "config/Cfgfrm.h"
 
+#include "handover/RecordText.h"
 #include "handover/WindowPrompter.h"
 #include "platform/WindowPlacement.h"
 
@@ -34,11 +35,6 @@ const QSize kMinimum(220, 120);
 // Each further window opens this much right of and below the last one.
 constexpr int kCascadeStep = 24;
 
-QString fieldText(const char* field, size_t room)
-{
-    return QString::fromLatin1(field, static_cast<int>(strnlen(field, room)));
-}
-
 // A plain widget that is a window is announced as a "filler" by default;
 // this one is a window of its own, named by its caption.
 QAccessibleInterface* configWindowAccessible(const QString& key, QObject* object)
@@ -55,9 +51,8 @@ QString TcfgForm::moduleLine() const
 {
     if (!links_.moduleLine.isEmpty())
         return links_.moduleLine;
-    return tvx::moduleLine(fieldText(record_.devName, sizeof record_.devName),
-                           fieldText(record_.lanIp, sizeof record_.lanIp),
-                           fieldText(record_.lanMac, sizeof record_.lanMac));
+    return tvx::moduleLine(fieldText(record_.devName), fieldText(record_.lanIp),
+                           fieldText(record_.lanMac));
 }
 
 Prompter& TcfgForm::prompter()

@@ -3,9 +3,9 @@
 #include "config/Cfgfrm.h"
 
 #include "config/CfgLoad.h"
-#include "config/RecordText.h"
 #include "handover/Prompter.h"
-#include "platform/Ipv4AddressEdit.h"
+#include "handover/RecordText.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

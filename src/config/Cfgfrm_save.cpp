@@ -3,15 +3,15 @@
 #include "config/Cfgfrm.h"
 
 #include "config/CfgCollect.h"
-#include "config/RecordText.h"
 #include "handover/Prompter.h"
+#include "handover/RecordText.h"
 #include "handover/RunToken.h"
 #include "handover/WindowPrompter.h"
 #include "handover/WorkerLink.h"
 #include "handover/WorkerThread.h"
-#include "platform/Ipv4AddressEdit.h"
 #include "protocol/Tcpcmdsetthread.h"
 #include "protocol/Tcpprgfrm.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QCheckBox>
 #include <QComboBox>

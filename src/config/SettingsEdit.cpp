@@ -2,11 +2,11 @@
 
 #include "config/CfgCollect.h"
 #include "config/CfgItems.h"
-#include "config/DottedQuad.h"
-#include "config/PrintableText.h"
-#include "config/RecordText.h"
+#include "handover/RecordText.h"
 #include "platform/RegularFile.h"
 #include "protocol/CommandTable.h"
+#include "text/DottedQuad.h"
+#include "text/PrintableText.h"
 
 #include <QFile>
 #include <QJsonArray>

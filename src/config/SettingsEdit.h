@@ -1,8 +1,8 @@
 #pragma once
 
 #include "config/CfgEntries.h"
-#include "config/JsonText.h"
 #include "protocol/SettingsRecord.h"
+#include "text/JsonText.h"
 
 #include <QList>
 #include <QPair>
@@ -38,9 +38,6 @@ struct SettingsChange {
     QString old;
     QString now;
 };
-
-// The version of the JSON documents the utility and the CLI write.
-constexpr int kJsonVersion = 1;
 
 // The settings record by field name, and settings put into the configuration
 // window's controls as a user would enter them: a value goes into the control

@@ -2,7 +2,7 @@
 
 #include "config/CfgCollect.h"
 #include "config/CfgLoad.h"
-#include "config/RecordText.h"
+#include "handover/RecordText.h"
 
 namespace tvx {
 

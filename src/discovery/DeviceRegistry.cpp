@@ -1,5 +1,6 @@
 #include "discovery/DeviceRegistry.h"
 
+#include "handover/RecordText.h"
 #include "net/HostNetwork.h"
 #include "net/Ipv4.h"
 
@@ -44,18 +45,18 @@ int DeviceRegistry::addDevices(const std::vector<DiscoveryRecord>& records)
     std::vector<Row> added;
     QSet<QString> macs;
     for (const DiscoveryRecord& record : records) {
-        const QString mac = recordText(record.macText).left(17);
+        const QString mac = fieldText(record.macText).left(17);
         if (rowOfMac_.contains(mac) || macs.contains(mac))
             continue;
         macs.insert(mac);
         Row row{record, {}, 0, false, {}};
         row.cells[Number] = QString::number(count() + static_cast<int>(added.size()) + 1);
-        row.cells[DeviceName] = recordText(record.deviceName);
-        row.cells[Mac] = recordText(record.macText);
-        row.cells[Ip] = recordText(record.ipText);
-        row.cells[Password] = recordText(record.passwordState);
-        row.cells[Model] = recordText(record.modelName);
-        row.cells[Mode] = recordText(record.deviceMode);
+        row.cells[DeviceName] = fieldText(record.deviceName);
+        row.cells[Mac] = fieldText(record.macText);
+        row.cells[Ip] = fieldText(record.ipText);
+        row.cells[Password] = fieldText(record.passwordState);
+        row.cells[Model] = fieldText(record.modelName);
+        row.cells[Mode] = fieldText(record.deviceMode);
         row.address = parseIpv4(row.cells[Ip].toLatin1().constData(), false);
         row.open = isDeviceOpen(row.cells[Mac].toLatin1().constData()) != 0;
         added.push_back(std::move(row));

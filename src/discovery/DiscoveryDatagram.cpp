@@ -1,5 +1,6 @@
 #include "discovery/DiscoveryDatagram.h"
 
+#include "handover/RecordText.h"
 #include "net/Ipv4.h"
 
 #include <algorithm>
@@ -53,20 +54,13 @@ const ItemType* findItemType(uint8_t type)
     return nullptr;
 }
 
-template <size_t N>
-void setText(char (&field)[N], const char* text)
-{
-    std::memset(field, 0, N);
-    std::memcpy(field, text, std::min(std::strlen(text), N - 1));
-}
-
 // A later name item replaces the earlier one as a whole, so two names never
 // mix. Names longer than the field are cut so it keeps its terminating zero.
 template <size_t N>
 void setName(char (&field)[N], const uint8_t* value, size_t length)
 {
-    std::memset(field, 0, N);
-    std::memcpy(field, value, std::min(length, N - 1));
+    storeField(field,
+               QByteArray(reinterpret_cast<const char*>(value), static_cast<qsizetype>(length)));
 }
 
 void apply(const ItemType& item, const uint8_t* value, size_t length, DiscoveryRecord& record)
@@ -85,12 +79,12 @@ void apply(const ItemType& item, const uint8_t* value, size_t length, DiscoveryR
         setName(record.deviceName, value, length);
         break;
     case ItemField::Password:
-        setText(record.passwordState, value[0] == 1 ? "Yes" : "None");
+        storeField(record.passwordState, value[0] == 1 ? "Yes" : "None");
         break;
     case ItemField::Mode:
         // Only a 1 says anything; any other value leaves the mode as it was.
         if (value[0] == 1)
-            setText(record.deviceMode, "Normal");
+            storeField(record.deviceMode, "Normal");
         break;
     }
 }

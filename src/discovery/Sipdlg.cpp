@@ -1,8 +1,8 @@
 #include "discovery/Sipdlg.h"
 
 #include "handover/Prompter.h"
-#include "platform/DialogPlacement.h"
-#include "platform/Ipv4AddressEdit.h"
+#include "widgets/DialogPlacement.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>

@@ -1,10 +1,10 @@
 #include "firmware/FirmwareDialog.h"
 
 #include "firmware/FirmwareRecognition.h"
-#include "firmware/QtFilePicker.h"
 #include "handover/Prompter.h"
-#include "platform/DialogPlacement.h"
 #include "platform/DocumentsPath.h"
+#include "widgets/DialogPlacement.h"
+#include "widgets/QtFilePicker.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,6 @@
 #include "firmware/Rebootthread.h"
 
+#include "handover/RecordText.h"
 #include "protocol/CommandConnection.h"
 
 #include <array>
@@ -20,12 +21,6 @@ constexpr std::array<std::pair<int, const char*>, 4> kMessages{{
 // Sent with its terminating zero: 7 bytes.
 constexpr char kSerCommand[] = "$SER\r\n";
 static_assert(sizeof kSerCommand == 7);
-
-void copyText(char* out, size_t room, const char* text)
-{
-    std::memset(out, 0, room);
-    std::memcpy(out, text, strnlen(text, room - 1));
-}
 } // namespace
 
 rebootThread::rebootThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
@@ -34,9 +29,9 @@ rebootThread::rebootThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
       commandPort_(commandPort)
 {
     if (request.password[0])
-        copyText(password_, sizeof password_, request.password);
-    copyText(ipText_, sizeof ipText_, request.ipText);
-    copyText(macText_, sizeof macText_, request.macText);
+        storeField(password_, fieldBytes(request.password));
+    storeField(ipText_, fieldBytes(request.ipText));
+    storeField(macText_, fieldBytes(request.macText));
 }
 
 WorkerOutcome rebootThread::outcome(int code)

@@ -3,6 +3,7 @@
 #include "firmware/FirmwareImage.h"
 #include "firmware/TftpWrite.h"
 #include "firmware/UpgradeCodes.h"
+#include "handover/RecordText.h"
 #include "protocol/CommandConnection.h"
 
 #include <QFile>
@@ -35,12 +36,6 @@ constexpr std::array<std::pair<int, const char*>, 10> kMessages{{
 // expects them from this program.
 constexpr char kSefCommand[] = "$SEF\r\n";
 static_assert(sizeof kSefCommand == 7);
-
-void copyText(char* out, size_t room, const char* text)
-{
-    std::memset(out, 0, room);
-    std::memcpy(out, text, strnlen(text, room - 1));
-}
 } // namespace
 
 upgradeFwThread::upgradeFwThread(WorkerLink link, std::shared_ptr<HostNetwork> net,
@@ -48,11 +43,11 @@ upgradeFwThread::upgradeFwThread(WorkerLink link, std::shared_ptr<HostNetwork> n
     : WorkerThread(QStringLiteral("upgradeFwThread"), std::move(link)), net_(std::move(net)),
       settings_(settings)
 {
-    copyText(firmwarePath_, sizeof firmwarePath_, request.firmwarePath);
+    storeField(firmwarePath_, fieldBytes(request.firmwarePath));
     if (request.password[0])
-        copyText(password_, sizeof password_, request.password);
-    copyText(ipText_, sizeof ipText_, request.ipText);
-    copyText(macText_, sizeof macText_, request.macText);
+        storeField(password_, fieldBytes(request.password));
+    storeField(ipText_, fieldBytes(request.ipText));
+    storeField(macText_, fieldBytes(request.macText));
 }
 
 WorkerOutcome upgradeFwThread::outcome(int code)

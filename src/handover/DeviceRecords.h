@@ -1,9 +1,5 @@
 #pragma once
 
-#include <QString>
-
-#include <cstring>
-
 namespace tvx {
 
 // One module as found by a search, handed over by value. Zero-filled before
@@ -24,12 +20,5 @@ struct DeviceRequest {
     char password[20];
     char firmwarePath[256];
 };
-
-// A record field's text up to its terminating zero, one character per byte.
-template <size_t N>
-QString recordText(const char (&field)[N])
-{
-    return QString::fromLatin1(field, static_cast<qsizetype>(strnlen(field, N)));
-}
 
 } // namespace tvx

@@ -1,7 +1,7 @@
 #include "net/SystemNetTables.h"
 
 #include "net/Ipv4.h"
-#include "platform/netpin/NetpinArguments.h"
+#include "netpin/NetpinArguments.h"
 
 #include <ifaddrs.h>
 #include <net/if.h>

@@ -1,5 +1,6 @@
 #include "protocol/CommandTable.h"
 
+#include "handover/RecordText.h"
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -88,8 +89,7 @@ const char* fieldOf(const SettingsRecord& record, const RecordField& field)
 
 void storeText(char* field, size_t room, const char* value, size_t length)
 {
-    std::memset(field, 0, room);
-    std::memcpy(field, value, std::min(length, room - 1));
+    storeField(field, room, QByteArray(value, static_cast<qsizetype>(length)));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "protocol/Passworddlg.h"
 
-#include "platform/DialogPlacement.h"
+#include "widgets/DialogPlacement.h"
 
 #include <QEvent>
 #include <QLabel>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handover/ProgressForm.h"
+#include "widgets/ProgressForm.h"
 
 namespace tvx {
 

@@ -3,7 +3,6 @@
 // test here lets a search or a module operation start: this runs in the
 // host's own network namespace.
 #include "app/AppWindows.h"
-#include "app/ExitSignals.h"
 #include "app/Mainfrm.h"
 #include "app/SerialPortDialog.h"
 #include "common/FakeNetTables.h"
@@ -18,6 +17,7 @@
 #include "handover/TestWorker.h"
 #include "handover/WorkerOwner.h"
 #include "net/Ipv4.h"
+#include "platform/ExitSignals.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
 

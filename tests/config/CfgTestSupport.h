@@ -4,7 +4,7 @@
 #include "common/FakeNetTables.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
-#include "config/RecordText.h"
+#include "handover/RecordText.h"
 #include "protocol/SettingsRecord.h"
 
 #include <QByteArray>

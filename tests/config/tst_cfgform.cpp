@@ -7,8 +7,8 @@
 
 #include "app/Mainfrm.h"
 #include "handover/WorkerOwner.h"
-#include "platform/Ipv4AddressEdit.h"
 #include "protocol/Tcpprgfrm.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QAccessible>
 #include <QCheckBox>

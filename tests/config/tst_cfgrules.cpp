@@ -6,13 +6,13 @@
 // the program (settings files read, the device list's CSV).
 #include "config/CfgCollect.h"
 #include "config/CfgLoad.h"
-#include "config/DeviceListText.h"
-#include "config/DottedQuad.h"
-#include "config/IntegerText.h"
-#include "config/JsonText.h"
-#include "config/RecordText.h"
 #include "config/SettingsEdit.h"
+#include "discovery/DeviceListText.h"
 #include "discovery/DeviceRegistry.h"
+#include "handover/RecordText.h"
+#include "text/DottedQuad.h"
+#include "text/IntegerText.h"
+#include "text/JsonText.h"
 
 #include <QTest>
 

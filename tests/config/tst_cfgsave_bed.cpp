@@ -13,13 +13,13 @@
 #include "common/ModalWaits.h"
 #include "common/ScriptedPrompter.h"
 #include "config/Cfgfrm.h"
-#include "firmware/FilePicker.h"
+#include "handover/FilePicker.h"
 #include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
-#include "platform/Ipv4AddressEdit.h"
 #include "protocol/Passworddlg.h"
 #include "protocol/Tcpprgfrm.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QApplication>
 #include <QClipboard>

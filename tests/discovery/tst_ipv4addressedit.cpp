@@ -1,6 +1,6 @@
 // The IPv4 address entry as a user drives it: typing, moving between fields,
 // clamping, pasting, and the value it reads and sets.
-#include "platform/Ipv4AddressEdit.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QApplication>
 #include <QClipboard>

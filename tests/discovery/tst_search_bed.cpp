@@ -12,7 +12,7 @@
 #include "handover/WorkerOwner.h"
 #include "handover/WorkerThread.h"
 #include "net/SystemNetTables.h"
-#include "platform/Ipv4AddressEdit.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

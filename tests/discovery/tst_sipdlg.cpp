@@ -2,7 +2,7 @@
 // keeps it open, that every opening starts blank, and the path without an
 // address field.
 #include "discovery/Sipdlg.h"
-#include "platform/Ipv4AddressEdit.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include "common/ScriptedPrompter.h"
 

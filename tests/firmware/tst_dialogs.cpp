@@ -1,10 +1,10 @@
 // The firmware file dialogs: the checks in their order with their messages,
 // what stays in the boxes, the closing rules and the file-open dialog.
 #include "common/ScriptedPrompter.h"
-#include "firmware/FilePicker.h"
-#include "firmware/QtFilePicker.h"
 #include "firmware/Upgradefwdlg.h"
 #include "firmware/Upgradepsswddlg.h"
+#include "handover/FilePicker.h"
+#include "widgets/QtFilePicker.h"
 
 #include <QFileDialog>
 #include <QLineEdit>

@@ -1,7 +1,7 @@
 // The address fields' text: the strict dotted-quad reading and its print.
 #include "FuzzCheck.h"
 
-#include "config/DottedQuad.h"
+#include "text/DottedQuad.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // reading of the same number.
 #include "FuzzCheck.h"
 
-#include "config/IntegerText.h"
+#include "text/IntegerText.h"
 
 #include <cerrno>
 #include <string>

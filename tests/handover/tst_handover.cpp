@@ -1,11 +1,11 @@
 // The hand-over between workers and windows, through a small worker, the real
 // WorkerLink, WorkerThread, WorkerOwner and a real progress window.
 #include "TestWorker.h"
-#include "app/MessageBoxPrompter.h"
 #include "common/ScriptedPrompter.h"
-#include "handover/ProgressForm.h"
 #include "handover/RunQueue.h"
 #include "handover/WorkerOwner.h"
+#include "widgets/MessageBoxPrompter.h"
+#include "widgets/ProgressForm.h"
 
 #include <QLabel>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "firmware/FilePicker.h"
+#include "handover/FilePicker.h"
 
 namespace tvx {
 

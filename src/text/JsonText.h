@@ -10,6 +10,9 @@
 
 namespace tvx {
 
+// The version of the JSON documents the utility and the CLI write.
+constexpr int kJsonVersion = 1;
+
 // A JSON object written in the order its members are given: the device list's
 // columns and the settings record's fields read best in their own order,
 // which QJsonObject would sort away. A value is written by its type: a string,

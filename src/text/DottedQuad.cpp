@@ -1,4 +1,4 @@
-#include "config/DottedQuad.h"
+#include "text/DottedQuad.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "app/ExitSignals.h"
+#include "platform/ExitSignals.h"
 
 #include <QSocketNotifier>
 

@@ -1,4 +1,4 @@
-#include "config/PrintableText.h"
+#include "text/PrintableText.h"
 
 namespace tvx {
 

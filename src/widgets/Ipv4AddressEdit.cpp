@@ -1,4 +1,4 @@
-#include "platform/Ipv4AddressEdit.h"
+#include "widgets/Ipv4AddressEdit.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -1,4 +1,4 @@
-#include "config/IntegerText.h"
+#include "text/IntegerText.h"
 
 namespace tvx {
 

@@ -1,7 +1,7 @@
-#include "handover/ProgressForm.h"
+#include "widgets/ProgressForm.h"
 
 #include "handover/WorkerOutcome.h"
-#include "platform/DialogPlacement.h"
+#include "widgets/DialogPlacement.h"
 
 #include <QLabel>
 #include <QProgressBar>

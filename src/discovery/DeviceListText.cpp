@@ -1,9 +1,8 @@
-#include "config/DeviceListText.h"
+#include "discovery/DeviceListText.h"
 
-#include "config/JsonText.h"
-#include "config/PrintableText.h"
-#include "config/SettingsEdit.h"
 #include "discovery/DeviceRegistry.h"
+#include "text/JsonText.h"
+#include "text/PrintableText.h"
 
 #include <QAbstractItemModel>
 

@@ -1,4 +1,4 @@
-#include "firmware/QtFilePicker.h"
+#include "widgets/QtFilePicker.h"
 
 #include <QFileDialog>
 

@@ -1,4 +1,4 @@
-#include "config/JsonText.h"
+#include "text/JsonText.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

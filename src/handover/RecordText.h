@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -29,20 +30,26 @@ char fieldChar(const char (&field)[N], size_t index)
     return index < strnlen(field, N) ? field[index] : '\0';
 }
 
-// Stores `bytes` zero-filled and zero-terminated; what does not fit is cut,
-// so nothing is ever written beyond the field.
-template <size_t N>
-void storeField(char (&field)[N], const QByteArray& bytes)
+// Stores `text` in a field of `room` bytes: at most room - 1 bytes of it, the
+// rest zero-filled, so the field always ends in a zero and nothing is ever
+// written beyond it. What does not fit is cut.
+inline void storeField(char* field, size_t room, const QByteArray& text)
 {
-    std::memset(field, 0, N);
-    std::memcpy(field, bytes.constData(),
-                std::min<size_t>(static_cast<size_t>(bytes.size()), N - 1));
+    std::memset(field, 0, room);
+    std::memcpy(field, text.constData(),
+                std::min<size_t>(static_cast<size_t>(text.size()), room - 1));
+}
+
+template <size_t N>
+void storeField(char (&field)[N], const QByteArray& text)
+{
+    storeField(field, N, text);
 }
 
 template <size_t N>
 void storeField(char (&field)[N], const char* text)
 {
-    storeField(field, QByteArray(text));
+    storeField(field, N, QByteArray(text));
 }
 
 } // namespace tvx
