@@ -55,6 +55,7 @@ TmainForm::TmainForm(const AppEnvironment& env, QWidget* parent) : QMainWindow(p
 
 TmainForm::~TmainForm()
 {
+    delete deskKeys_;
     FormDestroy();
 }
 

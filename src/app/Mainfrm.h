@@ -236,6 +236,9 @@ private:
 
     AppEnvironment env_;
     std::shared_ptr<HostNetwork> hostNetwork_;
+    // Hands the list's keys to deskKeyEvent; gone before the list is, so a
+    // list being destroyed never calls into a window that already is.
+    QObject* deskKeys_ = nullptr;
     Windows windows_;
 
     QMenu* File1 = nullptr;

@@ -167,8 +167,8 @@ void TmainForm::createDesktopHabits()
                        "Shift+F10 opens its menu"));
     funcTreeView->setAccessibleName(QStringLiteral("Functions"));
     msgMemo->setAccessibleName(QStringLiteral("Message log"));
-    deviceListView->installEventFilter(
-        new EventHook([this](QEvent* event) { return deskKeyEvent(event); }, this));
+    deskKeys_ = new EventHook([this](QEvent* event) { return deskKeyEvent(event); }, this);
+    deviceListView->installEventFilter(deskKeys_);
 
     // A 14-character device name fits its column: 14 characters as wide as
     // the average letter, capitals included, or digit; the last column takes
