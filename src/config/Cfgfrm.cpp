@@ -172,7 +172,7 @@ TcfgForm::TcfgForm(QWidget* parent, CfgFormLinks links, const char* macText,
     QFont f = QApplication::font();
     f.setPointSize(8);
     setFont(f);
-    prompter_ = std::make_shared<WindowPrompter>(*links_.prompter, this, moduleLine());
+    prompter_ = std::make_shared<WindowPrompter>(links_.prompter, this, moduleLine());
     createControls();
     connectHandlers();
     describeForAssistiveTechnology();

@@ -2,6 +2,8 @@
 
 #include "handover/Prompter.h"
 
+#include <QPointer>
+
 namespace tvx {
 
 // The prompts of one window that is not the main window (a configuration
@@ -11,7 +13,7 @@ namespace tvx {
 // outlives the window still has a prompter; its boxes then have no owner.
 class WindowPrompter : public Prompter {
 public:
-    WindowPrompter(Prompter& target, QObject* window, const QString& module) : target_(target)
+    WindowPrompter(Prompter* target, QObject* window, const QString& module) : target_(target)
     {
         setSubject(module);
         setOwner(window);
@@ -27,7 +29,9 @@ private:
     // The target's owner and subject are this window's for the one call.
     class Lend;
 
-    Prompter& target_;
+    // None given, or gone: nothing is shown and every question is answered
+    // No, the answer that changes nothing.
+    QPointer<Prompter> target_;
 };
 
 } // namespace tvx

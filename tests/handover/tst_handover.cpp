@@ -3,6 +3,7 @@
 #include "TestWorker.h"
 #include "common/ScriptedPrompter.h"
 #include "handover/RunQueue.h"
+#include "handover/WindowPrompter.h"
 #include "handover/WorkerOwner.h"
 #include "widgets/MessageBoxPrompter.h"
 #include "widgets/ProgressForm.h"
@@ -88,6 +89,7 @@ private slots:
     void stoppedWorkerIsWaitedForWithinTheBound();
     void effectsForAGoneWindowAreDropped();
     void runQueueKeepsItsBoundAndOrder();
+    void windowPromptsOutliveTheirPrompter();
 
 private:
     bool waitForWorkers() { return workers_.waitFor(5s); }
@@ -555,6 +557,33 @@ void TestHandover::runQueueKeepsItsBoundAndOrder()
     QCOMPARE(started, (QList<int>{0, 1, 2, 3, 4}));
     QCOMPARE(mostAtOnce, 3);
     QVERIFY(queue.idle());
+}
+
+// A window's prompts name its module and window for the one box and give the
+// prompter back as it was; a window built without a prompter, or one that
+// outlives it, shows nothing and is answered No.
+void TestHandover::windowPromptsOutliveTheirPrompter()
+{
+    QObject window;
+    window.setObjectName(QStringLiteral("cfgForm"));
+    auto* target = new test::ScriptedPrompter;
+    target->setSubject(QStringLiteral("main window's module"));
+    WindowPrompter prompts(target, &window, QStringLiteral("Module 02:00:00:00:00:01"));
+    QVERIFY(prompts.askConfirm(QStringLiteral("Save?")));
+    QCOMPARE(target->count(), 1);
+    QCOMPARE(target->shown()[0].subject, QStringLiteral("Module 02:00:00:00:00:01"));
+    QCOMPARE(target->shown()[0].ownerName, QStringLiteral("cfgForm"));
+    QCOMPARE(target->subject(), QStringLiteral("main window's module"));
+    QVERIFY(!target->owner());
+
+    delete target;
+    QVERIFY(!prompts.askConfirm(QStringLiteral("Save?")));
+    QVERIFY(!prompts.askFinished(QStringLiteral("Search again?")));
+    prompts.showError(QStringLiteral("gone"));
+
+    WindowPrompter none(nullptr, &window, QString());
+    QVERIFY(!none.askConfirm(QStringLiteral("Save?")));
+    none.showException(QStringLiteral("nobody"));
 }
 
 QTEST_MAIN(TestHandover)
