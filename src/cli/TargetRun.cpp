@@ -236,7 +236,7 @@ void TargetRun::startReboot()
     DeviceRequest request;
     std::memset(&request, 0, sizeof request);
     storeField(request.ipText, fieldBytes(row_.ipText));
-    storeField(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
+    storeField(request.macText, fieldBytes(row_.macText).left(17));
     storeField(request.password, password_.left(8));
     Step& step = newStep(kDeviceBarMaximum, [this](const RunToken& run) {
         endStep(WorkerOutcome::ofRun(rebootThread::outcome(run.result), run),
@@ -254,7 +254,7 @@ void TargetRun::startUpgrade()
     DeviceRequest request;
     std::memset(&request, 0, sizeof request);
     storeField(request.ipText, fieldBytes(row_.ipText));
-    storeField(request.macText, QByteArray(row_.macText, strnlen(row_.macText, 17)));
+    storeField(request.macText, fieldBytes(row_.macText).left(17));
     storeField(request.password, password_.left(8));
     storeField(request.firmwarePath, context_.firmwarePath);
     const int barMaximum = upgradeFwThread::barMaximumFor(context_.firmwarePath);

@@ -2,11 +2,16 @@
 
 namespace tvx {
 
+// For one call, the target's owner and subject are this window's; given back
+// as they were afterwards. False when there is no target to lend.
 class WindowPrompter::Lend {
 public:
-    explicit Lend(const WindowPrompter& from)
-        : target_(from.target_), subject_(target_->subject()), owner_(target_->owner())
+    explicit Lend(const WindowPrompter& from) : target_(from.target_)
     {
+        if (!target_)
+            return;
+        subject_ = target_->subject();
+        owner_ = target_->owner();
         target_->setSubject(from.subject());
         target_->setOwner(from.owner());
     }
@@ -20,6 +25,9 @@ public:
     Lend(const Lend&) = delete;
     Lend& operator=(const Lend&) = delete;
 
+    explicit operator bool() const { return !target_.isNull(); }
+    Prompter* operator->() const { return target_.data(); }
+
 private:
     QPointer<Prompter> target_;
     QString subject_;
@@ -28,42 +36,32 @@ private:
 
 void WindowPrompter::showError(const QString& text)
 {
-    if (!target_)
-        return;
-    const Lend lend(*this);
-    target_->showError(text);
+    if (const Lend target(*this); target)
+        target->showError(text);
 }
 
 bool WindowPrompter::askConfirm(const QString& text)
 {
-    if (!target_)
-        return false;
-    const Lend lend(*this);
-    return target_->askConfirm(text);
+    const Lend target(*this);
+    return target && target->askConfirm(text);
 }
 
 void WindowPrompter::showFinished(const QString& text)
 {
-    if (!target_)
-        return;
-    const Lend lend(*this);
-    target_->showFinished(text);
+    if (const Lend target(*this); target)
+        target->showFinished(text);
 }
 
 bool WindowPrompter::askFinished(const QString& text)
 {
-    if (!target_)
-        return false;
-    const Lend lend(*this);
-    return target_->askFinished(text);
+    const Lend target(*this);
+    return target && target->askFinished(text);
 }
 
 void WindowPrompter::showException(const QString& text)
 {
-    if (!target_)
-        return;
-    const Lend lend(*this);
-    target_->showException(text);
+    if (const Lend target(*this); target)
+        target->showException(text);
 }
 
 } // namespace tvx

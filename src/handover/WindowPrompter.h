@@ -26,7 +26,6 @@ public:
     void showException(const QString& text) override;
 
 private:
-    // The target's owner and subject are this window's for the one call.
     class Lend;
 
     // None given, or gone: nothing is shown and every question is answered

@@ -1,6 +1,7 @@
 #include "protocol/CommandTable.h"
 
 #include "handover/RecordText.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
